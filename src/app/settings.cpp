@@ -1,0 +1,6 @@
+#include "app/settings.h"
+
+Settings &settings() {
+  static Settings s;
+  return s;
+}
