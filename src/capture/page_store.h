@@ -1,0 +1,117 @@
+// The captured page store: the pages captured since start, each with its metafile, thumbnail and place in the
+// page strip; the current page, the current image and the view state that go with them.
+//
+// Threads: the page list, the current page and the current image are changed on the GUI thread only. The initial
+// capture pass prepares its pages (loading, thumbnails, file deletion) on its worker thread into a PreparedPages
+// batch, and the GUI thread appends that batch with AppendPreparedPages; later passes do both on the GUI thread.
+#pragma once
+
+#include "capture/capture_window.h"
+#include "emf/metafile.h"
+
+#include <Magick++.h>
+#include <QImage>
+#include <QString>
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+// Thumbnail geometry, in strip pixels.
+inline constexpr double kThumbnailResolution = 50.0; // dots per inch of the thumbnail render
+inline constexpr int kThumbnailBox = 130;            // thumbnails fit inside 130 x 130, aspect ratio kept
+inline constexpr int kStripCellHeight = 140;         // the first thumbnail is centred in a cell this high
+inline constexpr int kFirstCellOffset = 5;           // ... which starts this far below the client top
+inline constexpr int kThumbnailGap = 24;             // from one thumbnail's bottom to the next one's top
+inline constexpr int kLabelBandHeight = 22;          // the label band under each thumbnail
+inline constexpr int kScrollUnitsPerPage = 10;       // strip scroll range = 0 .. pages x 10
+inline constexpr int kEmptyScrollRange = 20;         // strip scroll range with no pages: 0 .. 20
+
+// The two failure messages of loading page files.
+inline constexpr const char *kReleaseFailedMessage = "DeleteEnhMetaFile(lvHemfTmp) == 0 !! Error 010004";
+inline constexpr const char *kDeleteFailedMessage = "DeleteFile(iiiTmp) == 0 !! Error 010005";
+
+// View state values.
+enum ViewState { kViewNothing = 0, kViewPages = 1, kViewImageReady = 2 };
+
+struct PageRecord {
+  std::string name;           // page file name as found in the work folder, e.g. "3-0001.emf"
+  emf::HENHMETAFILE metafile; // in-memory copy of the page; empty when the page file was not a valid metafile
+  QImage thumbnail;           // Format_RGB32, thumbW x thumbH
+  int thumbX = 0;             // left edge in strip client coordinates
+  int thumbY = 0;             // top edge in strip list coordinates (before scrolling)
+  int thumbW = 0;
+  int thumbH = 0;
+  double rotation = 0.0; // degrees; 0 when captured
+};
+
+// A page loaded from the work folder but not yet in the page list.
+struct PreparedPage {
+  std::string name;
+  emf::HENHMETAFILE metafile;
+  QImage thumbnail;
+};
+struct PreparedPages {
+  std::vector<PreparedPage> pages;
+  std::vector<QString> messages; // failure messages to show, in order
+};
+
+class PageStore {
+public:
+  // The page list grows as needed (no fixed room); tens of thousands of pages work.
+  std::vector<PageRecord> pages;
+  int currentPage = -1;          // index into pages, -1 for none
+  Magick::Image currentImage;    // the last render of the current page
+  QImage currentImageDisplay;    // Format_RGB32 copy of currentImage for painting
+  std::atomic<int> viewState{kViewNothing};
+
+  int pageCount() const { return static_cast<int>(pages.size()); }
+  // Rotation of page i in degrees; 0 for an index outside the list.
+  double rotationOf(int pageIndex) const;
+  // Makes img the current image and refreshes its display copy.
+  void setCurrentImage(const Magick::Image &img);
+
+  // Loads every "*.emf" of the work folder (in job and page order), renders its thumbnail and deletes the file.
+  // May run on any thread; touches neither the page list nor any window.
+  static PreparedPages PrepareNewPages();
+  // Appends a prepared batch to the page list, places the thumbnails, sets the scroll range, makes the first page
+  // current (and renders the current image) when there is no current page, shows the batch's messages. GUI thread.
+  void AppendPreparedPages(PreparedPages batch, CaptureWindow &window);
+  // PrepareNewPages then AppendPreparedPages.
+  void LoadNewPages(CaptureWindow &window);
+  // Re-makes every thumbnail (after a background change); the thumbnail rectangles stay. Repaints the strip.
+  void RebuildThumbnails(CaptureWindow &window);
+  // Forgets every page (cancel all documents): count 0, no current page, scroll reset, strip and preview repainted.
+  void ClearPageList(CaptureWindow &window);
+  // Releases every page's metafile (end of the program).
+  void ReleasePages();
+};
+
+// The process-wide page store. It registers itself as the rasteriser's page rotation source when first used.
+PageStore &pageStore();
+
+// The same operations on the process-wide store, under the names the rest of the program uses.
+void LoadNewPages(CaptureWindow &window);
+void RebuildThumbnails(CaptureWindow &window);
+void ClearPageList(CaptureWindow &window);
+void ReleasePages();
+
+// Thumbnail of a metafile: rendered in thumbnail mode at 50 dpi (pageIndex selects the rotation the rasteriser
+// applies; pass -1 for none), scaled to fit 130 x 130, rotated by rotation degrees when not 0.
+QImage MakeThumbnail(const emf::HENHMETAFILE &mf, int pageIndex, double rotation);
+// Thumbnail of page i of the process-wide store (its metafile and rotation).
+QImage MakeThumbnail(int pageIndex);
+// A Format_RGB32 copy of an image's pixels (opaque), rows top to bottom.
+QImage BitmapFromImage(const Magick::Image &img);
+
+// The nine-character page suffix: "0000-0000" overwritten from the right by the characters of the page file name
+// before ".emf" ("12-0003.emf" gives "0012-0003", "5-0001.emf" gives "0005-0001"; longer job numbers keep their
+// last four digits).
+std::string PageSuffix(const std::string &pageFileName);
+
+// Where the thumbnail of page `index` goes, given the previous page's rectangle (ignored for index 0).
+// x = (clientWidth - w) / 2; first page y = (140 - h) / 2 + clientTop + 5; later y = prevY + prevH + 24.
+QRect ThumbnailPlace(int index, int clientWidth, int clientTop, int w, int h, const QRect &previous);
+
+} // namespace capture

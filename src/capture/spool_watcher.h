@@ -1,0 +1,114 @@
+// The spool watcher: finds print jobs newly arrived in the spool folder, copies each into the work folder, has the
+// page extractor cut it into page files and the page store load them; keeps the readiness state and the lamp's
+// blink flag current on every scan timer tick.
+//
+// Threads: start-up calls StartInitialCapture on the GUI thread. The initial pass scans, extracts and prepares the
+// pages on a worker thread; then the GUI thread (through a queued call) appends the pages and arms the scan timer.
+// The timer is armed only after that, so no timer pass can overlap the initial one, and the worker never calls a
+// window. Every later pass runs on the GUI thread inside ScanTimerTick.
+#pragma once
+
+#include "capture/capture_window.h"
+#include "capture/page_store.h"
+
+#include <QPointer>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+class QDateTime;
+class QObject;
+
+namespace capture {
+
+inline constexpr int kScanTimerId = 111;
+inline constexpr int kScanTimerInterval = 500; // ms
+
+// Readiness state values (mirroring the printer acceptability code).
+enum Readiness { kNotReady = 0, kReady = 1, kPartlyReady = 2 };
+
+// The job time stamp: the UTC calendar fields folded with 30-day months and 360-day years, in 32-bit wrap-around:
+// ((((year*12 + month)*30 + day)*24 + hour)*60 + minute)*60 + second. Milliseconds are not used.
+uint32_t JobTimeStamp(int year, int month, int day, int hour, int minute, int second);
+uint32_t JobTimeStamp(const QDateTime &lastWrite);
+
+struct KnownJob {
+  std::string name; // shadow file name (NT family) or spool file name (Windows 9x), exact case
+  uint32_t stamp = 0;
+};
+
+// The spool files captured since start, in capture order; entry i was captured as job number i + 1.
+// Grows without limit (never shortened); lookups are hashed, so a pass over many known jobs stays cheap.
+class KnownJobList {
+public:
+  bool contains(const std::string &name, uint32_t stamp) const;
+  void append(std::string name, uint32_t stamp);
+  int count() const { return static_cast<int>(jobs_.size()); }
+  const std::vector<KnownJob> &jobs() const { return jobs_; }
+
+private:
+  struct KeyHash {
+    size_t operator()(const KnownJob &j) const;
+  };
+  struct KeyEq {
+    bool operator()(const KnownJob &a, const KnownJob &b) const { return a.stamp == b.stamp && a.name == b.name; }
+  };
+  std::vector<KnownJob> jobs_;
+  std::unordered_set<KnownJob, KeyHash, KeyEq> index_;
+};
+
+// Process-wide watcher state.
+KnownJobList &knownJobs();
+// Display resolution in pixels per inch, initially 96, refreshed at the start of every capture pass.
+int displayResolution();
+// ceil(pixels / (millimetres x 0.03937007874015748)); 96 when the metrics are not usable.
+int ResolutionFromMetrics(int pixelsWide, double millimetresWide);
+// Readiness state (0, 1, 2), initially 1. Start-up may set it from lvKodEstPrinters.
+int readinessState();
+void setReadinessState(int state);
+// Readiness state for a printer acceptability code: below 1 gives 0, 1 gives 1, above 1 gives 2.
+int ReadinessFromCode(int32_t lvKodEstPrinters);
+// The lamp's blink flag, toggled on every scan timer tick; initially clear.
+bool blinkFlag();
+// Set by start-up before the initial pass; cleared at the end of every pass.
+bool firstRunFlag();
+void setFirstRunFlag(bool on);
+
+// One look at the spool folder: captures every new job (copy into the work folder, extract its pages). Returns 1
+// when at least one new job was captured, else 0. Does not load the pages. Any thread, one pass at a time.
+int ScanSpoolFolder();
+
+// One capture pass on the GUI thread: refresh the display resolution, scan, load new pages, scroll the strip to its
+// end (not on the first run), arm the scan timer (first run only), clear the first-run flag. Returns 0.
+int CaptureTick(CaptureWindow &window);
+
+// The scan timer's handler (any timeout of the strip's timer): toggles the blink flag and repaints the printer
+// button, runs CaptureTick on every second tick, and updates the readiness state from lvKodEstPrinters
+// (repainting the readiness area every tick at 0, on change at 1 and 2).
+void ScanTimerTick(CaptureWindow &window);
+
+// The initial capture pass on a worker thread. Owned by the main frame; destroying it waits for the worker.
+// The GUI side of the pass (appending the pages, arming the timer, clearing the first-run flag) is queued to the
+// thread of `context` (the strip widget) and is dropped if `context` is destroyed first.
+class InitialCapture {
+public:
+  // Sets the first-run flag, reads the display metrics (here, on the GUI thread) and starts the worker.
+  InitialCapture(CaptureWindow &window, QObject *context);
+  ~InitialCapture();
+  InitialCapture(const InitialCapture &) = delete;
+  InitialCapture &operator=(const InitialCapture &) = delete;
+  // Waits for the worker part (not for the queued GUI part).
+  void wait();
+  // True once the GUI part has run.
+  bool finished() const { return finished_->load(); }
+
+private:
+  std::thread worker_;
+  std::shared_ptr<std::atomic<bool>> finished_;
+};
+
+} // namespace capture
