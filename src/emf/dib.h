@@ -32,20 +32,20 @@ constexpr uint32_t kBitmapV5HeaderSize = 124;
 
 // Limits applied before any pixel memory is allocated.
 struct DibLimits {
-  int32_t maxSide = 65535;              // pixels along either axis
+  int32_t maxSide = 65535;               // pixels along either axis
   uint64_t maxPixels = 200ull * 1000000; // width * height
 };
 
 // The header fields after validation, with the layout of the bits derived from them.
 struct DibHeader {
-  uint32_t headerSize = 0;  // 12, 40, 108, 124 (other sizes >= 40 are read as an info header)
-  int32_t width = 0;        // > 0
-  int32_t height = 0;       // > 0 (the sign is in topDown)
-  bool topDown = false;     // the stored height was negative: first row of bits is the top row
-  uint16_t bitCount = 0;    // 1, 4, 8, 16, 24, 32 (0 for JPEG/PNG payloads)
+  uint32_t headerSize = 0; // 12, 40, 108, 124 (other sizes >= 40 are read as an info header)
+  int32_t width = 0;       // > 0
+  int32_t height = 0;      // > 0 (the sign is in topDown)
+  bool topDown = false;    // the stored height was negative: first row of bits is the top row
+  uint16_t bitCount = 0;   // 1, 4, 8, 16, 24, 32 (0 for JPEG/PNG payloads)
   uint32_t compression = BI_RGB;
-  uint32_t sizeImage = 0;   // as stored (may be 0 for BI_RGB)
-  uint32_t colorsUsed = 0;  // entries in the colour table actually present
+  uint32_t sizeImage = 0;                                           // as stored (may be 0 for BI_RGB)
+  uint32_t colorsUsed = 0;                                          // entries in the colour table actually present
   uint32_t redMask = 0, greenMask = 0, blueMask = 0, alphaMask = 0; // for 16/32-bit (defaults filled in)
   uint32_t colorTableOffset = 0; // byte offset of the colour table inside the BITMAPINFO block
   uint64_t stride = 0;           // bytes per stored row for uncompressed bits (rows padded to 4 bytes)
@@ -53,7 +53,8 @@ struct DibHeader {
 
 // Reads and validates the header part of a BITMAPINFO block. Returns false and sets *reason for a block that is
 // too short, an unknown header size, a zero or oversize dimension, an unknown bit depth or compression, or a
-// colour table that does not fit in the block.
+// compression that does not go with the bit depth. A colour table cut short by the end of the block is not an
+// error: colorsUsed counts the entries present and the missing ones decode as black.
 bool parseDibHeader(std::span<const uint8_t> bmi, DibHeader &out, std::string *reason = nullptr,
                     const DibLimits &limits = {});
 
