@@ -12,7 +12,12 @@
 #include <Magick++.h>
 #include <QImage>
 #include <QString>
+#include <array>
 #include <atomic>
+#include <compare>
+#include <cstddef>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +51,77 @@ struct PageRecord {
   double rotation = 0.0; // degrees; 0 when captured
 };
 
+// The page list: a growable list of page records whose records never move while pages are appended, so the
+// export worker may read pages [0, size()) while the GUI thread appends captured pages. Removing pages (erase,
+// clear) moves records and is for the GUI thread when no export runs. Room for kMaxPages pages.
+class PageList {
+public:
+  static constexpr size_t kChunkSize = 1024;
+  static constexpr size_t kMaxChunks = 4096;
+  static constexpr size_t kMaxPages = kChunkSize * kMaxChunks;
+
+  template <class List, class Value> class Iter {
+  public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = PageRecord;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Value *;
+    using reference = Value &;
+    Iter() = default;
+    Iter(List *l, size_t i) : list_(l), i_(i) {}
+    reference operator*() const { return (*list_)[i_]; }
+    pointer operator->() const { return &(*list_)[i_]; }
+    reference operator[](difference_type n) const { return (*list_)[size_t(difference_type(i_) + n)]; }
+    Iter &operator++() { ++i_; return *this; }
+    Iter operator++(int) { Iter t = *this; ++i_; return t; }
+    Iter &operator--() { --i_; return *this; }
+    Iter operator--(int) { Iter t = *this; --i_; return t; }
+    Iter &operator+=(difference_type n) { i_ = size_t(difference_type(i_) + n); return *this; }
+    Iter &operator-=(difference_type n) { i_ = size_t(difference_type(i_) - n); return *this; }
+    friend Iter operator+(Iter a, difference_type n) { return a += n; }
+    friend Iter operator+(difference_type n, Iter a) { return a += n; }
+    friend Iter operator-(Iter a, difference_type n) { return a -= n; }
+    friend difference_type operator-(const Iter &a, const Iter &b) { return difference_type(a.i_) - difference_type(b.i_); }
+    friend bool operator==(const Iter &a, const Iter &b) { return a.i_ == b.i_; }
+    friend auto operator<=>(const Iter &a, const Iter &b) { return a.i_ <=> b.i_; }
+    size_t index() const { return i_; }
+
+  private:
+    List *list_ = nullptr;
+    size_t i_ = 0;
+  };
+  using iterator = Iter<PageList, PageRecord>;
+  using const_iterator = Iter<const PageList, const PageRecord>;
+
+  PageList() = default;
+  PageList(const PageList &) = delete;
+  PageList &operator=(const PageList &) = delete;
+
+  size_t size() const { return size_.load(std::memory_order_acquire); }
+  bool empty() const { return size() == 0; }
+  PageRecord &operator[](size_t i) { return chunks_[i / kChunkSize][i % kChunkSize]; }
+  const PageRecord &operator[](size_t i) const { return chunks_[i / kChunkSize][i % kChunkSize]; }
+  PageRecord &front() { return (*this)[0]; }
+  PageRecord &back() { return (*this)[size() - 1]; }
+  const PageRecord &back() const { return (*this)[size() - 1]; }
+  iterator begin() { return {this, 0}; }
+  iterator end() { return {this, size()}; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
+
+  // Appends a record; false (and nothing appended) when the list is full or memory runs out.
+  bool push_back(PageRecord rec);
+  // Removes record i; later records move one place toward the front.
+  void erase(size_t i);
+  iterator erase(iterator it) { erase(it.index()); return {this, it.index()}; }
+  // Removes every record and frees the memory.
+  void clear();
+
+private:
+  std::array<std::unique_ptr<PageRecord[]>, kMaxChunks> chunks_;
+  std::atomic<size_t> size_{0};
+};
+
 // A page loaded from the work folder but not yet in the page list.
 struct PreparedPage {
   std::string name;
@@ -59,8 +135,8 @@ struct PreparedPages {
 
 class PageStore {
 public:
-  // The page list grows as needed (no fixed room); tens of thousands of pages work.
-  std::vector<PageRecord> pages;
+  // Grows as needed (no fixed room of 1,000); tens of thousands of pages work.
+  PageList pages;
   int currentPage = -1;          // index into pages, -1 for none
   Magick::Image currentImage;    // the last render of the current page
   QImage currentImageDisplay;    // Format_RGB32 copy of currentImage for painting

@@ -11,7 +11,6 @@
 #include "capture/capture_window.h"
 #include "capture/page_store.h"
 
-#include <QPointer>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -93,7 +92,8 @@ void ScanTimerTick(CaptureWindow &window);
 
 // The initial capture pass on a worker thread. Owned by the main frame; destroying it waits for the worker.
 // The GUI side of the pass (appending the pages, arming the timer, clearing the first-run flag) is queued to the
-// thread of `context` (the strip widget) and is dropped if `context` is destroyed first.
+// thread of `context` (the GUI thread; nullptr = the calling thread) and is dropped when this object is destroyed
+// first. `window` must outlive this object.
 class InitialCapture {
 public:
   // Sets the first-run flag, reads the display metrics (here, on the GUI thread) and starts the worker.
@@ -107,8 +107,9 @@ public:
   bool finished() const { return finished_->load(); }
 
 private:
-  std::thread worker_;
+  std::unique_ptr<QObject> receiver_; // lives on the GUI thread; the worker's queued call goes to it
   std::shared_ptr<std::atomic<bool>> finished_;
+  std::thread worker_;
 };
 
 } // namespace capture

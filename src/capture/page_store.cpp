@@ -1,0 +1,300 @@
+#include "capture/page_store.h"
+
+#include "app/settings.h"
+#include "capture/spool_extractor.h"
+#include "platform/paths.h"
+#include "render/rasteriser.h"
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <exception>
+#include <tuple>
+
+namespace capture {
+
+namespace {
+
+// Job and page number of a page file name "<job>-<page>.emf"; false for any other name.
+bool parsePageName(const QString &name, qint64 &job, qint64 &page) {
+  const int dash = name.indexOf(QLatin1Char('-'));
+  const int dot = name.lastIndexOf(QLatin1Char('.'));
+  if (dash <= 0 || dot <= dash + 1)
+    return false;
+  bool ok1 = false, ok2 = false;
+  job = name.left(dash).toLongLong(&ok1);
+  page = name.mid(dash + 1, dot - dash - 1).toLongLong(&ok2);
+  return ok1 && ok2;
+}
+
+// The page files of the work folder in job and page order (numerically, so page 10000 follows page 9999);
+// names of another shape follow in name order.
+QStringList pageFilesInOrder(const QDir &dir) {
+  QStringList names =
+      dir.entryList({QStringLiteral("*.emf")}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
+  struct Key {
+    bool numbered;
+    qint64 job, page;
+    QString name;
+  };
+  std::vector<Key> keys;
+  keys.reserve(size_t(names.size()));
+  for (const QString &n : names) {
+    Key k{false, 0, 0, n};
+    k.numbered = parsePageName(n, k.job, k.page);
+    keys.push_back(std::move(k));
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+    if (a.numbered != b.numbered)
+      return a.numbered;
+    if (a.numbered && (a.job != b.job || a.page != b.page))
+      return std::tie(a.job, a.page) < std::tie(b.job, b.page);
+    return false; // keep name order
+  });
+  QStringList out;
+  out.reserve(names.size());
+  for (const Key &k : keys)
+    out.push_back(k.name);
+  return out;
+}
+
+QImage blankThumbnail() {
+  QImage img(kThumbnailBox, kThumbnailBox, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  return img;
+}
+
+int outputMode() { return settings().KodMultipageFormat; }
+
+} // namespace
+
+// ---- helpers ----
+
+QRect ThumbnailPlace(int index, int clientWidth, int clientTop, int w, int h, const QRect &previous) {
+  const int x = (clientWidth - w) / 2;
+  const int y = index == 0 ? (kStripCellHeight - h) / 2 + clientTop + kFirstCellOffset
+                           : previous.y() + previous.height() + kThumbnailGap;
+  return QRect(x, y, w, h);
+}
+
+std::string PageSuffix(const std::string &name) {
+  std::string label = "0000-0000";
+  const long n = static_cast<long>(name.size());
+  // Label position p takes name[n - 13 + p]: positions 8..5 are the four digits before ".emf".
+  for (int p = 8; p >= 0; --p) {
+    const long k = n - 13 + p;
+    if (k < 0)
+      break;
+    label[size_t(p)] = name[size_t(k)];
+  }
+  return label;
+}
+
+QImage BitmapFromImage(const Magick::Image &source) {
+  const size_t w = source.columns(), h = source.rows();
+  if (w == 0 || h == 0 || w > 0x7FFFFFFF / 4 || h > 0x7FFFFFFF)
+    return {};
+  QImage out(int(w), int(h), QImage::Format_RGB32);
+  if (out.isNull())
+    return {};
+  Magick::Image img(source); // shares pixels until written; write() below only reads
+  // QImage rows of 32-bit pixels have no padding, so one export fills the whole image (B, G, R, A in memory).
+  img.write(0, 0, w, h, "BGRA", Magick::CharPixel, out.bits());
+  for (size_t y = 0; y < h; ++y) {
+    auto *row = reinterpret_cast<uint32_t *>(out.scanLine(int(y)));
+    for (size_t x = 0; x < w; ++x)
+      row[x] |= 0xFF000000u;
+  }
+  return out;
+}
+
+QImage MakeThumbnail(const emf::HENHMETAFILE &mf, int pageIndex, double rotation) {
+  try {
+    render::RenderOptions options;
+    options.thumbnail = true;
+    options.outputMode = outputMode();
+    Magick::Image img = render::RenderPage(kThumbnailResolution, mf, pageIndex, options);
+    img.scale(Magick::Geometry(kThumbnailBox, kThumbnailBox));
+    if (rotation != 0.0)
+      img.rotate(rotation);
+    QImage out = BitmapFromImage(img);
+    return out.isNull() ? blankThumbnail() : out;
+  } catch (const std::exception &) {
+    // A render the image library refuses still gives the page a thumbnail, so the page can be seen and deleted.
+    return blankThumbnail();
+  }
+}
+
+QImage MakeThumbnail(int pageIndex) {
+  PageStore &store = pageStore();
+  if (pageIndex < 0 || pageIndex >= store.pageCount())
+    return {};
+  const PageRecord &p = store.pages[size_t(pageIndex)];
+  return MakeThumbnail(p.metafile, pageIndex, p.rotation);
+}
+
+// ---- PageList ----
+
+bool PageList::push_back(PageRecord rec) {
+  const size_t n = size_.load(std::memory_order_relaxed);
+  if (n >= kMaxPages)
+    return false;
+  auto &chunk = chunks_[n / kChunkSize];
+  if (!chunk) {
+    try {
+      chunk = std::make_unique<PageRecord[]>(kChunkSize);
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
+  }
+  chunk[n % kChunkSize] = std::move(rec);
+  // Published only once the record is complete.
+  size_.store(n + 1, std::memory_order_release);
+  return true;
+}
+
+void PageList::erase(size_t i) {
+  const size_t n = size();
+  if (i >= n)
+    return;
+  for (size_t k = i; k + 1 < n; ++k)
+    (*this)[k] = std::move((*this)[k + 1]);
+  size_.store(n - 1, std::memory_order_release);
+  (*this)[n - 1] = PageRecord();
+}
+
+void PageList::clear() {
+  size_.store(0, std::memory_order_release);
+  for (auto &chunk : chunks_)
+    chunk.reset();
+}
+
+// ---- PageStore ----
+
+double PageStore::rotationOf(int pageIndex) const {
+  if (pageIndex < 0 || pageIndex >= pageCount())
+    return 0.0;
+  return pages[size_t(pageIndex)].rotation;
+}
+
+void PageStore::setCurrentImage(const Magick::Image &img) {
+  currentImage = img;
+  currentImageDisplay = BitmapFromImage(img);
+}
+
+PreparedPages PageStore::PrepareNewPages() {
+  PreparedPages batch;
+  QDir dir(QString::fromStdString(platform::workFolder()));
+  if (!dir.exists())
+    return batch;
+  const QStringList names = pageFilesInOrder(dir);
+  batch.pages.reserve(size_t(names.size()));
+  for (const QString &name : names) {
+    const QString path = dir.filePath(name);
+    PreparedPage page;
+    page.name = name.toStdString();
+    // A page file that is not a valid metafile becomes a page with an empty metafile.
+    emf::HENHMETAFILE opened = emf::GetEnhMetaFileA(path.toStdString());
+    page.metafile = emf::CopyEnhMetaFileA(opened, std::string());
+    // The new page's rotation is 0: no page index, so the rasteriser looks up no rotation.
+    page.thumbnail = MakeThumbnail(page.metafile, -1, 0.0);
+    if (!emf::DeleteEnhMetaFile(opened))
+      batch.messages.push_back(QString::fromLatin1(kReleaseFailedMessage));
+    if (!QFile::remove(path))
+      batch.messages.push_back(QString::fromLatin1(kDeleteFailedMessage));
+    batch.pages.push_back(std::move(page));
+  }
+  return batch;
+}
+
+void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) {
+  if (!batch.pages.empty()) {
+    const QRect client = window.stripClientRect();
+    for (PreparedPage &prepared : batch.pages) {
+      const int index = pageCount();
+      PageRecord rec;
+      rec.name = std::move(prepared.name);
+      rec.metafile = std::move(prepared.metafile);
+      rec.thumbnail = std::move(prepared.thumbnail);
+      const QRect previous =
+          index > 0 ? QRect(pages.back().thumbX, pages.back().thumbY, pages.back().thumbW, pages.back().thumbH) : QRect();
+      const QRect place =
+          ThumbnailPlace(index, client.width(), client.top(), rec.thumbnail.width(), rec.thumbnail.height(), previous);
+      rec.thumbX = place.x();
+      rec.thumbY = place.y();
+      rec.thumbW = place.width();
+      rec.thumbH = place.height();
+      rec.rotation = 0.0;
+      if (!pages.push_back(std::move(rec)))
+        break; // the list is full: the remaining pages of the batch are dropped
+      if (viewState.load() <= kViewPages)
+        viewState.store(kViewPages);
+
+      window.repaintStripRect(QRect(place.x(), place.y(), place.width(), place.height() + kThumbnailGap), true);
+      window.setStripScrollRange(0, pageCount() * kScrollUnitsPerPage, false);
+
+      if (currentPage < 0) {
+        currentPage = index;
+        window.repaintStrip(false);
+        try {
+          render::RenderOptions options;
+          options.outputMode = outputMode();
+          setCurrentImage(render::RenderPage(window.currentResolution(), pages[size_t(index)].metafile, index, options));
+        } catch (const std::exception &) {
+          setCurrentImage(Magick::Image());
+        }
+        viewState.store(kViewImageReady);
+        window.repaintPreview(false);
+        window.repaintPageInfoArea();
+      }
+    }
+  }
+  // Messages last: a message box runs its own event loop, and the list is complete by then.
+  for (const QString &m : batch.messages)
+    window.showMessage(m);
+}
+
+void PageStore::LoadNewPages(CaptureWindow &window) { AppendPreparedPages(PrepareNewPages(), window); }
+
+void PageStore::RebuildThumbnails(CaptureWindow &window) {
+  for (int i = 0; i < pageCount(); ++i) {
+    PageRecord &p = pages[size_t(i)];
+    p.thumbnail = MakeThumbnail(p.metafile, i, p.rotation);
+  }
+  window.repaintStrip(true);
+}
+
+void PageStore::ClearPageList(CaptureWindow &window) {
+  for (PageRecord &p : pages) {
+    emf::DeleteEnhMetaFile(p.metafile);
+    p.thumbnail = QImage();
+  }
+  pages.clear();
+  currentPage = -1;
+  window.setStripScrollOffset(0);
+  window.setStripScrollRange(0, kEmptyScrollRange, true);
+  window.setStripScrollPos(0, true);
+  window.repaintPreview(true);
+  window.repaintStrip(true);
+}
+
+void PageStore::ReleasePages() {
+  for (PageRecord &p : pages)
+    emf::DeleteEnhMetaFile(p.metafile);
+}
+
+PageStore &pageStore() {
+  static PageStore *store = [] {
+    static PageStore s;
+    render::setPageRotationSource([](int pageIndex) { return s.rotationOf(pageIndex); });
+    return &s;
+  }();
+  return *store;
+}
+
+void LoadNewPages(CaptureWindow &window) { pageStore().LoadNewPages(window); }
+void RebuildThumbnails(CaptureWindow &window) { pageStore().RebuildThumbnails(window); }
+void ClearPageList(CaptureWindow &window) { pageStore().ClearPageList(window); }
+void ReleasePages() { pageStore().ReleasePages(); }
+
+} // namespace capture
