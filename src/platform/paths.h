@@ -9,7 +9,9 @@ namespace platform {
 std::string tempFolder();
 // tempFolder() + "/Folvex2/" (the doubled separator is harmless).
 std::string workFolder();
-// "Local AppData" of the shell folders key + "/Folvex2"; the user's home folder stands in when the value is missing.
+// "Local AppData" of the shell folders key + "/Folvex2". When the value is missing, unreadable or shorter than
+// 4 characters, the user's home folder stands in (without "/Folvex2"), so the printer settings files then lie
+// directly in the home folder.
 std::string appDataFolder();
 // "InstallPath" of the machine key; empty when missing.
 std::string installFolder();
@@ -17,8 +19,10 @@ std::string installFolder();
 std::string windowsFolder();
 // windowsFolder() + "/SYSTEM32/spool/PRINTERS/", created on first use.
 std::string ntSpoolFolder();
-// The Windows 9x spool folder: windowsFolder() + "/SPOOL/PRINTERS/", created on first use.
+// The Windows 9x spool folder: windowsFolder() + "/spool/PRINTERS/", created on first use.
 std::string legacySpoolFolder();
+// The spool folder of the platform in force: legacySpoolFolder() for Windows 9x, else ntSpoolFolder().
+std::string spoolFolder();
 // The folder the running program lives in (ending without '/').
 std::string programFolder();
 

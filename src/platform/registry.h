@@ -45,7 +45,7 @@ public:
   bool set(std::string_view name, uint32_t type, std::span<const uint8_t> data);
   bool setDword(std::string_view name, uint32_t value);
   bool setString(std::string_view name, std::string_view text); // REG_SZ with terminating zero
-  bool remove(std::string_view name);
+  bool remove(std::string_view name); // false when the value does not exist
   // Values in index order (the order they were first written); nothing past the last.
   std::optional<RegValue> enumerate(size_t index) const;
 
@@ -59,8 +59,30 @@ private:
   RegAccess access_;
 };
 
-// The file that holds a hive: $FOLVEX_REGISTRY_DIR/{user,machine}.reg when that variable is set;
-// otherwise $XDG_CONFIG_HOME/Folvex2/user.reg and machine.reg beside the running program.
+// The file a hive is read from.
+//  - user hive: $FOLVEX_REGISTRY_DIR/user.reg when that variable is set, else $XDG_CONFIG_HOME/Folvex2/user.reg
+//    (default ~/.config/Folvex2/user.reg).
+//  - machine hive: $FOLVEX_REGISTRY_DIR/machine.reg when that variable is set and the file exists, else machine.reg
+//    beside the running program. Writes to the machine hive go to $FOLVEX_REGISTRY_DIR/machine.reg when the
+//    variable is set (starting from the hive beside the program when that file does not exist yet), so a private
+//    folder never changes the hive of the build tree or of an installed copy.
+// A missing user hive reads as a new one: "Local AppData" = $XDG_DATA_HOME (default ~/.local/share) under the
+// Explorer shell folders key and an empty "Control Panel\Desktop" key; the first write stores them.
+// A damaged hive file is renamed to "<file>.bad" (or "<file>.<n>.bad" when that exists) and the hive starts anew.
 std::string hiveFilePath(Hive hive);
+
+// Reads a string value the way the programs' string readers do: the value must be REG_SZ or REG_EXPAND_SZ, at most
+// 260 bytes long, and end in a zero byte; the result is the text before the first zero. Nothing otherwise, also when
+// the key or value is missing.
+std::optional<std::string> readStringValue(Hive hive, std::string_view keyPath, std::string_view name);
+// The same rule applied to a value already read.
+std::optional<std::string> stringFromValue(const RegValue &value);
+// A REG_DWORD of exactly four bytes as a signed number; nothing for anything else.
+std::optional<int32_t> dwordFromValue(const RegValue &value);
+
+// Most bytes a string reader accepts, terminating zero included.
+inline constexpr size_t kMaxStringBytes = 260;
+// A hive file larger than this is treated as damaged: no settings store comes near it.
+inline constexpr size_t kMaxHiveBytes = 16u << 20;
 
 } // namespace platform

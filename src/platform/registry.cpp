@@ -1,0 +1,430 @@
+#include "platform/registry.h"
+
+#include "platform/paths.h"
+#include "platform/registry_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+using regfile::HiveData;
+
+std::string envValue(const char *name) {
+  const char *v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else the home folder + fallback.
+std::string xdgFolder(const char *variable, const char *fallback) {
+  const std::string v = envValue(variable);
+  if (!v.empty() && v.front() == '/')
+    return v;
+  return QDir::homePath().toStdString() + "/" + fallback;
+}
+
+std::string privateFolder() { return envValue("FOLVEX_REGISTRY_DIR"); }
+
+std::string userHivePath() {
+  const std::string dir = privateFolder();
+  if (!dir.empty())
+    return dir + "/user.reg";
+  return xdgFolder("XDG_CONFIG_HOME", ".config") + "/Folvex2/user.reg";
+}
+
+std::string machineHiveBesideProgram() { return programFolder() + "/machine.reg"; }
+
+// Where writes go.
+std::string writePath(Hive hive) {
+  if (hive == Hive::CurrentUser)
+    return userHivePath();
+  const std::string dir = privateFolder();
+  return dir.empty() ? machineHiveBesideProgram() : dir + "/machine.reg";
+}
+
+std::string dirOf(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : path.substr(0, slash));
+}
+
+// What a hive holds before anything was written to it.
+HiveData initialHive(Hive hive) {
+  HiveData data;
+  if (hive == Hive::CurrentUser) {
+    const std::string local = xdgFolder("XDG_DATA_HOME", ".local/share");
+    RegValue v{"Local AppData", REG_SZ, std::vector<uint8_t>(local.begin(), local.end())};
+    v.data.push_back(0);
+    data.create("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders")->values.push_back(v);
+    data.create("Control Panel\\Desktop");
+  }
+  return data;
+}
+
+class Fd {
+public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  ~Fd() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+private:
+  int fd_;
+};
+
+enum class ReadResult { Ok, Missing, Damaged, Unreadable };
+
+ReadResult readHiveFile(const std::string &path, Hive hive, HiveData &out) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0)
+    return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0)
+    return ReadResult::Unreadable;
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxHiveBytes)
+    return ReadResult::Damaged;
+  std::string text;
+  text.resize(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  // The file is replaced by rename, never rewritten in place, so its size does not change under us; still read
+  // only what was announced and stop at an early end.
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return ReadResult::Unreadable;
+    }
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  text.resize(got);
+  return regfile::parse(text, hive, out) ? ReadResult::Ok : ReadResult::Damaged;
+}
+
+// An exclusive lock on "<hive>.lock", held while the object lives.
+class HiveLock {
+public:
+  explicit HiveLock(const std::string &hivePath) {
+    QDir().mkpath(QString::fromStdString(dirOf(hivePath)));
+    Fd fd(::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    if (fd.get() < 0)
+      return;
+    int rc;
+    do
+      rc = ::flock(fd.get(), LOCK_EX);
+    while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+      fd_ = fd.release();
+  }
+  HiveLock(const HiveLock &) = delete;
+  HiveLock &operator=(const HiveLock &) = delete;
+  ~HiveLock() {
+    if (fd_ >= 0)
+      ::close(fd_); // closing releases the lock
+  }
+  bool held() const { return fd_ >= 0; }
+
+private:
+  int fd_ = -1;
+};
+
+// Renames a damaged hive out of the way, keeping every earlier damaged copy. Call with the lock held.
+bool setAside(const std::string &path) {
+  for (int n = 1; n <= 1000; ++n) {
+    const std::string target = n == 1 ? path + ".bad" : path + "." + std::to_string(n) + ".bad";
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0)
+      continue;
+    return ::rename(path.c_str(), target.c_str()) == 0;
+  }
+  return ::rename(path.c_str(), (path + ".bad").c_str()) == 0;
+}
+
+bool writeAll(int fd, const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the file with `text` so that it is on disk when this returns: temporary file, fsync, rename, fsync of
+// the folder. A hive reached through a symbolic link is written where the link points.
+bool writeDurably(std::string path, const std::string &text) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    const QString target = QFileInfo(QString::fromStdString(path)).canonicalFilePath();
+    if (!target.isEmpty())
+      path = target.toStdString();
+  }
+  const std::string dir = dirOf(path);
+  std::string tmpl = path + ".XXXXXX";
+  Fd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+  if (fd.get() < 0)
+    return false;
+  const bool ok = ::fchmod(fd.get(), 0644) == 0 && writeAll(fd.get(), text) && ::fsync(fd.get()) == 0 &&
+                  ::close(fd.release()) == 0 && ::rename(tmpl.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(tmpl.c_str());
+    return false;
+  }
+  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.get() >= 0)
+    ::fsync(dirFd.get());
+  return true;
+}
+
+// The hive as it stands now, for reading. A damaged file is set aside (under the lock) and the hive starts anew.
+HiveData loadHive(Hive hive) {
+  HiveData data;
+  const std::string path = hiveFilePath(hive);
+  switch (readHiveFile(path, hive, data)) {
+  case ReadResult::Ok:
+    return data;
+  case ReadResult::Missing:
+    return initialHive(hive);
+  case ReadResult::Damaged:
+  case ReadResult::Unreadable: {
+    HiveLock lock(path);
+    if (lock.held()) {
+      // Another program may have replaced the file since we looked.
+      data = HiveData{};
+      const ReadResult again = readHiveFile(path, hive, data);
+      if (again == ReadResult::Ok)
+        return data;
+      if (again != ReadResult::Missing)
+        setAside(path);
+    }
+    return initialHive(hive);
+  }
+  }
+  return initialHive(hive);
+}
+
+// Read-modify-write under the exclusive lock. `change` returns false to leave the hive untouched; the result is
+// true only when the change was made and is on disk.
+bool modifyHive(Hive hive, const std::function<bool(HiveData &)> &change) {
+  const std::string path = writePath(hive);
+  HiveLock lock(path);
+  if (!lock.held())
+    return false;
+  HiveData data;
+  switch (readHiveFile(path, hive, data)) {
+  case ReadResult::Ok:
+    break;
+  case ReadResult::Missing:
+    data = HiveData{};
+    if (hive == Hive::LocalMachine && path != machineHiveBesideProgram()) {
+      // A private machine hive starts as a copy of the one beside the program.
+      if (readHiveFile(machineHiveBesideProgram(), hive, data) != ReadResult::Ok)
+        data = HiveData{};
+    } else {
+      data = initialHive(hive);
+    }
+    break;
+  case ReadResult::Damaged:
+  case ReadResult::Unreadable:
+    // Never write over a file we could not read: it must be kept aside first.
+    if (!setAside(path))
+      return false;
+    data = initialHive(hive);
+    break;
+  }
+  if (!change(data))
+    return false;
+  return writeDurably(path, regfile::format(data, hive));
+}
+
+// True when the program may write the hive: its folder (or the nearest existing parent) is writable.
+bool hiveWritable(Hive hive) {
+  std::string dir = dirOf(writePath(hive));
+  struct stat st {};
+  while (::stat(dir.c_str(), &st) != 0 && dir != "/" && dir != ".")
+    dir = dirOf(dir);
+  return ::access(dir.c_str(), W_OK) == 0;
+}
+
+bool canRead(RegAccess a) { return a != RegAccess::Write; }
+bool canWrite(RegAccess a) { return a == RegAccess::Write || a == RegAccess::All; }
+
+std::string normalPath(std::string_view path) {
+  const auto parts = regfile::splitPath(path);
+  std::string out;
+  for (const auto &p : parts) {
+    if (!out.empty())
+      out += '\\';
+    out += p;
+  }
+  return out;
+}
+
+} // namespace
+
+std::string hiveFilePath(Hive hive) {
+  if (hive == Hive::CurrentUser)
+    return userHivePath();
+  const std::string dir = privateFolder();
+  if (!dir.empty()) {
+    const std::string own = dir + "/machine.reg";
+    struct stat st {};
+    if (::stat(own.c_str(), &st) == 0)
+      return own;
+  }
+  return machineHiveBesideProgram();
+}
+
+std::optional<RegKey> RegKey::open(Hive hive, std::string_view path, RegAccess access) {
+  const std::string normal = normalPath(path);
+  if (normal.empty())
+    return std::nullopt;
+  const HiveData data = loadHive(hive);
+  if (!data.exists(normal))
+    return std::nullopt;
+  if (canWrite(access) && !hiveWritable(hive))
+    return std::nullopt;
+  return RegKey(hive, data.storedPath(normal), access);
+}
+
+std::optional<RegKey> RegKey::create(Hive hive, std::string_view path, RegAccess access) {
+  const std::string normal = normalPath(path);
+  if (normal.empty())
+    return std::nullopt;
+  if (canWrite(access) && !hiveWritable(hive))
+    return std::nullopt;
+  HiveData data = loadHive(hive);
+  if (!data.find(normal)) {
+    const bool made = modifyHive(hive, [&](HiveData &d) { return d.find(normal) ? false : d.create(normal) != nullptr; });
+    if (!made) {
+      // Someone else may have created it meanwhile; otherwise the write failed.
+      data = loadHive(hive);
+      if (!data.find(normal))
+        return std::nullopt;
+    } else {
+      data = loadHive(hive);
+    }
+  }
+  return RegKey(hive, data.storedPath(normal), access);
+}
+
+std::optional<RegValue> RegKey::query(std::string_view name) const {
+  if (!canRead(access_))
+    return std::nullopt;
+  const HiveData data = loadHive(hive_);
+  const regfile::Key *key = data.find(path_);
+  if (!key)
+    return std::nullopt;
+  for (const auto &v : key->values)
+    if (regfile::sameName(v.name, name))
+      return v;
+  return std::nullopt;
+}
+
+bool RegKey::set(std::string_view name, uint32_t type, std::span<const uint8_t> bytes) {
+  if (!canWrite(access_) || !regfile::validValueName(name))
+    return false;
+  return modifyHive(hive_, [&](HiveData &data) {
+    regfile::Key *key = data.find(path_);
+    if (!key) {
+      // A key that exists only as the parent of another has no section yet; a deleted key stays deleted.
+      if (!data.exists(path_))
+        return false;
+      key = data.create(path_);
+      if (!key)
+        return false;
+    }
+    for (auto &v : key->values)
+      if (regfile::sameName(v.name, name)) {
+        v.type = type;
+        v.data.assign(bytes.begin(), bytes.end());
+        return true;
+      }
+    key->values.push_back(RegValue{std::string(name), type, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    return true;
+  });
+}
+
+bool RegKey::setDword(std::string_view name, uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  return set(name, REG_DWORD, bytes);
+}
+
+bool RegKey::setString(std::string_view name, std::string_view text) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return set(name, REG_SZ, bytes);
+}
+
+bool RegKey::remove(std::string_view name) {
+  if (!canWrite(access_))
+    return false;
+  return modifyHive(hive_, [&](HiveData &data) {
+    regfile::Key *key = data.find(path_);
+    if (!key)
+      return false;
+    return std::erase_if(key->values, [&](const RegValue &v) { return regfile::sameName(v.name, name); }) > 0;
+  });
+}
+
+std::optional<RegValue> RegKey::enumerate(size_t index) const {
+  if (!canRead(access_))
+    return std::nullopt;
+  const HiveData data = loadHive(hive_);
+  const regfile::Key *key = data.find(path_);
+  if (!key || index >= key->values.size())
+    return std::nullopt;
+  return key->values[index];
+}
+
+std::optional<std::string> stringFromValue(const RegValue &value) {
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ)
+    return std::nullopt;
+  if (value.data.empty() || value.data.size() > kMaxStringBytes || value.data.back() != 0)
+    return std::nullopt;
+  const char *text = reinterpret_cast<const char *>(value.data.data());
+  return std::string(text, ::strnlen(text, value.data.size()));
+}
+
+std::optional<int32_t> dwordFromValue(const RegValue &value) {
+  if (value.type != REG_DWORD || value.data.size() != 4)
+    return std::nullopt;
+  const uint32_t n = uint32_t(value.data[0]) | uint32_t(value.data[1]) << 8 | uint32_t(value.data[2]) << 16 |
+                     uint32_t(value.data[3]) << 24;
+  return static_cast<int32_t>(n);
+}
+
+std::optional<std::string> readStringValue(Hive hive, std::string_view keyPath, std::string_view name) {
+  const auto key = RegKey::open(hive, keyPath, RegAccess::Read);
+  if (!key)
+    return std::nullopt;
+  const auto value = key->query(name);
+  return value ? stringFromValue(*value) : std::nullopt;
+}
+
+} // namespace platform
