@@ -1,15 +1,42 @@
-// qvt: the printer monitor.
+// qvt: the printer monitor. One word on the command line selects the mode ("work", "set", "refresh",
+// "delete_all", "refresh_and_delete_all").
+#include "monitor/monitor_dialog.h"
+#include "platform/ipc.h"
+
 #include <QApplication>
-#include <QDialog>
+#include <QMessageBox>
 #include <QTimer>
 
 int main(int argc, char *argv[]) {
   QApplication app(argc, argv);
-  QDialog dialog;
-  dialog.setWindowTitle(QStringLiteral("Tarvik Quenby v.1.0"));
-  dialog.show();
-  if (const int ms = qEnvironmentVariableIntValue("FOLVEX_QUIT_AFTER_MS"); ms > 0)
-    QTimer::singleShot(ms, &dialog, &QDialog::accept);
-  QObject::connect(&dialog, &QDialog::finished, &app, &QApplication::quit);
-  return app.exec();
+  app.setApplicationName(QStringLiteral("qvt"));
+  app.setQuitOnLastWindowClosed(false);
+
+  // The command-line tail: everything after the program name, as one string.
+  const QStringList args = app.arguments().mid(1);
+  const monitor::Mode mode = monitor::parseMode(args.join(QLatin1Char(' ')));
+
+  auto spooler = platform::makeCupsSpooler();
+  monitor::MonitorDialog dialog(*spooler, mode);
+
+  // Folvex finds this window by its title, brings it forward and closes it.
+  platform::WindowChannel channel(monitor::kMonitorTitle);
+  QObject::connect(&channel, &platform::WindowChannel::closeRequested, &dialog, &QDialog::close);
+  QObject::connect(&channel, &platform::WindowChannel::raiseRequested, &dialog, &monitor::MonitorDialog::raiseWindow);
+  channel.listen();
+
+  if (const int ms = qEnvironmentVariableIntValue("FOLVEX_QUIT_AFTER_MS"); ms > 0) {
+    // Smoke tests: close whatever is open (a question, the dialog) after a while.
+    QTimer::singleShot(ms, &app, [&dialog] {
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+          box->reject();
+      dialog.reject();
+    });
+  }
+
+  const monitor::MonitorCore::InitResult r = dialog.initialise();
+  if (r.closeNow)
+    return 0; // the command mode has done its work: the dialog ends before it is shown
+  return dialog.exec();
 }

@@ -1,0 +1,441 @@
+#include "monitor/monitor_dialog.h"
+
+#include "monitor/monitor_icons.h"
+#include "platform/help_window.h"
+#include "platform/shell.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTreeWidget>
+
+namespace monitor {
+namespace {
+
+constexpr int kSmallWindowHeight = 70; // the command modes' window, caption included
+
+struct Column {
+  const char *header;
+  int width;
+};
+
+QTreeWidget *makeList(QWidget *parent, std::initializer_list<Column> columns, bool header, QColor background,
+                      QColor text = Qt::black) {
+  auto *list = new QTreeWidget(parent);
+  list->setRootIsDecorated(false);
+  list->setUniformRowHeights(true);
+  list->setAllColumnsShowFocus(true);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setColumnCount(static_cast<int>(columns.size()));
+  QStringList headers;
+  int i = 0;
+  for (const Column &c : columns) {
+    headers << QString::fromLatin1(c.header);
+    list->setColumnWidth(i++, c.width);
+  }
+  list->setHeaderLabels(headers);
+  list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  list->header()->setStretchLastSection(false);
+  list->setHeaderHidden(!header);
+  QPalette pal = list->palette();
+  pal.setColor(QPalette::Base, background);
+  pal.setColor(QPalette::AlternateBase, background);
+  pal.setColor(QPalette::Text, text);
+  list->setPalette(pal);
+  return list;
+}
+
+void setCells(QTreeWidgetItem *item, const std::vector<std::string> &cells) {
+  for (int i = 0; i < static_cast<int>(cells.size()); ++i) {
+    const QString t = QString::fromStdString(cells[i]);
+    if (item->text(i) != t)
+      item->setText(i, t);
+  }
+}
+
+} // namespace
+
+// ---- links ---------------------------------------------------------------------------------------------------
+
+LinkLabel::LinkLabel(const QString &text, QString target, QWidget *parent)
+    : QLabel(text, parent), target_(std::move(target)) {
+  setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  QFont f(QStringLiteral("Arial"));
+  f.setPixelSize(14);
+  setFont(f);
+  QPalette pal = palette();
+  pal.setColor(QPalette::WindowText, QColor(20, 0, 255));
+  setPalette(pal);
+  setAutoFillBackground(false);
+  setMouseTracking(true);
+}
+
+void LinkLabel::setHover(bool on) {
+  QFont f = font();
+  f.setUnderline(on);
+  setFont(f);
+  setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void LinkLabel::enterEvent(QEnterEvent *event) {
+  setHover(true);
+  QLabel::enterEvent(event);
+}
+
+void LinkLabel::leaveEvent(QEvent *event) {
+  setHover(false);
+  QLabel::leaveEvent(event);
+}
+
+void LinkLabel::mouseReleaseEvent(QMouseEvent *event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    emit activated(target_);
+  QLabel::mouseReleaseEvent(event);
+}
+
+// ---- dialog --------------------------------------------------------------------------------------------------
+
+MonitorDialog::MonitorDialog(platform::Spooler &spooler, Mode mode, QWidget *parent)
+    : QDialog(parent), core_(spooler, mode,
+                             {[this](const Notice &n) { notify(n); }, [this] { return confirm(); }}) {
+  setWindowTitle(kMonitorTitle);
+  setWindowIcon(appIcon());
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  // Dialog units from the dialog's font: a quarter of the average character width, an eighth of its height.
+  const QFontMetrics fm(font());
+  baseX_ = std::max(1, (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2);
+  baseY_ = std::max(1, fm.height());
+  listImages_ = printerListImages();
+  infoImages_ = infoImages();
+  buildControls();
+
+  small_ = mode != Mode::Work;
+  const QRect full = du(0, 0, 439, 346);
+  if (small_) {
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    setFixedSize(full.width(), std::max(du(0, 0, 0, 26).height(), kSmallWindowHeight - title));
+  } else {
+    setFixedSize(full.size());
+  }
+  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+    QRect r(QPoint(0, 0), size());
+    r.moveCenter(screen->availableGeometry().center());
+    move(r.topLeft());
+  }
+
+  refresh_.setInterval(kRefreshMs);
+  connect(&refresh_, &QTimer::timeout, this, &MonitorDialog::refreshTick);
+  close_.setSingleShot(true);
+  connect(&close_, &QTimer::timeout, this, [this] {
+    close(); // as a close message
+    refreshTick();
+  });
+}
+
+MonitorDialog::~MonitorDialog() {
+  stopTimers();
+  if (!recorded_) {
+    recorded_ = true;
+    core_.recordPreparedSettings();
+  }
+}
+
+QRect MonitorDialog::du(int x, int y, int w, int h) const {
+  return QRect(x * baseX_ / 4, y * baseY_ / 8, w * baseX_ / 4, h * baseY_ / 8);
+}
+
+QPushButton *MonitorDialog::button(int id) const {
+  switch (id) {
+  case 1005: return help_;
+  case 2: return cancel_;
+  case 1024: return setPause_;
+  case 1012: return cancelCurrent_;
+  case 1002: return cancelAll_;
+  case 1027: return resume_;
+  case 1028: return save_;
+  case 1: return exit_;
+  case 1033: return setAll_;
+  default: return nullptr;
+  }
+}
+
+void MonitorDialog::buildControls() {
+  auto place = [this](QWidget *w, int x, int y, int cx, int cy) { w->setGeometry(du(x, y, cx, cy)); };
+  auto label = [&](const char *text, int x, int y, int cx, int cy) {
+    auto *l = new QLabel(QString::fromLatin1(text), this);
+    place(l, x, y, cx, cy);
+    return l;
+  };
+  auto pushButton = [&](const char *text, int x, int y, int cx, int cy, bool enabled) {
+    auto *b = new QPushButton(QString::fromLatin1(text), this);
+    b->setAutoDefault(false);
+    place(b, x, y, cx, cy);
+    b->setEnabled(enabled);
+    return b;
+  };
+
+  info_ = makeList(this, {{"Info", 800}}, false, Qt::black, QColor(0, 255, 0));
+  info_->setIconSize(QSize(16, 16));
+  info_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  info_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  info_->setSelectionMode(QAbstractItemView::NoSelection);
+  info_->setFocusPolicy(Qt::NoFocus);
+  place(info_, 7, 7, 371, 14);
+  help_ = pushButton("Help", 382, 7, 50, 14, true);
+
+  label("Existing printers", 7, 29, 82, 8);
+  printers_ = makeList(this,
+                       {{"Printer Name", 240}, {"Documents", 75}, {"Status", 75}, {"Port", 114}, {"Datatype", 65},
+                        {"Response", 65}},
+                       true, QColor(192, 255, 192));
+  printers_->setIconSize(QSize(12, 12));
+  place(printers_, 7, 38, 425, 93);
+  cancel_ = pushButton("Cancel", 159, 134, 50, 14, true);
+  cancel_->hide();
+  label("Selected printer jobs", 7, 140, 156, 8);
+  jobs_ = makeList(this,
+                   {{"Document Name", 182}, {"Status", 65}, {"Owner", 118}, {"Pages", 42}, {"Submitted", 113},
+                    {"Port", 52}, {"Datatype", 62}},
+                   true, QColor(192, 192, 255));
+  place(jobs_, 7, 150, 425, 93);
+  label("Selected Printer", 7, 247, 87, 8);
+  selPrinter_ = makeList(this, {{"Printer", 300}}, false, QColor(192, 255, 192));
+  selPrinter_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  selPrinter_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  place(selPrinter_, 7, 256, 194, 13);
+  label("Selected Job", 225, 247, 165, 8);
+  selJob_ = makeList(this, {{"Job", 175}, {"Submitted", 150}}, false, QColor(192, 192, 255));
+  selJob_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  selJob_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  place(selJob_, 225, 256, 207, 13);
+  setPause_ = pushButton("Set to Pause", 7, 274, 46, 14, false);
+  cancelCurrent_ = pushButton("Cancel Current Document", 225, 274, 86, 14, false);
+  cancelAll_ = pushButton("Cancel All Documents", 341, 274, 91, 14, false);
+  resume_ = pushButton("Resume", 7, 290, 46, 14, false);
+  save_ = pushButton("Save Setting", 7, 306, 46, 14, false);
+  auto *group = new QGroupBox(this);
+  place(group, 225, 309, 207, 30);
+  label("Other products of Tarvik Software:", 230, 317, 114, 8);
+  web_ = new LinkLabel(kWebSite, QStringLiteral("https://") + kWebSite, this);
+  place(web_, 344, 317, 84, 8);
+  label("Free support line:", 230, 327, 60, 8);
+  mail_ = new LinkLabel(kSupportMail, QStringLiteral("mailto:") + kSupportMail, this);
+  place(mail_, 322, 327, 106, 8);
+  // The link texts are drawn with a larger font than their boxes: let them grow to the left and down.
+  for (LinkLabel *l : {web_, mail_}) {
+    const QRect g = l->geometry();
+    const int w = std::max(g.width(), l->sizeHint().width());
+    l->setGeometry(g.right() - w + 1, g.top() - 2, w, std::max(g.height(), l->sizeHint().height()));
+  }
+  exit_ = pushButton("Exit", 151, 325, 50, 14, true);
+  exit_->setDefault(true);
+  setAll_ = pushButton("Set all to default", 7, 325, 70, 14, true);
+
+  connect(help_, &QPushButton::clicked, this, &MonitorDialog::showHelpTopic);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(exit_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(printers_, &QTreeWidget::clicked, this, [this] {
+    std::vector<int> rows;
+    for (const QModelIndex &i : printers_->selectionModel()->selectedRows())
+      rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    core_.clickPrinterRows(rows);
+    syncAll();
+  });
+  connect(jobs_, &QTreeWidget::clicked, this, [this] {
+    std::vector<int> rows;
+    for (const QModelIndex &i : jobs_->selectionModel()->selectedRows())
+      rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    core_.clickJobRows(rows);
+    syncBoxes();
+    syncButtons();
+  });
+  connect(setPause_, &QPushButton::clicked, this, [this] {
+    core_.setToPause();
+    syncAll();
+  });
+  connect(resume_, &QPushButton::clicked, this, [this] {
+    core_.resume();
+    syncAll();
+  });
+  connect(save_, &QPushButton::clicked, this, [this] {
+    core_.saveSetting();
+    syncAll();
+  });
+  connect(setAll_, &QPushButton::clicked, this, [this] {
+    core_.setAllToDefault();
+    syncAll();
+  });
+  connect(cancelCurrent_, &QPushButton::clicked, this, [this] {
+    core_.cancelCurrentDocument();
+    syncAll();
+  });
+  connect(cancelAll_, &QPushButton::clicked, this, [this] {
+    const QModelIndex focus = printers_->currentIndex();
+    core_.cancelAllDocuments(focus.isValid() ? focus.row() : core_.selectedRow());
+    syncAll();
+  });
+  for (LinkLabel *l : {web_, mail_})
+    connect(l, &LinkLabel::activated, this, [this](const QString &target) {
+      if (opener_)
+        opener_(target);
+      else
+        platform::openDocument(target);
+    });
+}
+
+MonitorCore::InitResult MonitorDialog::initialise() {
+  const MonitorCore::InitResult r = core_.initialise();
+  syncAll();
+  if (r.closeTimerMs > 0)
+    close_.start(r.closeTimerMs);
+  refresh_.start();
+  return r;
+}
+
+void MonitorDialog::refreshTick() {
+  core_.refreshTick();
+  syncAll();
+}
+
+QString MonitorDialog::helpTopic() const {
+  const int h = isVisible() ? frameGeometry().height() : height();
+  return platform::helpTopicPath(h >= 100 ? QStringLiteral("quenby.htm") : QStringLiteral("createimage.htm#noprint"));
+}
+
+void MonitorDialog::showHelpTopic() { platform::showHelp(helpTopic(), this); }
+
+void MonitorDialog::raiseWindow() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void MonitorDialog::stopTimers() {
+  refresh_.stop();
+  close_.stop();
+}
+
+void MonitorDialog::closeEvent(QCloseEvent *event) {
+  stopTimers();
+  QDialog::closeEvent(event);
+}
+
+void MonitorDialog::done(int result) {
+  stopTimers();
+  QDialog::done(result);
+}
+
+void MonitorDialog::notify(const Notice &n) {
+  if (notifier_) {
+    notifier_(n);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, n.caption, n.text, QMessageBox::Ok, n.ownedByDialog ? this : nullptr);
+  box.exec();
+}
+
+bool MonitorDialog::confirm() {
+  if (question_)
+    return question_();
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Tarvik Quenby (Folvex!) message"),
+                  QStringLiteral("Do you want to cancel all documents for all printers?"),
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  return box.exec() == QMessageBox::Yes;
+}
+
+// ---- showing the core's state --------------------------------------------------------------------------------
+
+void MonitorDialog::syncAll() {
+  if (core_.infoShown()) {
+    if (info_->topLevelItemCount() == 0)
+      info_->addTopLevelItem(new QTreeWidgetItem(info_));
+    QTreeWidgetItem *item = info_->topLevelItem(0);
+    item->setText(0, core_.infoText());
+    const int img = core_.infoImage();
+    if (img >= 0 && img < static_cast<int>(infoImages_.size()))
+      item->setIcon(0, QIcon(infoImages_[img]));
+  }
+  syncPrinters();
+  syncJobs();
+  syncBoxes();
+  syncButtons();
+}
+
+void MonitorDialog::syncPrinters() {
+  const auto &rows = core_.printerRows();
+  if (printers_->topLevelItemCount() != static_cast<int>(rows.size())) {
+    printers_->clear();
+    for (size_t i = 0; i < rows.size(); ++i)
+      printers_->addTopLevelItem(new QTreeWidgetItem(printers_));
+  }
+  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+    const PrinterRow &r = rows[i];
+    QTreeWidgetItem *item = printers_->topLevelItem(i);
+    setCells(item, {r.name, r.documents, r.status, r.port, r.datatype, r.response});
+    if (item->data(0, Qt::UserRole).toInt() != r.itemData || item->icon(0).isNull()) {
+      item->setData(0, Qt::UserRole, r.itemData);
+      if (r.image >= 0 && r.image < static_cast<int>(listImages_.size()))
+        item->setIcon(0, QIcon(listImages_[r.image]));
+    }
+  }
+}
+
+void MonitorDialog::syncJobs() {
+  const auto &jobs = core_.jobs();
+  if (jobs_->topLevelItemCount() != static_cast<int>(jobs.size())) {
+    jobs_->clear();
+    for (size_t i = 0; i < jobs.size(); ++i)
+      jobs_->addTopLevelItem(new QTreeWidgetItem(jobs_));
+  }
+  for (int i = 0; i < static_cast<int>(jobs.size()); ++i) {
+    const JobRecord &j = jobs[i];
+    setCells(jobs_->topLevelItem(i), {j.document, j.status, j.owner, j.pages, j.submitted, j.port, j.datatype});
+  }
+}
+
+void MonitorDialog::syncBoxes() {
+  const auto &box = core_.selectedPrinterBox();
+  if (box.empty()) {
+    selPrinter_->clear();
+  } else {
+    if (selPrinter_->topLevelItemCount() != 1) {
+      selPrinter_->clear();
+      selPrinter_->addTopLevelItem(new QTreeWidgetItem(selPrinter_));
+    }
+    setCells(selPrinter_->topLevelItem(0), {box.front()});
+  }
+  const auto &job = core_.selectedJobBox();
+  if (!job) {
+    selJob_->clear();
+  } else {
+    if (selJob_->topLevelItemCount() != 1) {
+      selJob_->clear();
+      selJob_->addTopLevelItem(new QTreeWidgetItem(selJob_));
+    }
+    setCells(selJob_->topLevelItem(0), {job->first, job->second});
+  }
+}
+
+void MonitorDialog::syncButtons() {
+  const Buttons &b = core_.buttons();
+  setPause_->setEnabled(b.setToPause);
+  resume_->setEnabled(b.resume);
+  save_->setEnabled(b.saveSetting);
+  cancelCurrent_->setEnabled(b.cancelCurrent);
+  cancelAll_->setEnabled(b.cancelAll);
+}
+
+} // namespace monitor
