@@ -1,0 +1,270 @@
+#include "pdf/source.h"
+#include "pdf/writer_internal.h"
+
+#include <climits>
+#include <cstring>
+
+namespace pdf::detail {
+
+namespace {
+
+std::uint32_t le16(const std::uint8_t *p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8; }
+std::uint32_t le32(const std::uint8_t *p) {
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+enum Compression : std::uint32_t { BiRgb = 0, BiRle8 = 1, BiRle4 = 2, BiBitfields = 3 };
+
+// One colour channel of a 16- or 32-bit pixel described by a bit mask, scaled to 8 bits.
+struct Channel {
+  std::uint32_t mask = 0;
+  int shift = 0;
+  int bits = 0;
+  void set(std::uint32_t m) {
+    mask = m;
+    shift = 0;
+    bits = 0;
+    if (m == 0)
+      return;
+    while (((m >> shift) & 1u) == 0)
+      ++shift;
+    while (shift + bits < 32 && ((m >> (shift + bits)) & 1u) != 0)
+      ++bits;
+  }
+  std::uint8_t get(std::uint32_t pixel) const {
+    if (bits == 0)
+      return 0;
+    std::uint32_t v = (pixel & mask) >> shift;
+    if (bits >= 8)
+      return static_cast<std::uint8_t>(v >> (bits - 8));
+    std::uint32_t max = (1u << bits) - 1;
+    return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
+  }
+};
+
+// Expands RLE8 or RLE4 data into rows of one byte per pixel; rows stay in file order.
+void expandRle(const std::vector<std::uint8_t> &in, bool rle4, int width, int height, std::vector<std::uint8_t> &out) {
+  std::size_t x = 0, y = 0;
+  std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+  std::size_t i = 0;
+  auto put = [&](std::uint8_t v) {
+    if (x < w && y < h)
+      out[y * w + x] = v;
+    ++x;
+  };
+  while (i + 1 < in.size() && y < h) {
+    std::uint8_t count = in[i], value = in[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (int k = 0; k < count && x < w; ++k)
+        put(rle4 ? static_cast<std::uint8_t>((k & 1) ? (value & 0x0F) : (value >> 4)) : value);
+      continue;
+    }
+    if (value == 0) { // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) { // end of bitmap
+      break;
+    } else if (value == 2) { // delta
+      if (i + 1 >= in.size())
+        break;
+      x += in[i];
+      y += in[i + 1];
+      i += 2;
+    } else { // absolute run
+      std::size_t n = value;
+      std::size_t bytes = rle4 ? (n + 1) / 2 : n;
+      if (i + bytes > in.size())
+        bytes = in.size() - i;
+      for (std::size_t k = 0; k < n; ++k) {
+        std::size_t b = rle4 ? k / 2 : k;
+        if (b >= bytes)
+          break;
+        std::uint8_t v = in[i + b];
+        put(rle4 ? static_cast<std::uint8_t>((k & 1) ? (v & 0x0F) : (v >> 4)) : v);
+      }
+      i += (bytes + 1) & ~std::size_t(1); // runs are padded to 16 bits
+    }
+  }
+}
+
+} // namespace
+
+void loadBmp(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
+  ImageSlot &s = image.slot;
+  const std::string &name = s.fileName;
+  auto damaged = [&]() { failLoad(w, 2400, "Damaged or truncated BMP file '" + name + "'"); };
+  std::uint8_t fh[14];
+  if (!src->readFully(0, fh, sizeof fh))
+    damaged();
+  if (fh[0] != 'B' || fh[1] != 'M')
+    failLoad(w, ErrNotOfKind, "File '" + name + "' is not a BMP file");
+  std::uint64_t dataOffset = le32(fh + 10);
+  std::uint8_t ih[124] = {};
+  if (!src->readFully(14, ih, 4))
+    damaged();
+  std::uint32_t headerSize = le32(ih);
+  // The 40-byte header and its later extensions (52, 56, 64, 108 and 124 bytes) share their first 40 bytes.
+  bool core = headerSize == 12;
+  bool windows = headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 || headerSize == 108 ||
+                 headerSize == 124;
+  if (!core && !windows)
+    failLoad(w, 2444, "Unsupported BMP header size " + std::to_string(headerSize) + " in file '" + name + "'");
+  if (!src->readFully(14, ih, headerSize))
+    damaged();
+
+  std::int64_t width, height;
+  int bits;
+  std::uint32_t compression = BiRgb, colorsUsed = 0;
+  std::uint32_t xppm = 0, yppm = 0;
+  if (core) {
+    width = le16(ih + 4);
+    height = static_cast<std::int16_t>(le16(ih + 6));
+    bits = static_cast<int>(le16(ih + 10));
+  } else {
+    width = static_cast<std::int32_t>(le32(ih + 4));
+    height = static_cast<std::int32_t>(le32(ih + 8));
+    bits = static_cast<int>(le16(ih + 14));
+    compression = le32(ih + 16);
+    xppm = le32(ih + 24);
+    yppm = le32(ih + 28);
+    colorsUsed = le32(ih + 32);
+  }
+  if (compression != BiRgb && compression != BiRle8 && compression != BiRle4 &&
+      !(compression == BiBitfields && (bits == 16 || bits == 32)))
+    failLoad(w, 2446, "Unsupported BMP compression " + std::to_string(compression) + " in file '" + name + "'");
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    damaged();
+  if ((compression == BiRle8 && bits != 8) || (compression == BiRle4 && bits != 4))
+    damaged();
+  if (width <= 0 || height == 0 || height == INT32_MIN || width > INT32_MAX / 32)
+    damaged();
+  std::int64_t rows = height < 0 ? -height : height;
+
+  // Channel masks for 16 and 32 bits.
+  Channel red, green, blue;
+  std::uint64_t paletteStart = 14 + headerSize;
+  if (bits == 16) {
+    red.set(0x7C00);
+    green.set(0x03E0);
+    blue.set(0x001F);
+  } else if (bits == 32) {
+    red.set(0x00FF0000);
+    green.set(0x0000FF00);
+    blue.set(0x000000FF);
+  }
+  if (compression == BiBitfields) {
+    std::uint8_t masks[12];
+    if (headerSize >= 52)
+      std::memcpy(masks, ih + 40, 12);
+    else if (!src->readFully(paletteStart, masks, 12))
+      damaged();
+    else
+      paletteStart += 12;
+    red.set(le32(masks));
+    green.set(le32(masks + 4));
+    blue.set(le32(masks + 8));
+  }
+
+  s.width = static_cast<int>(width);
+  s.height = static_cast<int>(-height); // bottom-up files are flipped upright by the placement
+  if (xppm > 0 && yppm > 0) {
+    s.xres = xppm * 0.0254;
+    s.yres = yppm * 0.0254;
+  }
+  s.passThrough = false;
+  s.filter = FilterFlate;
+
+  std::size_t outRowBytes;
+  if (bits > 15) {
+    s.components = 3;
+    s.bpc = 8;
+    s.colorSpace = 1;
+    outRowBytes = static_cast<std::size_t>(width) * 3;
+  } else {
+    std::uint64_t entries = colorsUsed != 0 ? colorsUsed : (1u << bits);
+    if (entries > 256 || entries > (1u << bits))
+      entries = 1u << bits;
+    std::size_t entrySize = core ? 3 : 4;
+    if (paletteStart + entries * entrySize > dataOffset)
+      damaged();
+    std::vector<std::uint8_t> raw(entries * entrySize);
+    if (!src->readFully(paletteStart, raw.data(), raw.size()))
+      damaged();
+    image.palette.resize(entries * 3);
+    for (std::size_t i = 0; i < entries; ++i) {
+      image.palette[i * 3] = raw[i * entrySize + 2];
+      image.palette[i * 3 + 1] = raw[i * entrySize + 1];
+      image.palette[i * 3 + 2] = raw[i * entrySize];
+    }
+    image.paletteEntries = static_cast<int>(entries);
+    s.components = 1;
+    s.bpc = bits;
+    outRowBytes = (static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 7) / 8;
+  }
+  if (static_cast<std::uint64_t>(outRowBytes) * static_cast<std::uint64_t>(rows) > w->decodeLimit)
+    failLoad(w, ErrNoMemory, "BMP image in file '" + name + "' is too large");
+
+  if (compression == BiRle8 || compression == BiRle4) {
+    // The compressed data is read whole and expanded in memory.
+    if (dataOffset >= src->size())
+      damaged();
+    std::vector<std::uint8_t> packed(static_cast<std::size_t>(src->size() - dataOffset));
+    if (!src->readFully(dataOffset, packed.data(), packed.size()))
+      damaged();
+    auto pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(width * rows), 0);
+    bool rle4 = compression == BiRle4;
+    expandRle(packed, rle4, static_cast<int>(width), static_cast<int>(rows), *pixels);
+    std::size_t w8 = static_cast<std::size_t>(width);
+    image.strips.push_back([pixels, rle4, w8, outRowBytes, rows](const Sink &sink) {
+      if (!rle4) {
+        sink(pixels->data(), pixels->size());
+        return true;
+      }
+      std::vector<std::uint8_t> row(outRowBytes);
+      for (std::int64_t y = 0; y < rows; ++y) {
+        const std::uint8_t *p = pixels->data() + static_cast<std::size_t>(y) * w8;
+        std::fill(row.begin(), row.end(), 0);
+        for (std::size_t x = 0; x < w8; ++x)
+          row[x / 2] |= static_cast<std::uint8_t>((x & 1) ? (p[x] & 0x0F) : (p[x] << 4));
+        sink(row.data(), row.size());
+      }
+      return true;
+    });
+    return;
+  }
+
+  // Uncompressed rows: padded to 32 bits in the file, read and converted one at a time.
+  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
+  if (dataOffset + stride * static_cast<std::uint64_t>(rows) > src->size())
+    damaged();
+  std::size_t w8 = static_cast<std::size_t>(width);
+  image.strips.push_back([src, dataOffset, stride, rows, bits, w8, outRowBytes, red, green, blue](const Sink &sink) {
+    std::vector<std::uint8_t> in(static_cast<std::size_t>(stride)), out(outRowBytes);
+    for (std::int64_t y = 0; y < rows; ++y) {
+      if (!src->readFully(dataOffset + static_cast<std::uint64_t>(y) * stride, in.data(), in.size()))
+        return false;
+      if (bits <= 8) {
+        sink(in.data(), outRowBytes);
+        continue;
+      }
+      for (std::size_t x = 0; x < w8; ++x) {
+        std::uint8_t *o = out.data() + x * 3;
+        if (bits == 24) {
+          o[0] = in[x * 3 + 2];
+          o[1] = in[x * 3 + 1];
+          o[2] = in[x * 3];
+        } else {
+          std::uint32_t px = bits == 16 ? le16(in.data() + x * 2) : le32(in.data() + x * 4);
+          o[0] = red.get(px);
+          o[1] = green.get(px);
+          o[2] = blue.get(px);
+        }
+      }
+      sink(out.data(), out.size());
+    }
+    return true;
+  });
+}
+
+} // namespace pdf::detail

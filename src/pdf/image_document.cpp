@@ -1,0 +1,40 @@
+#include "pdf/image_document.h"
+
+#include "pdf/writer.h"
+
+#include <cstdio>
+
+namespace pdf {
+
+bool WriteImageFilesToPdf(const std::vector<std::string> &imageFiles, const std::string &pdfPath, std::string *error) {
+  bool started = false;
+  auto fail = [&](const std::string &message) {
+    // An unfinished document is of no use to anyone: remove what was written of it.
+    if (started && pdfPath != "-")
+      std::remove(pdfPath.c_str());
+    if (error)
+      *error = message;
+    return false;
+  };
+  WriterPtr writer = new_writer();
+  if (!writer)
+    return fail("Not enough memory for the PDF writer");
+  Writer *w = writer.get();
+  auto describe = [&]() { return get_errmsg(w) + " (error " + std::to_string(get_errnum(w)) + ")"; };
+  if (begin_document(w, pdfPath.c_str(), 0, "") == -1)
+    return fail(describe());
+  started = true;
+  for (const std::string &file : imageFiles) {
+    int image = load_image(w, "auto", file.c_str(), 0, "");
+    if (image == -1)
+      return fail(describe());
+    if (begin_page_ext(w, 10, 10, "") == -1 || fit_image(w, image, 0, 0, "adjustpage") == -1 ||
+        close_image(w, image) == -1 || end_page_ext(w, "") == -1)
+      return fail(describe());
+  }
+  if (end_document(w, "") == -1)
+    return fail(describe());
+  return true;
+}
+
+} // namespace pdf
