@@ -197,7 +197,7 @@ bool usableSuffix(const char *s) {
     if (c < 0x20 || c == 0x7F || c == '/' || c == '\\')
       return false;
   }
-  return !(s[0] == '.' && s[1] == '.');
+  return true;
 }
 
 } // namespace
