@@ -94,6 +94,8 @@ bool succeeded(ipp_t *response) { return response && ippGetStatusCode(response) 
 
 class CupsSpooler : public Spooler {
 public:
+  // The server is looked up anew for each spooler (CUPS_SERVER, client.conf, the default socket).
+  CupsSpooler() { cupsSetServer(nullptr); }
   std::vector<std::string> enumPrinters(PrinterEnum kind) override;
   bool openPrinter(const std::string &name) override;
   PrinterRead getPrinter(const std::string &name) override;
