@@ -22,12 +22,17 @@ function(folvex_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# folvex_test(<name> SOURCES <files> DEPS <targets> [LABELS <labels>])
+# folvex_test(<name> SOURCES <files> DEPS <targets> [LABELS <labels>] [ENV <VAR=value>...] [TIMEOUT <s>])
 # One GoogleTest program, registered with ctest as one test per folder.
+# Each test program gets folders of its own, emptied before every ctest run, so programs running in parallel never
+# share a hive, a work folder or a runtime folder, and none touches the user's own: FOLVEX_REGISTRY_DIR, TMPDIR,
+# XDG_RUNTIME_DIR, XDG_CONFIG_HOME and XDG_DATA_HOME point into <build>/test-env/<name>/. ENV entries come after
+# these and so override them.
 function(folvex_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Qt6::Test)
+  # gtest_main supplies main() only to programs that do not define their own.
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gtest GTest::gmock Qt6::Test)
   target_compile_definitions(${name} PRIVATE FOLVEX_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
                                              FOLVEX_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared"
                                              FOLVEX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
@@ -36,9 +41,23 @@ function(folvex_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 600)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+  set(_env ${CMAKE_BINARY_DIR}/test-env/${name})
+  set_property(GLOBAL APPEND PROPERTY FOLVEX_TEST_ENV_DIRS ${_env})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} FIXTURES_REQUIRED folvex_test_env
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FOLVEX_REGISTRY_DIR=${_env}/registry;TMPDIR=${_env}/tmp;XDG_RUNTIME_DIR=${_env}/run;XDG_CONFIG_HOME=${_env}/config;XDG_DATA_HOME=${_env}/data;${ARG_ENV}")
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
+endfunction()
+
+# Registers the ctest step that empties and recreates every test program's folders; call once after all tests.
+function(folvex_test_env_setup)
+  get_property(_dirs GLOBAL PROPERTY FOLVEX_TEST_ENV_DIRS)
+  if(NOT _dirs)
+    return()
+  endif()
+  string(REPLACE ";" "|" _list "${_dirs}")
+  add_test(NAME prepare_test_folders
+           COMMAND ${CMAKE_COMMAND} "-DDIRS=${_list}" -P ${CMAKE_SOURCE_DIR}/cmake/FreshTestFolders.cmake)
+  set_tests_properties(prepare_test_folders PROPERTIES FIXTURES_SETUP folvex_test_env)
 endfunction()
