@@ -1,0 +1,250 @@
+// The captured page store: loading page files into the page list with thumbnails and their places in the strip,
+// the current page, the failure messages, clearing, rebuilding, the page list itself and the small helpers.
+#include "capture/page_store.h"
+#include "capture_support.h"
+#include "emf/metafile.h"
+#include "platform/paths.h"
+
+#include <Magick++.h>
+#include <atomic>
+#include <thread>
+#include <unistd.h>
+
+using namespace capture;
+using namespace capture_test;
+
+namespace {
+
+class Store : public CaptureEnv {
+protected:
+  void SetUp() override {
+    CaptureEnv::SetUp();
+    ASSERT_TRUE(QDir().mkpath(work()));
+    window.client = QRect(0, 10, 156, 600);
+  }
+  QString work() const { return QString::fromStdString(platform::workFolder()); }
+  void putFile(const QString &name, const std::vector<uint8_t> &bytes) { ASSERT_TRUE(WriteBytes(work() + name, bytes)); }
+  void putCorpusPage(const QString &name, const char *dataFile) {
+    ASSERT_TRUE(QFile::copy(DataDir() + "/" + dataFile, work() + name));
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const PageRecord &p : store.pages)
+      out.push_back(p.name);
+    return out;
+  }
+  PageStore store;
+  FakeWindow window;
+};
+
+} // namespace
+
+TEST(PageSuffixTest, FillsFromTheRight) {
+  EXPECT_EQ(PageSuffix("12-0003.emf"), "0012-0003");
+  EXPECT_EQ(PageSuffix("5-0001.emf"), "0005-0001");
+  EXPECT_EQ(PageSuffix("7-0001.emf"), "0007-0001");
+  EXPECT_EQ(PageSuffix("1234-0002.emf"), "1234-0002");
+  EXPECT_EQ(PageSuffix("123456-0002.emf"), "3456-0002");
+  EXPECT_EQ(PageSuffix("3-10000.emf"), "003-10000"); // five-digit page numbers push the dash left
+  // Names shorter than a page file name never read before their first character.
+  EXPECT_EQ(PageSuffix("a.emf"), "0000-000a");
+  EXPECT_EQ(PageSuffix(".emf"), "0000-0000");
+  EXPECT_EQ(PageSuffix("ab1.emf"), "0000-0ab1");
+  EXPECT_EQ(PageSuffix(""), "0000-0000");
+}
+
+TEST(BitmapFromImageTest, CopiesPixelsOpaqueTopDown) {
+  Magick::Image img(Magick::Geometry(3, 2), Magick::Color("white"));
+  img.pixelColor(0, 0, Magick::ColorRGB(1.0, 0.0, 0.0));
+  img.pixelColor(2, 1, Magick::ColorRGB(0.0, 0.0, 1.0));
+  const QImage q = BitmapFromImage(img);
+  ASSERT_EQ(q.size(), QSize(3, 2));
+  EXPECT_EQ(q.format(), QImage::Format_RGB32);
+  EXPECT_EQ(q.pixel(0, 0), 0xFFFF0000u);
+  EXPECT_EQ(q.pixel(2, 1), 0xFF0000FFu);
+  EXPECT_EQ(q.pixel(1, 0), 0xFFFFFFFFu);
+  EXPECT_TRUE(BitmapFromImage(Magick::Image()).isNull());
+}
+
+TEST_F(Store, ThreePagesIntoAnEmptyListThenASecondJob) {
+  putFile("1-0001.emf", MakeEmf(210, 297, 1));      // portrait A4
+  putCorpusPage("1-0002.emf", "deping-example.emf"); // landscape
+  putCorpusPage("1-0003.emf", "snaildev-2.emf");     // tall and narrow
+  store.LoadNewPages(window);
+
+  ASSERT_EQ(store.pageCount(), 3);
+  EXPECT_EQ(names(), (std::vector<std::string>{"1-0001.emf", "1-0002.emf", "1-0003.emf"}));
+  const PageRecord &p0 = store.pages[0], &p1 = store.pages[1], &p2 = store.pages[2];
+  // Portrait pages fill the box's height, landscape ones its width.
+  EXPECT_EQ(p0.thumbH, 130);
+  EXPECT_LT(p0.thumbW, 130);
+  EXPECT_EQ(p1.thumbW, 130);
+  EXPECT_LT(p1.thumbH, 130);
+  EXPECT_EQ(p2.thumbH, 130);
+  EXPECT_LT(p2.thumbW, 60);
+  for (const PageRecord &p : store.pages) {
+    EXPECT_EQ(p.thumbnail.size(), QSize(p.thumbW, p.thumbH));
+    EXPECT_EQ(p.thumbX, (156 - p.thumbW) / 2);
+    EXPECT_TRUE(p.metafile);
+    EXPECT_EQ(p.rotation, 0.0);
+  }
+  // The first thumbnail centred in the 140-pixel cell below the client top, the others 24 pixels apart.
+  EXPECT_EQ(p0.thumbY, (140 - p0.thumbH) / 2 + 10 + 5);
+  EXPECT_EQ(p1.thumbY, p0.thumbY + p0.thumbH + 24);
+  EXPECT_EQ(p2.thumbY, p1.thumbY + p1.thumbH + 24);
+  ASSERT_EQ(window.stripRects.size(), 3u);
+  EXPECT_EQ(window.stripRects[1], QRect(p1.thumbX, p1.thumbY, p1.thumbW, p1.thumbH + 24));
+  EXPECT_EQ(window.count("repaintStripRect(erase)"), 3);
+  EXPECT_EQ(window.scrollMax, 30);
+
+  // The first page became current, and the current image was rendered at the current resolution.
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(store.viewState.load(), kViewImageReady);
+  EXPECT_FALSE(store.currentImageDisplay.isNull());
+  EXPECT_EQ(store.currentImageDisplay.width(), int(store.currentImage.columns()));
+  EXPECT_EQ(window.count("currentResolution"), 1);
+  EXPECT_EQ(window.count("repaintPreview"), 1);
+  EXPECT_EQ(window.count("repaintPageInfoArea"), 1);
+  EXPECT_TRUE(window.messages.empty());
+  // The page files were deleted once loaded.
+  EXPECT_TRUE(QDir(work()).entryList({"*.emf"}).isEmpty());
+
+  // A second job appends; the current page stays.
+  for (int i = 1; i <= 4; ++i)
+    putFile(QString("2-000%1.emf").arg(i), MakeEmf(297, 210, 10 + uint32_t(i)));
+  store.LoadNewPages(window);
+  ASSERT_EQ(store.pageCount(), 7);
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(window.count("currentResolution"), 1);
+  EXPECT_EQ(store.pages[3].thumbY, p2.thumbY + p2.thumbH + 24);
+  EXPECT_EQ(store.pages[3].name, "2-0001.emf");
+  EXPECT_EQ(window.scrollMax, 70);
+}
+
+TEST_F(Store, PageFilesLoadInJobAndPageOrder) {
+  for (const char *n : {"10-0001.emf", "2-0001.emf", "1-10000.emf", "1-9999.emf", "1-0010.emf", "1-0002.emf", "odd.emf"})
+    putFile(n, MakeEmf(100, 100));
+  store.LoadNewPages(window);
+  EXPECT_EQ(names(), (std::vector<std::string>{"1-0002.emf", "1-0010.emf", "1-9999.emf", "1-10000.emf", "2-0001.emf",
+                                               "10-0001.emf", "odd.emf"}));
+}
+
+TEST_F(Store, AFileThatIsNotAMetafileBecomesAPageWithoutOne) {
+  putFile("1-0001.emf", std::vector<uint8_t>(300, 0x33));
+  putFile("1-0002.emf", MakeEmf());
+  store.LoadNewPages(window);
+  ASSERT_EQ(store.pageCount(), 2);
+  EXPECT_FALSE(store.pages[0].metafile);
+  EXPECT_TRUE(store.pages[1].metafile);
+  EXPECT_FALSE(store.pages[0].thumbnail.isNull());
+  EXPECT_EQ(store.currentPage, 0);
+  ASSERT_EQ(window.messages.size(), 1u);
+  EXPECT_EQ(window.messages[0], "DeleteEnhMetaFile(lvHemfTmp) == 0 !! Error 010004");
+  EXPECT_FALSE(QFileInfo::exists(work() + "1-0001.emf"));
+}
+
+TEST_F(Store, APageFileThatCannotBeDeletedIsReportedAndLoadedAgain) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "running as root: a read-only folder does not stop deletion";
+  putFile("1-0001.emf", MakeEmf());
+  QFile::setPermissions(work(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  store.LoadNewPages(window);
+  store.LoadNewPages(window);
+  QFile::setPermissions(work(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  EXPECT_EQ(store.pageCount(), 2);
+  ASSERT_EQ(window.messages.size(), 2u);
+  EXPECT_EQ(window.messages[0], "DeleteFile(iiiTmp) == 0 !! Error 010005");
+}
+
+TEST_F(Store, ClearingForgetsEverythingAndTheNextPageIsCurrentAgain) {
+  putFile("1-0001.emf", MakeEmf(210, 297, 1));
+  putFile("1-0002.emf", MakeEmf(210, 297, 2));
+  store.LoadNewPages(window);
+  window.calls.clear();
+  store.ClearPageList(window);
+  EXPECT_EQ(store.pageCount(), 0);
+  EXPECT_EQ(store.currentPage, -1);
+  EXPECT_EQ(window.calls, (std::vector<std::string>{"setStripScrollOffset(0)", "setStripScrollRange(0,20,redraw)",
+                                                    "setStripScrollPos(0,redraw)", "repaintPreview(erase)",
+                                                    "repaintStrip(erase)"}));
+  putFile("2-0001.emf", MakeEmf(297, 210, 3));
+  store.LoadNewPages(window);
+  ASSERT_EQ(store.pageCount(), 1);
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(store.pages[0].thumbY, (140 - store.pages[0].thumbH) / 2 + 10 + 5);
+  EXPECT_EQ(window.scrollMax, 10);
+}
+
+TEST_F(Store, RebuildKeepsPlacesAndAppliesRotation) {
+  putCorpusPage("1-0001.emf", "deping-example.emf");
+  store.LoadNewPages(window);
+  ASSERT_EQ(store.pageCount(), 1);
+  const PageRecord before = store.pages[0];
+  store.pages[0].rotation = 90.0;
+  window.calls.clear();
+  store.RebuildThumbnails(window);
+  const PageRecord &after = store.pages[0];
+  EXPECT_EQ(after.thumbnail.width(), before.thumbnail.height());
+  EXPECT_EQ(after.thumbnail.height(), before.thumbnail.width());
+  EXPECT_EQ(QRect(after.thumbX, after.thumbY, after.thumbW, after.thumbH),
+            QRect(before.thumbX, before.thumbY, before.thumbW, before.thumbH));
+  EXPECT_EQ(window.calls, std::vector<std::string>{"repaintStrip(erase)"});
+  store.ReleasePages();
+  EXPECT_FALSE(store.pages[0].metafile);
+}
+
+TEST(PageListTest, GrowsFarBeyondAThousandAndErasesInPlace) {
+  PageList list;
+  for (int i = 0; i < 30000; ++i) {
+    PageRecord r;
+    r.name = std::to_string(i);
+    ASSERT_TRUE(list.push_back(std::move(r)));
+  }
+  EXPECT_EQ(list.size(), 30000u);
+  EXPECT_EQ(list[29999].name, "29999");
+  list.erase(1024); // across a chunk boundary
+  EXPECT_EQ(list.size(), 29999u);
+  EXPECT_EQ(list[1023].name, "1023");
+  EXPECT_EQ(list[1024].name, "1025");
+  EXPECT_EQ(list.back().name, "29999");
+  auto it = list.erase(list.begin());
+  EXPECT_EQ(it->name, "1");
+  size_t n = 0;
+  for (const PageRecord &r : list)
+    n += !r.name.empty();
+  EXPECT_EQ(n, 29998u);
+  list.erase(50000); // past the end: nothing
+  EXPECT_EQ(list.size(), 29998u);
+  list.clear();
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.begin(), list.end());
+}
+
+TEST(PageListTest, RecordsStayPutWhileAnotherThreadReads) {
+  // The export worker reads the list while the GUI thread appends captured pages.
+  PageList list;
+  std::atomic<bool> done{false};
+  std::atomic<long> bad{0};
+  std::atomic<bool> started{false};
+  std::thread reader([&] {
+    while (!done.load()) {
+      started = true;
+      const size_t n = list.size();
+      for (size_t i = n > 64 ? n - 64 : 0; i < n; ++i)
+        if (list[i].name != std::to_string(i) || list[i].thumbW != int(i))
+          ++bad;
+    }
+  });
+  while (!started.load())
+    std::this_thread::yield();
+  for (int i = 0; i < 200000; ++i) {
+    PageRecord r;
+    r.name = std::to_string(i);
+    r.thumbW = i;
+    list.push_back(std::move(r));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(list.size(), 200000u);
+}

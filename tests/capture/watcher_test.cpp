@@ -1,0 +1,357 @@
+// The spool watcher: job time stamps, the known job list, the folder scan on both platform forms, the capture pass,
+// the scan timer tick with the readiness state, and the initial pass on its worker thread.
+#include "app/settings.h"
+#include "capture/page_store.h"
+#include "capture/spool_extractor.h"
+#include "capture/spool_watcher.h"
+#include "capture/spool_writer.h"
+#include "capture_support.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTest>
+#include <QTimeZone>
+
+using namespace capture;
+using namespace capture_test;
+
+namespace {
+
+class Watcher : public CaptureEnv {
+protected:
+  void SetUp() override {
+    CaptureEnv::SetUp();
+    spool_ = QString::fromStdString(platform::ntSpoolFolder());
+    ASSERT_TRUE(QDir().mkpath(spool_));
+    setFirstRunFlag(false);
+  }
+  void TearDown() override { platform::forcePlatformId(0); }
+
+  // A job of `pages` pages tagged from `tag`, under a name no other test uses (the known job list lives as long as
+  // the test program). Returns the shadow file's path.
+  QString addJob(int pages, uint32_t tag, QString name = {}) {
+    if (name.isEmpty())
+      name = QString("J%1").arg(++serial_, 5, 10, QLatin1Char('0'));
+    std::vector<std::vector<uint8_t>> bytes;
+    for (int i = 0; i < pages; ++i)
+      bytes.push_back(MakeEmf(210, 297, tag + uint32_t(i)));
+    EXPECT_TRUE(WriteSpoolJob((spool_ + name + ".SPL").toStdString(), bytes, "doc", true));
+    return spool_ + name + ".SHD";
+  }
+  QString work() const { return QString::fromStdString(platform::workFolder()); }
+  QString page(int job, int n) const { return work() + QString::fromStdString(std::to_string(job) + "-" + PageFileName(n)); }
+  static void setModified(const QString &path, const QDateTime &t) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(t, QFileDevice::FileModificationTime));
+  }
+
+  QString spool_;
+  static inline int serial_ = 0;
+};
+
+} // namespace
+
+TEST(JobTimeStamp, FoldsCalendarFieldsWithThirtyDayMonths) {
+  // The last day of a 31-day month and the first of the next fold to the same stamp...
+  EXPECT_EQ(JobTimeStamp(2024, 1, 31, 10, 20, 30), JobTimeStamp(2024, 2, 1, 10, 20, 30));
+  EXPECT_EQ(JobTimeStamp(2023, 12, 31, 0, 0, 0), JobTimeStamp(2024, 1, 1, 0, 0, 0));
+  // ...while other days and seconds stay apart.
+  EXPECT_NE(JobTimeStamp(2024, 1, 30, 10, 20, 30), JobTimeStamp(2024, 1, 31, 10, 20, 30));
+  EXPECT_EQ(JobTimeStamp(2024, 5, 6, 7, 8, 10) - JobTimeStamp(2024, 5, 6, 7, 8, 9), 1u);
+  EXPECT_EQ(JobTimeStamp(2024, 5, 7, 0, 0, 0) - JobTimeStamp(2024, 5, 6, 0, 0, 0), 86400u);
+  // 32-bit wrap-around instead of overflow: the year 2024 alone already exceeds 32 bits of seconds.
+  const uint64_t wide = ((((2024ull * 12 + 3) * 30 + 4) * 24 + 5) * 60 + 6) * 60 + 7;
+  EXPECT_EQ(JobTimeStamp(2024, 3, 4, 5, 6, 7), uint32_t(wide & 0xFFFFFFFFu));
+}
+
+TEST(JobTimeStamp, UsesUtcFieldsAndIgnoresMilliseconds) {
+  const QDateTime utc(QDate(2025, 7, 31), QTime(23, 59, 58, 0), Qt::UTC);
+  const QDateTime withMs(QDate(2025, 7, 31), QTime(23, 59, 58, 999), Qt::UTC);
+  EXPECT_EQ(JobTimeStamp(utc), JobTimeStamp(withMs));
+  EXPECT_EQ(JobTimeStamp(utc), JobTimeStamp(2025, 7, 31, 23, 59, 58));
+  // The same moment written in another zone gives the same stamp.
+  const QDateTime east = utc.toTimeZone(QTimeZone(3 * 3600));
+  EXPECT_EQ(east.time().hour(), 2);
+  EXPECT_EQ(JobTimeStamp(east), JobTimeStamp(utc));
+}
+
+TEST(KnownJobs, ExactNamesAndStampsAndNoFixedRoom) {
+  KnownJobList list;
+  list.append("00012.SHD", 77);
+  EXPECT_TRUE(list.contains("00012.SHD", 77));
+  EXPECT_FALSE(list.contains("00012.shd", 77)); // case-sensitive
+  EXPECT_FALSE(list.contains("00012.SHD", 78)); // rewritten: a new job
+  EXPECT_FALSE(list.contains("00012.SH", 77));
+  // Far beyond 100,000 entries: nothing is dropped and the order is kept.
+  for (int i = 0; i < 120000; ++i)
+    list.append("J" + std::to_string(i), uint32_t(i));
+  EXPECT_EQ(list.count(), 120001);
+  EXPECT_TRUE(list.contains("J0", 0));
+  EXPECT_TRUE(list.contains("J119999", 119999));
+  EXPECT_EQ(list.jobs()[100001].name, "J100000");
+  EXPECT_TRUE(list.contains("00012.SHD", 77));
+}
+
+TEST(WatcherState, DisplayResolutionAndReadinessRules) {
+  EXPECT_EQ(ResolutionFromMetrics(1366, 293), 119); // 1366 px over 11.54 in
+  EXPECT_EQ(ResolutionFromMetrics(1920, 0), 96);
+  EXPECT_EQ(ResolutionFromMetrics(0, 300), 96);
+  EXPECT_EQ(ResolutionFromMetrics(1920, -5), 96);
+  EXPECT_EQ(ReadinessFromCode(-1), kNotReady);
+  EXPECT_EQ(ReadinessFromCode(0), kNotReady);
+  EXPECT_EQ(ReadinessFromCode(1), kReady);
+  EXPECT_EQ(ReadinessFromCode(2), kPartlyReady);
+  EXPECT_EQ(ReadinessFromCode(9), kPartlyReady);
+}
+
+TEST_F(Watcher, EmptySpoolFolderCapturesNothing) {
+  const int before = knownJobs().count();
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+  // Spool data files without a shadow file are not jobs on this platform form.
+  ASSERT_TRUE(WriteBytes(spool_ + "LONE.SPL", MakeEmf()));
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+  EXPECT_EQ(knownJobs().count(), before);
+}
+
+TEST_F(Watcher, ShadowFileBelowTwoBytesWaitsUntilItGrows) {
+  const QString shd = addJob(1, 500);
+  const int before = knownJobs().count();
+  for (int size : {0, 1}) {
+    QFile f(shd);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(QByteArray(size, 'x')), size);
+    f.close();
+    EXPECT_EQ(ScanSpoolFolder(), 0) << size << " bytes";
+    EXPECT_EQ(knownJobs().count(), before) << "not recorded";
+  }
+  EXPECT_FALSE(QFileInfo::exists(page(before + 1, 1)));
+  QFile f(shd);
+  ASSERT_TRUE(f.open(QIODevice::Append));
+  f.write("yz");
+  f.close();
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  EXPECT_EQ(knownJobs().count(), before + 1);
+  EXPECT_EQ(TagOf(page(before + 1, 1)), 500);
+}
+
+TEST_F(Watcher, TwoJobsInOnePassGetConsecutiveNumbersInFolderOrder) {
+  const int before = knownJobs().count();
+  const QString tag = QString::number(++serial_);
+  addJob(2, 200, "B" + tag);
+  addJob(1, 100, "A" + tag);
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  ASSERT_EQ(knownJobs().count(), before + 2);
+  EXPECT_EQ(knownJobs().jobs()[size_t(before)].name, ("A" + tag + ".SHD").toStdString());
+  EXPECT_EQ(TagOf(page(before + 1, 1)), 100);
+  EXPECT_EQ(TagOf(page(before + 2, 1)), 200);
+  EXPECT_EQ(TagOf(page(before + 2, 2)), 201);
+  // The spool data files were copied into the work folder under their own names.
+  EXPECT_TRUE(QFileInfo::exists(work() + "A" + tag + ".SPL"));
+  EXPECT_TRUE(QFileInfo::exists(work() + "B" + tag + ".SPL"));
+  // Nothing new on the next pass.
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+  EXPECT_EQ(knownJobs().count(), before + 2);
+}
+
+TEST_F(Watcher, RewrittenJobIsCapturedAgainUnlessItsStampFoldsTheSame) {
+  const QString shd = addJob(1, 300);
+  setModified(shd, QDateTime(QDate(2026, 1, 31), QTime(10, 0, 5), Qt::UTC));
+  const int before = knownJobs().count();
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  // The first of the next month at the same time of day (and another millisecond) counts as known.
+  setModified(shd, QDateTime(QDate(2026, 2, 1), QTime(10, 0, 5, 400), Qt::UTC));
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+  // Any other time is a new job with the next number.
+  setModified(shd, QDateTime(QDate(2026, 2, 1), QTime(10, 0, 6), Qt::UTC));
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  EXPECT_EQ(knownJobs().count(), before + 2);
+  EXPECT_EQ(TagOf(page(before + 2, 1)), 300);
+}
+
+TEST_F(Watcher, JobWithoutSpoolDataIsStillRecorded) {
+  const QString name = QString("N%1").arg(++serial_);
+  ASSERT_TRUE(WriteBytes(spool_ + name + ".SHD", {1, 2, 3}));
+  // A stale copy of the same name in the work folder must not be taken for this job's data.
+  ASSERT_TRUE(QDir().mkpath(work()));
+  std::vector<std::vector<uint8_t>> stale{MakeEmf(210, 297, 9)};
+  ASSERT_TRUE(WriteSpoolJob((work() + name + ".SPL").toStdString(), stale, "old", false));
+  const int before = knownJobs().count();
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  EXPECT_EQ(knownJobs().count(), before + 1);
+  EXPECT_FALSE(QFileInfo::exists(page(before + 1, 1)));
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+}
+
+TEST_F(Watcher, LegacyPlatformScansSpoolFilesForPageNames) {
+  platform::forcePlatformId(platform::VER_PLATFORM_WIN32_WINDOWS);
+  const QString legacy = QString::fromStdString(platform::legacySpoolFolder());
+  ASSERT_TRUE(QDir().mkpath(legacy));
+  ASSERT_TRUE(WriteBytes(QString::fromStdString(platform::tempFolder()) + "~EMFP001.TMP", MakeEmf(210, 297, 61)));
+  const std::string body = "\x02 job ~EMFP001.TMP end";
+  const QString name = QString("L%1.SPL").arg(++serial_);
+  ASSERT_TRUE(WriteBytes(legacy + name, std::vector<uint8_t>(body.begin(), body.end())));
+  const int before = knownJobs().count();
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  ASSERT_EQ(knownJobs().count(), before + 1);
+  EXPECT_EQ(knownJobs().jobs().back().name, name.toStdString());
+  EXPECT_EQ(TagOf(page(before + 1, 1)), 61);
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+  // Shadow files mean nothing on this form.
+  platform::forcePlatformId(0);
+  EXPECT_EQ(ScanSpoolFolder(), 0);
+}
+
+// ---- the capture pass and the timer ----
+
+class Pass : public Watcher {
+protected:
+  void SetUp() override {
+    Watcher::SetUp();
+    ClearPageList(window);
+    window.calls.clear();
+    window.screenPixels = 1366;
+    window.screenMm = 293;
+  }
+  FakeWindow window;
+};
+
+TEST_F(Pass, FirstPassWithNoJobArmsTheTimerAndDoesNotScroll) {
+  setFirstRunFlag(true);
+  EXPECT_EQ(CaptureTick(window), 0);
+  EXPECT_EQ(window.count("armScanTimer"), 1);
+  EXPECT_EQ(window.timerId, 111);
+  EXPECT_EQ(window.timerMs, 500);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
+  EXPECT_FALSE(firstRunFlag());
+  EXPECT_EQ(displayResolution(), 119);
+  // Later passes do not arm it again.
+  CaptureTick(window);
+  EXPECT_EQ(window.count("armScanTimer"), 1);
+}
+
+TEST_F(Pass, FirstPassWithAJobLoadsWithoutScrolling) {
+  addJob(1, 10);
+  setFirstRunFlag(true);
+  CaptureTick(window);
+  EXPECT_EQ(pageStore().pageCount(), 1);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
+  EXPECT_EQ(window.count("armScanTimer"), 1);
+}
+
+TEST_F(Pass, LaterPassLoadsNewPagesAndScrollsToTheEnd) {
+  addJob(2, 10);
+  CaptureTick(window);
+  EXPECT_EQ(pageStore().pageCount(), 2);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 1);
+  EXPECT_EQ(window.count("repaintStrip"), 2); // once when the first page became current, once after scrolling
+  EXPECT_EQ(window.count("armScanTimer"), 0);
+  // The page files are gone; the pages live in memory.
+  EXPECT_TRUE(QDir(work()).entryList({"*.emf"}).isEmpty());
+  // A pass without news neither loads nor scrolls.
+  window.calls.clear();
+  CaptureTick(window);
+  EXPECT_EQ(pageStore().pageCount(), 2);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
+}
+
+TEST_F(Pass, EverySecondTickRunsAPass) {
+  RegSetInt("lvKodEstPrinters", 1);
+  // Bring the blink flag to "clear" so the next tick is a scanning one.
+  if (blinkFlag())
+    ScanTimerTick(window);
+  addJob(1, 1);
+  const int before = knownJobs().count();
+  window.calls.clear();
+  ScanTimerTick(window); // blink set: scans
+  EXPECT_TRUE(blinkFlag());
+  EXPECT_EQ(knownJobs().count(), before + 1);
+  addJob(1, 2);
+  ScanTimerTick(window); // blink clear: no scan
+  EXPECT_FALSE(blinkFlag());
+  EXPECT_EQ(knownJobs().count(), before + 1);
+  ScanTimerTick(window);
+  EXPECT_EQ(knownJobs().count(), before + 2);
+  // The printer button's lamp is repainted on every tick.
+  EXPECT_EQ(window.count("repaintPrinterButton"), 3);
+}
+
+TEST_F(Pass, ReadinessFollowsThePrinterCode) {
+  auto ticks = [&](int n) {
+    window.calls.clear();
+    for (int i = 0; i < n; ++i)
+      ScanTimerTick(window);
+    return window.count("repaintReadinessArea");
+  };
+  RegSetInt("lvKodEstPrinters", 0);
+  EXPECT_EQ(ticks(3), 3); // at 0: every tick
+  EXPECT_EQ(readinessState(), kNotReady);
+  RegSetInt("lvKodEstPrinters", 1);
+  EXPECT_EQ(ticks(3), 1); // at 1: on the change only
+  EXPECT_EQ(readinessState(), kReady);
+  RegSetInt("lvKodEstPrinters", 2);
+  EXPECT_EQ(ticks(3), 1);
+  EXPECT_EQ(readinessState(), kPartlyReady);
+  RegSetInt("lvKodEstPrinters", 5);
+  EXPECT_EQ(ticks(2), 0);
+  // Missing reads as -1: not ready, repainted every tick.
+  auto key = platform::RegKey::open(platform::Hive::CurrentUser, kSettingsKey, platform::RegAccess::All);
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->remove("lvKodEstPrinters"));
+  EXPECT_EQ(ticks(2), 2);
+  EXPECT_EQ(readinessState(), kNotReady);
+}
+
+TEST_F(Pass, InitialPassRunsOnAWorkerAndHandsItsResultsToTheGuiThread) {
+  RegSetInt("lvKodEstPrinters", 1);
+  addJob(2, 70);
+  const int before = knownJobs().count();
+  {
+    InitialCapture initial(window, QCoreApplication::instance());
+    EXPECT_TRUE(firstRunFlag());
+    initial.wait();
+    // The worker has scanned and prepared, but changed neither the page list nor any window.
+    EXPECT_EQ(knownJobs().count(), before + 1);
+    EXPECT_EQ(pageStore().pageCount(), 0);
+    EXPECT_EQ(window.count("armScanTimer"), 0);
+    EXPECT_FALSE(initial.finished());
+    // A timer tick before the GUI part has run starts no second pass.
+    addJob(1, 90);
+    ScanTimerTick(window);
+    ScanTimerTick(window);
+    EXPECT_EQ(knownJobs().count(), before + 1);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return initial.finished(); }, 60000));
+  }
+  EXPECT_FALSE(window.wrongThread);
+  EXPECT_EQ(pageStore().pageCount(), 2);
+  EXPECT_EQ(pageStore().currentPage, 0);
+  EXPECT_EQ(window.count("armScanTimer"), 1);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
+  EXPECT_FALSE(firstRunFlag());
+  EXPECT_EQ(displayResolution(), 119);
+  // From now on the timer's passes run.
+  ScanTimerTick(window);
+  if (!blinkFlag())
+    ScanTimerTick(window);
+  EXPECT_EQ(knownJobs().count(), before + 2);
+  EXPECT_EQ(pageStore().pageCount(), 3);
+}
+
+TEST_F(Pass, InitialPassDestroyedBeforeItsGuiPartFreesThePass) {
+  // Destroying the object before the GUI part ran drops that part and frees the pass for the timer.
+  addJob(1, 5);
+  {
+    InitialCapture initial(window, QCoreApplication::instance());
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window.count("armScanTimer"), 0);
+  EXPECT_FALSE(firstRunFlag());
+  EXPECT_EQ(pageStore().pageCount(), 0);
+  setFirstRunFlag(false);
+  CaptureTick(window);
+  EXPECT_EQ(window.count("armScanTimer"), 0);
+  EXPECT_FALSE(window.wrongThread);
+}
