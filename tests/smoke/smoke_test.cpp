@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 struct Outcome {
@@ -66,4 +68,68 @@ TEST(Smoke, ProgramsOpenAndCloseTheirWindows) {
     EXPECT_EQ(o.status, QProcess::NormalExit) << o.output.toStdString();
     EXPECT_EQ(o.code, 0) << o.output.toStdString();
   }
+}
+
+namespace {
+
+// Runs the probe with a clean environment of private folders (no FOLVEX_REGISTRY_DIR) and returns its lines.
+std::map<std::string, std::string> probe(const QString &program, const QString &root, const QStringList &args = {}) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("FOLVEX_REGISTRY_DIR");
+  env.insert("XDG_CONFIG_HOME", root + "/config");
+  env.insert("XDG_DATA_HOME", root + "/data");
+  env.insert("TMPDIR", root + "/tmp");
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.start(program, args);
+  std::map<std::string, std::string> lines;
+  if (!p.waitForFinished(60000) || p.exitCode() != 0)
+    return lines;
+  for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+    const int eq = line.indexOf('=');
+    if (eq > 0)
+      lines[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
+  }
+  return lines;
+}
+
+} // namespace
+
+TEST(Smoke, BuildTreeProgramsFindTheirMachineHiveWithoutAnyVariable) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string root = dir.path().toStdString();
+  for (const QStringList &args : {QStringList{}, QStringList{"qt"}}) {
+    auto lines = probe(FOLDERS_PROBE, dir.path(), args);
+    EXPECT_EQ(lines["machine"], std::string(FOLVEX_BIN_DIR) + "/machine.reg");
+    EXPECT_EQ(lines["install"], FOLVEX_BIN_DIR);
+    EXPECT_EQ(lines["user"], root + "/config/Folvex2/user.reg");
+    EXPECT_EQ(lines["appdata"], root + "/data/Folvex2");
+    EXPECT_EQ(lines["work"], root + "/tmp//Folvex2/");
+    EXPECT_EQ(lines["spool"], root + "/data/Folvex2/Windows/SYSTEM32/spool/PRINTERS/");
+  }
+  EXPECT_TRUE(QDir(dir.path() + "/data/Folvex2/Windows/SYSTEM32/spool/PRINTERS").exists());
+}
+
+TEST(Smoke, InstalledCopyFindsTheMachineHiveWrittenForIt) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString prefix = dir.path() + "/prefix with space";
+  QProcess install;
+  install.setProcessChannelMode(QProcess::MergedChannels);
+  install.start(CMAKE_PROGRAM, {"--install", BUILD_DIR, "--prefix", prefix});
+  ASSERT_TRUE(install.waitForFinished(240000));
+  ASSERT_EQ(install.exitCode(), 0) << install.readAll().toStdString();
+
+  const QString folder = prefix + "/lib/folvex";
+  for (const char *name : {"Folvex", "qvt", "machine.reg", "policy.xml"})
+    EXPECT_TRUE(QFile::exists(folder + "/" + name)) << name;
+  for (const QString &name : QDir(folder).entryList(QDir::Files))
+    EXPECT_FALSE(name.endsWith("_tests") || name.startsWith("test_") || name.startsWith("bench_"))
+        << "test program installed: " << name.toStdString();
+
+  const QString copy = folder + "/test_folders_probe";
+  ASSERT_TRUE(QFile::copy(FOLDERS_PROBE, copy));
+  const auto lines = probe(copy, dir.path(), {"qt"});
+  EXPECT_EQ(lines.count("install") ? lines.at("install") : "", folder.toStdString());
 }
