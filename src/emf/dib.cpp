@@ -325,8 +325,13 @@ DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits
     }
   }
 
-  const MaskChannel rm(h.redMask), gm(h.greenMask), bm(h.blueMask), am(h.alphaMask);
-  const bool alpha32 = keepAlpha && h.bitCount == 32 && h.alphaMask != 0;
+  // Per-pixel alpha of a 32-bit DIB lives in the bits the colour masks leave free when no alpha mask is given
+  // (a 40-byte header with three bit-field masks is the usual form of alpha-blended bitmaps).
+  uint32_t alphaMask = h.alphaMask;
+  if (keepAlpha && h.bitCount == 32 && alphaMask == 0)
+    alphaMask = ~(h.redMask | h.greenMask | h.blueMask);
+  const MaskChannel rm(h.redMask), gm(h.greenMask), bm(h.blueMask), am(alphaMask);
+  const bool alpha32 = keepAlpha && h.bitCount == 32 && alphaMask != 0;
   out.hasAlpha = alpha32;
   const bool plain32 =
       h.bitCount == 32 && h.redMask == 0x00ff0000 && h.greenMask == 0x0000ff00 && h.blueMask == 0x000000ff;
@@ -365,7 +370,7 @@ DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits
         d[x] = 0xff000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
       break;
     case 32:
-      if (plain32 && (!alpha32 || h.alphaMask == 0xff000000u)) {
+      if (plain32 && (!alpha32 || alphaMask == 0xff000000u)) {
         // stored bytes B, G, R, X are exactly a little-endian QRgb
         for (int x = 0; x < w; ++x) {
           const uint32_t px = uint32_t(s[4 * x]) | (uint32_t(s[4 * x + 1]) << 8) | (uint32_t(s[4 * x + 2]) << 16) |

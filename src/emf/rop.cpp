@@ -81,19 +81,21 @@ private:
   QImage holder_;
 };
 
-// Per-pixel evaluation of any operation index: OR of the minterms whose bit is set.
-inline uint32_t evalIndex(uint8_t idx, uint32_t d, uint32_t s, uint32_t p) {
-  uint32_t r = 0;
-  for (int k = 0; k < 8; ++k) {
-    if (!(idx & (1u << k)))
-      continue;
-    const uint32_t pp = (k & 4) ? p : ~p;
-    const uint32_t ss = (k & 2) ? s : ~s;
-    const uint32_t dd = (k & 1) ? d : ~d;
-    r |= pp & ss & dd;
+// Per-pixel evaluation of any operation index, branch-free: minterm k = (P<<2 | S<<1 | D) contributes where bit
+// k of the index is set; the masks are all ones or all zeros.
+struct RopEval {
+  uint32_t m[8];
+  explicit RopEval(uint8_t idx) {
+    for (int k = 0; k < 8; ++k)
+      m[k] = (idx >> k) & 1 ? 0xffffffffu : 0u;
   }
-  return r;
-}
+  uint32_t operator()(uint32_t d, uint32_t s, uint32_t p) const {
+    const uint32_t sd = s & d, sn = s & ~d, nd = ~s & d, nn = ~(s | d);
+    const uint32_t withP = (sd & m[7]) | (sn & m[6]) | (nd & m[5]) | (nn & m[4]);
+    const uint32_t withoutP = (sd & m[3]) | (sn & m[2]) | (nd & m[1]) | (nn & m[0]);
+    return (p & withP) | (~p & withoutP);
+  }
+};
 
 // Runs op(d, s, p) over one rectangle. S and P are only read when the operation needs them.
 template <bool NeedS, bool NeedP, typename Op>
@@ -226,9 +228,7 @@ bool ropUsesDestination(uint32_t dwRop) {
   return ((i >> 1) & 0x55) != (i & 0x55);
 }
 
-uint32_t rop3(uint8_t index, uint32_t dst, uint32_t src, uint32_t pat) {
-  return evalIndex(index, dst, src, pat) & kRgb;
-}
+uint32_t rop3(uint8_t index, uint32_t dst, uint32_t src, uint32_t pat) { return RopEval(index)(dst, src, pat) & kRgb; }
 
 void applyRop3(QImage &dst, const QRect &dstRect, const QImage *src, QPoint srcOrigin, const RopPattern &pattern,
                uint32_t dwRop, const QRegion *clip) {
@@ -322,18 +322,15 @@ void applyRop3(QImage &dst, const QRect &dstRect, const QImage *src, QPoint srcO
   default:
     break;
   }
+  const RopEval ev(idx);
   if (needS && needP)
-    runAll<true, true>(dst, area, clip, s, srcOrigin, pat,
-                       [idx](uint32_t d, uint32_t sv, uint32_t p) { return evalIndex(idx, d, sv, p); });
+    runAll<true, true>(dst, area, clip, s, srcOrigin, pat, ev);
   else if (needS)
-    runAll<true, false>(dst, area, clip, s, srcOrigin, pat,
-                        [idx](uint32_t d, uint32_t sv, uint32_t p) { return evalIndex(idx, d, sv, p); });
+    runAll<true, false>(dst, area, clip, s, srcOrigin, pat, ev);
   else if (needP)
-    runAll<false, true>(dst, area, clip, s, srcOrigin, pat,
-                        [idx](uint32_t d, uint32_t sv, uint32_t p) { return evalIndex(idx, d, sv, p); });
+    runAll<false, true>(dst, area, clip, s, srcOrigin, pat, ev);
   else
-    runAll<false, false>(dst, area, clip, s, srcOrigin, pat,
-                         [idx](uint32_t d, uint32_t sv, uint32_t p) { return evalIndex(idx, d, sv, p); });
+    runAll<false, false>(dst, area, clip, s, srcOrigin, pat, ev);
 }
 
 void applyRop4(QImage &dst, const QRect &dstRect, const QImage *src, QPoint srcOrigin, const RopPattern &pattern,
@@ -364,6 +361,7 @@ void applyRop4(QImage &dst, const QRect &dstRect, const QImage *src, QPoint srcO
   const bool greyThreshold = mask->format() != QImage::Format_Grayscale8;
   const QRect maskArea(maskOrigin, m.size());
   const PatternSource pat(pattern);
+  const RopEval fgEval(fg), bgEval(bg);
   forClipped(area, clip, [&](const QRect &rc) {
     for (int y = rc.top(); y <= rc.bottom(); ++y) {
       QRgb *d = row(dst, y);
@@ -379,7 +377,7 @@ void applyRop4(QImage &dst, const QRect &dstRect, const QImage *src, QPoint srcO
         const uint32_t pv = pr.line ? pr.line[px] : pr.color;
         if (pr.line && ++px == pr.width)
           px = 0;
-        d[x] = kOpaque | (evalIndex(bit ? fg : bg, d[x], sr ? sr[x] : 0u, pv) & kRgb);
+        d[x] = kOpaque | ((bit ? fgEval : bgEval)(d[x], sr ? sr[x] : 0u, pv) & kRgb);
       }
     }
   });

@@ -229,6 +229,17 @@ TEST(DibTrueColor, ThirtyTwoBitAlphaAndMasks) {
   ASSERT_FALSE(dv5.isNull());
   EXPECT_EQ(reinterpret_cast<const QRgb *>(dv5.image.constScanLine(0))[0], qRgba(200, 100, 50, 77));
 
+  // three masks after a 40-byte header (the usual alpha-blend bitmap): the free top byte is the alpha
+  Bytes threeMasks = infoHeader(1, 1, 32, BI_BITFIELDS);
+  put32(threeMasks, 0x00ff0000);
+  put32(threeMasks, 0x0000ff00);
+  put32(threeMasks, 0x000000ff);
+  DecodedDib d3 = decode(threeMasks, {40, 30, 20, 90}, nullptr, true);
+  ASSERT_FALSE(d3.isNull());
+  EXPECT_TRUE(d3.hasAlpha);
+  EXPECT_EQ(reinterpret_cast<const QRgb *>(d3.image.constScanLine(0))[0], qRgba(20, 30, 40, 90));
+  EXPECT_EQ(decode(threeMasks, {40, 30, 20, 90}).image.pixel(0, 0), qRgba(20, 30, 40, 255));
+
   // masks of zero give a black channel instead of garbage
   Bytes zeroMasks = infoHeader(1, 1, 32, BI_BITFIELDS);
   put32(zeroMasks, 0);
