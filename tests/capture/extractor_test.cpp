@@ -2,6 +2,7 @@
 // clean-up, and every real spool and damaged file of the corpus.
 #include "capture/spool_extractor.h"
 #include "capture/spool_writer.h"
+#include "emf/metafile.h"
 #include "capture_support.h"
 #include "platform/paths.h"
 
@@ -371,4 +372,14 @@ TEST_F(Extractor, EveryCorpusSpoolAndDamagedFileIsSurvived) {
   for (const QString &n : pageFiles())
     EXPECT_GT(ReadAll(work() + n).size(), 88) << n.toStdString();
   EXPECT_GE(spoolPages, 4); // 1 + 2 + 1 pages in the three real jobs
+}
+
+TEST_F(Extractor, SampleJobHoldsThreeValidPages) {
+  const QString job = QStringLiteral(FOLVEX_TEST_DATA) + "/../../resources/sample-job/";
+  ASSERT_TRUE(QFileInfo::exists(job + "00001.SPL"));
+  EXPECT_GE(QFileInfo(job + "00001.SHD").size(), 2);
+  EXPECT_EQ(extract(job + "00001.SPL", 1), 1);
+  ASSERT_EQ(pageFiles(), QStringList({"1-0001.emf", "1-0002.emf", "1-0003.emf"}));
+  for (const QString &n : pageFiles())
+    EXPECT_TRUE(emf::GetEnhMetaFileA((work() + n).toStdString())) << n.toStdString();
 }
