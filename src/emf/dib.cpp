@@ -263,10 +263,8 @@ DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits
   DibHeader h;
   if (!parseDibHeader(bmi, h, reason, limits))
     return out;
-  if (usage != DIB_RGB_COLORS && usage != DIB_PAL_COLORS) {
-    fail(reason, "unknown colour usage");
-    return out;
-  }
+  if (usage != DIB_PAL_COLORS)
+    usage = DIB_RGB_COLORS; // other values occur in real files; the table is then read as colours
   if (h.compression == BI_JPEG || h.compression == BI_PNG) {
     if (!decodeCompressedImage(h, bits, out, reason, limits))
       out = DecodedDib{};

@@ -77,7 +77,7 @@ struct DecodedDib {
 
 // Decodes a DIB. bmi: the BITMAPINFO block (header, masks, colour table); bits: the pixel bits.
 // usage: DIB_RGB_COLORS or DIB_PAL_COLORS; with DIB_PAL_COLORS the colour table holds 16-bit indices into
-// `palette` (an index past the palette gives black). Bit depths 1, 4, 8, 16, 24, 32; compressions BI_RGB,
+// `palette` (an index past the palette gives black); any other value reads the table as colours. Bit depths 1, 4, 8, 16, 24, 32; compressions BI_RGB,
 // BI_BITFIELDS, BI_RLE4, BI_RLE8, BI_JPEG, BI_PNG (payloads decoded with Qt's image readers). Bottom-up and
 // top-down. Uncompressed bits shorter than the image needs are rejected; an RLE stream that runs past the image
 // or past its data stops there; pixels an RLE stream never wrote (skipped by a delta, an early end of line or

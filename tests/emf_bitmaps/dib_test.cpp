@@ -148,6 +148,12 @@ TEST(DibPalette, CoreHeaderPaletteIndicesAndShortTables) {
   EXPECT_EQ(px(dp, 0, 0), kRed);
   EXPECT_EQ(px(dp, 1, 0), kGreen);
   EXPECT_EQ(px(dp, 2, 0), kBlack);
+  // an unknown usage value reads the table as colours rather than dropping the bitmap
+  Bytes rgbTable = infoHeader(1, 1, 8, BI_RGB, 1);
+  addColor(rgbTable, kGreen);
+  DecodedDib du = decode(rgbTable, {0, 0, 0, 0}, nullptr, false, 7);
+  ASSERT_FALSE(du.isNull());
+  EXPECT_EQ(px(du, 0, 0), kGreen);
 
   // a table cut short by the end of the block: the entries present are used, the rest are black
   Bytes shortTable = infoHeader(2, 1, 8, BI_RGB, 256);
