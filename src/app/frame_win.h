@@ -1,0 +1,113 @@
+// The main frame: no menu bar; the preview window, the page strip and the button column as children; the
+// status line with the page information and the readiness text; mouse-wheel routing and the key table.
+// It is also the window side of the capture: repaints, the strip's scroll range and scan timer, messages.
+#pragma once
+
+#include "app/button_column.h"
+#include "app/frame_commands.h"
+#include "app/frame_layout.h"
+#include "capture/capture_window.h"
+
+#include <QWidget>
+#include <array>
+#include <atomic>
+#include <memory>
+
+class QProgressBar;
+
+namespace capture {
+class InitialCapture;
+}
+namespace view {
+class PageStrip;
+class PreviewWindow;
+} // namespace view
+
+inline constexpr const char *kFrameTitle = "Tarvik Folvex! v.2.1";
+inline constexpr const char *kMonitorTitle = "Tarvik Quenby v.1.0";
+inline constexpr const char *kMessageCaption = "Tarvik Folvex! Message";
+
+class lvFrameWin : public QWidget, public capture::CaptureWindow {
+  Q_OBJECT
+public:
+  explicit lvFrameWin(QWidget *parent = nullptr);
+  ~lvFrameWin() override;
+
+  view::PreviewWindow *preview() const { return preview_; }
+  view::PageStrip *strip() const { return strip_; }
+  frame::FrameButton *button(int i) const { return buttons_[static_cast<size_t>(i)]; }
+  const frame::FrameLayout &layout() const { return layout_; }
+  frame::CommandTable &commands() { return commands_; }
+
+  // Runs a command through the command table (nothing happens for a command without an action).
+  bool runCommand(int id);
+  // The status line texts as the paint handler would draw them now.
+  std::optional<frame::StatusText> pageInfoText() const;
+  std::optional<frame::StatusText> readinessText() const;
+
+  // Renders page `index` into the current image with the wait cursor and the progress control; the window keeps
+  // painting meanwhile. View state 1 during the render, 2 after a successful one.
+  bool renderPage(int index);
+  bool rendering() const { return rendering_; }
+
+  // Starts the initial capture pass on its worker.
+  void startInitialCapture();
+  // The readiness area of start-up (repainted for states 0 and 2).
+  void repaintStartupReadiness();
+  // Hover marks of the button column.
+  void markButton(int index); // -1 clears all
+
+  // The end of the program: release the pages, close the printer monitor, start it to restore the printers,
+  // save the placement. Runs once, from the close handler.
+  void endOfProgram();
+  // Keeps the normal (not maximised) rectangle known, as the window placement does.
+  QRect normalRect() const { return normalRect_; }
+
+  // CaptureWindow
+  QRect stripClientRect() override;
+  void repaintStrip(bool erase) override;
+  void repaintStripRect(const QRect &listRect, bool erase) override;
+  void setStripScrollRange(int minimum, int maximum, bool redraw) override;
+  void setStripScrollPos(int position, bool redraw) override;
+  void setStripScrollOffset(int pixels) override;
+  void scrollStripToEnd() override;
+  void armScanTimer(int timerId, int milliseconds) override;
+  void repaintPreview(bool erase) override;
+  void repaintPageInfoArea() override;
+  void repaintReadinessArea() override;
+  void repaintPrinterButton() override;
+  void showMessage(const QString &text) override;
+  bool displayMetrics(int &pixelsWide, double &millimetresWide) override;
+  double currentResolution() override;
+
+signals:
+  // The end of the program has run; the application ends with it.
+  void ended();
+
+protected:
+  void paintEvent(QPaintEvent *) override;
+  void resizeEvent(QResizeEvent *) override;
+  void moveEvent(QMoveEvent *) override;
+  void wheelEvent(QWheelEvent *e) override;
+  void closeEvent(QCloseEvent *e) override;
+  void changeEvent(QEvent *e) override;
+
+private:
+  void applyLayout();
+  void buttonPressed(int index, const QPoint &globalPos);
+  void openPopup(frame::Popup which, int buttonIndex, const QPoint &globalPos);
+  void installKeys();
+  void registerBuiltInCommands();
+  void rememberNormalRect();
+
+  view::PreviewWindow *preview_;
+  view::PageStrip *strip_;
+  std::array<frame::FrameButton *, frame::kButtonCount> buttons_{};
+  frame::FrameLayout layout_;
+  frame::CommandTable commands_;
+  std::unique_ptr<capture::InitialCapture> initialCapture_;
+  QRect normalRect_;
+  bool rendering_ = false;
+  bool closePending_ = false;
+  bool ended_ = false;
+};

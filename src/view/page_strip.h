@@ -1,0 +1,76 @@
+// The page strip: the thumbnails of the captured pages under one another with their labels, the red double frame
+// around the current page, a thin vertical scroll bar, the page menu, and the scan timer of the capture side.
+#pragma once
+
+#include "view/strip_geometry.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+class QScrollBar;
+
+namespace view {
+
+inline constexpr unsigned kViewBackground = 0xF8E0E0; // RGB(224, 224, 248) as 0x00BBGGRR
+
+class PageStrip : public QWidget {
+  Q_OBJECT
+public:
+  explicit PageStrip(QWidget *parent = nullptr);
+
+  // The client area: the window without its scroll bar.
+  QRect clientRect() const;
+  int scrollPosition() const { return scrollPos_; }
+  void setScrollPosition(int pixels);
+  QScrollBar *scrollBar() const { return bar_; }
+  int scrollBarWidth() const;
+  // One scroll request, as the scroll bar, the mouse wheel or the capture side sends it.
+  void scroll(ScrollRequest request);
+  // The thumbnail rectangles of the page list, in list coordinates.
+  static std::vector<ThumbRect> thumbRects();
+  // The maximum scroll position for the current pages and client height.
+  int maxPosition() const;
+  QPoint lastRightClickPoint() const { return lastRightClick_; }
+  // The page under a client point, -1 for none.
+  int pageAt(QPoint p) const;
+
+  // The scan timer: every timeout calls the tick handler; arming again changes the interval.
+  void armScanTimer(int milliseconds);
+  QTimer &scanTimer() { return scanTimer_; }
+  void setTickHandler(std::function<void()> tick) { tick_ = std::move(tick); }
+
+  // Makes page `index` current and renders it (left click).
+  void choosePage(int index);
+  // Renders a page into the current image; the frame provides it (wait cursor, progress, view state).
+  void setPageRenderer(std::function<void(int index)> renderer) { renderer_ = std::move(renderer); }
+
+signals:
+  void mouseEntered();        // clears the hover marks of the button column
+  void pageChosen(int index); // after a left click rendered a page
+  void commandChosen(int id); // an item of the page menu
+  void previewLimitRequested(int maxH, int maxV);
+
+protected:
+  void paintEvent(QPaintEvent *) override;
+  void mouseMoveEvent(QMouseEvent *e) override;
+  void mousePressEvent(QMouseEvent *e) override;
+  void resizeEvent(QResizeEvent *) override;
+
+private:
+  void onBarAction(int action);
+  void applyPosition(int newPosition, bool repaintAll);
+
+  QScrollBar *bar_;
+  QTimer scanTimer_;
+  int scrollPos_ = 0;
+  QPoint lastRightClick_;
+  bool pointing_ = false;
+  std::function<void()> tick_;
+  std::function<void(int)> renderer_;
+};
+
+// Maps a scroll bar action (QAbstractSlider::SliderAction) to a scroll request.
+ScrollRequest RequestForSliderAction(int action);
+
+} // namespace view

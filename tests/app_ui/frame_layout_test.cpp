@@ -1,0 +1,263 @@
+// The frame's arithmetic without windows: layouts, panels, status texts, wheel routing, lamp, placement.
+#include "app/frame_layout.h"
+
+#include <gtest/gtest.h>
+
+using namespace frame;
+
+TEST(FrameLayout, WideLayoutPlacesPreviewAndStrip) {
+  const FrameLayout l = ComputeFrameLayout(800, 600);
+  EXPECT_TRUE(l.wide);
+  EXPECT_FALSE(l.enforceMinHeight);
+  EXPECT_FALSE(l.enforceNarrowWidth);
+  EXPECT_EQ(l.preview, QRect(7, 7, 620, 561));
+  EXPECT_EQ(l.strip, QRect(637, 7, 156, 586));
+  EXPECT_FALSE(l.stripMasked);
+  // The narrowest wide layout still has a preview one pixel wider than the button strip region.
+  const FrameLayout w = ComputeFrameLayout(183, 600);
+  EXPECT_TRUE(w.wide);
+  EXPECT_EQ(w.preview.width(), 3);
+  EXPECT_EQ(w.strip.left(), 20);
+}
+
+TEST(FrameLayout, ShortClientIsLaidOutAt384AndAsksForTheMinimumHeight) {
+  for (int cy : {0, 100, 415}) {
+    const FrameLayout l = ComputeFrameLayout(800, cy);
+    EXPECT_TRUE(l.enforceMinHeight) << cy;
+    EXPECT_EQ(l.layoutHeight, 384) << cy;
+    EXPECT_EQ(l.preview.height(), 384 - 39) << cy;
+    EXPECT_EQ(l.strip.height(), 384 - 14) << cy;
+  }
+  const FrameLayout tall = ComputeFrameLayout(800, 416);
+  EXPECT_FALSE(tall.enforceMinHeight);
+  EXPECT_EQ(tall.layoutHeight, 416);
+}
+
+TEST(FrameLayout, NarrowClientSnapsAndShowsOnlyTheStrip) {
+  for (int cx : {182, 120, 0}) {
+    const FrameLayout l = ComputeFrameLayout(cx, 500);
+    EXPECT_FALSE(l.wide) << cx;
+    EXPECT_TRUE(l.enforceNarrowWidth) << cx;
+    EXPECT_TRUE(l.preview.isNull()) << cx;
+    EXPECT_TRUE(l.stripMasked) << cx;
+    EXPECT_EQ(l.strip, QRect(7, 7, 153, 486)) << cx;
+  }
+  // Without a 12-pixel bar the narrow strip is 156 wide.
+  EXPECT_EQ(ComputeFrameLayout(150, 500, 0).strip.width(), 156);
+  // Narrow and short at once: both rules hold.
+  const FrameLayout both = ComputeFrameLayout(100, 200);
+  EXPECT_TRUE(both.enforceNarrowWidth);
+  EXPECT_TRUE(both.enforceMinHeight);
+  EXPECT_EQ(both.strip.height(), 370);
+}
+
+TEST(FrameLayout, ButtonColumnMaskLeavesOutBothButtonGroups) {
+  const QRegion r = ButtonColumnMask(620, 561);
+  EXPECT_TRUE(r.contains(QPoint(0, 35)));
+  EXPECT_FALSE(r.contains(QPoint(0, 36)));
+  EXPECT_FALSE(r.contains(QPoint(38, 242)));
+  EXPECT_TRUE(r.contains(QPoint(39, 100)));
+  EXPECT_TRUE(r.contains(QPoint(10, 243)));
+  EXPECT_TRUE(r.contains(QPoint(10, 251)));
+  EXPECT_FALSE(r.contains(QPoint(10, 252)));
+  EXPECT_FALSE(r.contains(QPoint(10, 322)));
+  EXPECT_TRUE(r.contains(QPoint(10, 323)));
+  EXPECT_TRUE(r.contains(QPoint(619, 560)));
+  // Every button, placed at x 0 of the frame over a child at (7, 7), lies in a left-out strip: none is covered.
+  for (int i = 0; i < kButtonCount; ++i) {
+    const QRect button(0 - 7, ButtonTop(i) - 7, kButtonWidth, kButtonHeight);
+    const QRect inChild = button.intersected(QRect(0, 0, 36, 561)); // the part the child's left edge covers
+    EXPECT_FALSE(r.intersects(QRegion(inChild))) << "button " << i;
+  }
+}
+
+TEST(FramePaint, PanelsAndStatusBandsFollowTheClientSize) {
+  const FrameLayout l = ComputeFrameLayout(800, 600);
+  const FramePaintPlan p = ComputePaintPlan(800, 600, l);
+  // Strip panel: 4 around the strip, up to 3 inside the right edge.
+  EXPECT_EQ(p.stripPanel.outer, QRect(633, 3, 797 - 633, 597 - 3));
+  EXPECT_EQ(p.stripPanel.inner, p.stripPanel.outer.adjusted(1, 1, -1, -1));
+  ASSERT_TRUE(p.previewPanel);
+  EXPECT_EQ(p.previewPanel->outer, QRect(3, 3, 628, 569));
+  ASSERT_TRUE(p.statusOuter && p.statusFill && p.statusBandOuter && p.statusBandInner);
+  EXPECT_EQ(*p.statusOuter, QRect(3, 574, 631 - 3, 597 - 574));
+  EXPECT_EQ(*p.statusFill, QRect(5, 576, 630 - 5, 595 - 576));
+  EXPECT_EQ(*p.statusBandOuter, QRect(5, 578, 625, 11));
+  EXPECT_EQ(*p.statusBandInner, QRect(5, 579, 625, 6));
+  // The narrow layout draws only the strip panel.
+  const FrameLayout n = ComputeFrameLayout(170, 600);
+  const FramePaintPlan np = ComputePaintPlan(170, 600, n);
+  EXPECT_FALSE(np.previewPanel);
+  EXPECT_FALSE(np.statusOuter);
+  EXPECT_EQ(np.stripPanel.outer, QRect(3, 3, 164, 594));
+}
+
+TEST(StatusLine, PageInformationText) {
+  PageInfo info;
+  info.currentPage = 2;
+  info.pageCount = 5;
+  info.fileKb = 143;
+  info.widthPx = 827;
+  info.heightPx = 1170;
+  info.resolution = 100.0;
+  info.png = true;
+  info.gif = true;
+  EXPECT_EQ(PageInfoText(info), QStringLiteral("3(5): 143 KB, 827x1170 pixels, 211x298 mm, 100 dpi, GIF"));
+  // A fractional resolution is shown rounded up and the millimetres follow it.
+  info.resolution = 96.5;
+  info.jpg = true;
+  EXPECT_EQ(PageInfoText(info), QStringLiteral("3(5): 143 KB, 827x1170 pixels, 218x308 mm, 97 dpi, JPEG"));
+  // A page count below the page's index shows the page's own number as the count.
+  info.pageCount = 1;
+  EXPECT_TRUE(PageInfoText(info).startsWith(QStringLiteral("3(3): ")));
+  info.pageCount = 2; // equal to the index: the count stays
+  EXPECT_TRUE(PageInfoText(info).startsWith(QStringLiteral("3(2): ")));
+}
+
+TEST(StatusLine, FormatNameTestsTheFlagsInOrder) {
+  EXPECT_EQ(OutputFormatName(true, true, true, true), "JPEG");
+  EXPECT_EQ(OutputFormatName(false, true, true, true), "GIF");
+  EXPECT_EQ(OutputFormatName(false, false, true, true), "PNG");
+  EXPECT_EQ(OutputFormatName(false, false, false, true), "TIF");
+  EXPECT_EQ(OutputFormatName(false, false, false, false), "BMP");
+  EXPECT_EQ(PixelsToMm(100, 0.0), 0); // no division by zero
+  EXPECT_EQ(PixelsToMm(0, 300.0), 0);
+  EXPECT_EQ(PixelsToMm(1, 300.0), 1);
+}
+
+TEST(StatusLine, TextsAreHiddenOnNarrowClientsAndWithoutPreview) {
+  const PageInfo info{0, 1, 10, 100, 100, 100.0, false, false, false, false};
+  EXPECT_FALSE(PageInfoPlacement(460, 500, true, info));
+  ASSERT_TRUE(PageInfoPlacement(461, 500, true, info));
+  EXPECT_EQ(PageInfoPlacement(461, 500, true, info)->at, QPoint(20, 479));
+  EXPECT_FALSE(PageInfoPlacement(900, 500, false, info));
+
+  EXPECT_FALSE(ReadinessPlacement(630, 500, true, 1));
+  EXPECT_FALSE(ReadinessPlacement(900, 500, false, 1));
+  const auto ready = ReadinessPlacement(631, 500, true, 1);
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(ready->text, "Ready to process print jobs.");
+  EXPECT_EQ(ready->at, QPoint(631 - 320, 479));
+  EXPECT_FALSE(ready->warning);
+  const auto partly = ReadinessPlacement(1000, 700, true, 2);
+  ASSERT_TRUE(partly);
+  EXPECT_EQ(partly->text, "System ready. Partly acceptable printers exist.");
+  EXPECT_EQ(partly->at, QPoint(610, 679));
+  const auto none = ReadinessPlacement(1000, 700, true, 0);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->text, "System not ready. No acceptable printers!");
+  EXPECT_EQ(none->at, QPoint(620, 679));
+  EXPECT_TRUE(none->warning);
+  EXPECT_FALSE(ReadinessPlacement(1000, 700, true, 7));
+}
+
+TEST(StatusLine, RepaintAreas) {
+  EXPECT_EQ(StartupReadinessArea(800, 600), QRect(50, 575, 650, 21));
+  EXPECT_EQ(TickReadinessArea(800, 600), QRect(50, 575, 680, 21));
+  EXPECT_EQ(PageInfoArea(800, 600), QRect(20, 575, 280, 21));
+}
+
+TEST(WheelRouting, StripZoneThenPreviewBarsByHeight) {
+  // Right 170 pixels: the strip, whatever the preview shows.
+  EXPECT_EQ(RouteWheel(800, 600, {630, 10}, -120, true, true), WheelTarget::StripLineDown);
+  EXPECT_EQ(RouteWheel(800, 600, {630, 10}, 0, false, false), WheelTarget::StripLineDown);
+  EXPECT_EQ(RouteWheel(800, 600, {799, 10}, 120, false, false), WheelTarget::StripLineUp);
+  EXPECT_EQ(RouteWheel(800, 600, {629, 10}, 120, false, false), WheelTarget::None);
+  // Vertical bar: at least 47 above the bottom.
+  EXPECT_EQ(RouteWheel(800, 600, {100, 553}, -1, true, false), WheelTarget::PreviewLineDown);
+  EXPECT_EQ(RouteWheel(800, 600, {100, 553}, 1, true, false), WheelTarget::PreviewLineUp);
+  EXPECT_EQ(RouteWheel(800, 600, {100, 554}, -1, true, false), WheelTarget::None);
+  // Horizontal bar: the bottom 47 pixels.
+  EXPECT_EQ(RouteWheel(800, 600, {100, 554}, -1, true, true), WheelTarget::PreviewLineRight);
+  EXPECT_EQ(RouteWheel(800, 600, {100, 599}, 5, false, true), WheelTarget::PreviewLineLeft);
+  EXPECT_EQ(RouteWheel(800, 600, {100, 100}, 5, false, true), WheelTarget::None);
+}
+
+TEST(ButtonColumn, RowsTipsAndLamp) {
+  const int tops[] = {45, 79, 113, 147, 181, 215, 261, 295};
+  for (int i = 0; i < kButtonCount; ++i)
+    EXPECT_EQ(ButtonTop(i), tops[i]);
+  EXPECT_EQ(ButtonTop(8), -1);
+  EXPECT_EQ(ButtonTooltip(0), "Save to Disk (Ctrl+S)");
+  EXPECT_EQ(ButtonTooltip(5), "Exit (Alt+F4)");
+  EXPECT_EQ(ButtonTooltip(7), "Save files with HTML (Ctrl+W)");
+  EXPECT_TRUE(ButtonTooltip(-1).isEmpty());
+
+  EXPECT_EQ(LampFor(1, false, false), LampPicture::Green);
+  EXPECT_EQ(LampFor(1, true, true), LampPicture::Green);
+  EXPECT_EQ(LampFor(2, false, false), LampPicture::Yellow);
+  EXPECT_EQ(LampFor(0, true, false), LampPicture::RedLit);
+  EXPECT_EQ(LampFor(0, false, false), LampPicture::RedDark);
+  EXPECT_EQ(LampFor(0, false, true), LampPicture::RedLit); // under the mouse the lamp stays lit
+}
+
+TEST(Placement, FirstStartIsEightyFivePercentByEightyAndCentred) {
+  const Placement p = StartPlacement(StoredPlacement{}, 1920, 1050);
+  EXPECT_FALSE(p.maximised);
+  EXPECT_EQ(p.left, 0);
+  EXPECT_EQ(p.top, 0);
+  EXPECT_EQ(p.right, 1632);
+  EXPECT_EQ(p.bottom, 840);
+  EXPECT_TRUE(ShouldCentre(p));
+  // Rounded toward zero.
+  const Placement q = StartPlacement(StoredPlacement{}, 1001, 1001);
+  EXPECT_EQ(q.right, 850);
+  EXPECT_EQ(q.bottom, 800);
+}
+
+TEST(Placement, StoredRectangleIsClampedToTheScreen) {
+  StoredPlacement s;
+  s.winLeft = -50;
+  s.winTop = -10;
+  s.winRight = 3000;
+  s.winBottom = 2000;
+  const Placement p = StartPlacement(s, 1920, 1050);
+  EXPECT_EQ(p.left, 0);
+  EXPECT_EQ(p.top, 0);
+  EXPECT_EQ(p.right, 1920);
+  EXPECT_EQ(p.bottom, 1050);
+  s = {0, 100, 50, 900, 700};
+  const Placement kept = StartPlacement(s, 1920, 1050);
+  EXPECT_EQ(kept.left, 100);
+  EXPECT_EQ(kept.top, 50);
+  EXPECT_EQ(kept.right, 900);
+  EXPECT_EQ(kept.bottom, 700);
+  EXPECT_FALSE(ShouldCentre(kept));
+  // A bottom below 1 counts as no stored rectangle at all.
+  s.winBottom = 0;
+  EXPECT_EQ(StartPlacement(s, 1000, 1000).right, 850);
+}
+
+TEST(Placement, RectangleThatClampsToNothingFallsBackToTheFirstStartSize) {
+  StoredPlacement s;
+  s.winLeft = 5000; // a screen that is gone
+  s.winTop = 100;
+  s.winRight = 6000;
+  s.winBottom = 600;
+  const Placement p = StartPlacement(s, 1920, 1050);
+  EXPECT_GT(p.right - p.left, 0);
+  EXPECT_GT(p.bottom - p.top, 0);
+  EXPECT_EQ(p.right, 1632);
+  EXPECT_TRUE(ShouldCentre(p));
+}
+
+TEST(Placement, MaximisedUsesTheMaximisedSizeAndIgnoresTheRectangle) {
+  StoredPlacement s{1, 10, 10, 20, 20};
+  const Placement p = StartPlacement(s, 1920, 1050);
+  EXPECT_TRUE(p.maximised);
+  EXPECT_EQ(p.right, 1920);
+  EXPECT_EQ(p.bottom, 1050);
+  EXPECT_FALSE(ShouldCentre(p));
+}
+
+TEST(Placement, EndValuesKeepTheOldRectangleWhenMaximised) {
+  const auto max = EndPlacementValues(true, QRect(1, 2, 3, 4));
+  ASSERT_EQ(max.size(), 1u);
+  EXPECT_EQ(max[0], (std::pair<std::string, int>{"lvKodMainWinMax", 1}));
+  const auto normal = EndPlacementValues(false, QRect(10, 20, 300, 400));
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"lvKodMainWinMax", 0}, {"lvWinBottom", 420}, {"lvWinTop", 20}, {"lvWinLeft", 10}, {"lvWinRight", 310}};
+  EXPECT_EQ(normal, expected);
+  EXPECT_EQ(EndMonitorWord(0), "refresh");
+  EXPECT_EQ(EndMonitorWord(1), "refresh_and_delete_all");
+}

@@ -1,0 +1,42 @@
+// Every test program of the main window runs with its own registry, temporary, runtime and data folders.
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace testenv {
+
+// The folder all of this run's private folders live in.
+inline QTemporaryDir &root() {
+  static QTemporaryDir dir;
+  return dir;
+}
+
+inline QString folder(const QString &name) { return root().filePath(name); }
+
+// Points FOLVEX_REGISTRY_DIR, TMPDIR, XDG_RUNTIME_DIR and XDG_DATA_HOME at fresh folders of this run.
+inline void usePrivateFolders() {
+  for (const char *name : {"reg", "tmp", "run", "data"})
+    QDir().mkpath(folder(QLatin1String(name)));
+  QFile::setPermissions(folder("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  qputenv("FOLVEX_REGISTRY_DIR", folder("reg").toLocal8Bit());
+  qputenv("TMPDIR", folder("tmp").toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", folder("run").toLocal8Bit());
+  qputenv("XDG_DATA_HOME", folder("data").toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", folder("data").toLocal8Bit());
+}
+
+} // namespace testenv
+
+// A test main with a QApplication (widgets need one) and the private folders.
+#define FOLVEX_WIDGET_TEST_MAIN                                                                                        \
+  int main(int argc, char **argv) {                                                                                    \
+    qputenv("QT_QPA_PLATFORM", "offscreen");                                                                           \
+    testenv::usePrivateFolders();                                                                                      \
+    QApplication app(argc, argv);                                                                                      \
+    ::testing::InitGoogleTest(&argc, argv);                                                                            \
+    return RUN_ALL_TESTS();                                                                                            \
+  }
