@@ -352,7 +352,7 @@ void loadTiff(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     failLoad(w, ErrNoMemory, "TIFF image in file '" + name + "' is too large");
   std::vector<std::uint32_t> rgba(static_cast<std::size_t>(pixels));
   if (!TIFFReadRGBAImageOriented(t, width, height, rgba.data(), ORIENTATION_TOPLEFT, 0))
-    failLoad(w, ErrDecodeRead, "Error decoding TIFF file '" + name + "'");
+    failLoad(w, ErrDecodeRead, "Error decoding TIFF file '" + name + "' (" + client->lastError + ")");
   bool gray = components == 1 && !palette;
   s.components = gray ? 1 : 3;
   s.colorSpace = gray ? 0 : 1;

@@ -434,6 +434,8 @@ Bytes writeTiff(int width, int height, int spp, int bits, int photometric, const
   }
   if (opt.predictor != 1)
     TIFFSetField(t, TIFFTAG_PREDICTOR, opt.predictor);
+  if (opt.compression == COMPRESSION_CCITTFAX3)
+    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, opt.group3Options);
   if (opt.resolution > 0) {
     TIFFSetField(t, TIFFTAG_XRESOLUTION, static_cast<float>(opt.resolution));
     TIFFSetField(t, TIFFTAG_YRESOLUTION, static_cast<float>(opt.resolution));
@@ -449,16 +451,18 @@ Bytes writeTiff(int width, int height, int spp, int bits, int photometric, const
     TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
   }
   if (opt.tiled) {
-    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
-    TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+    // (libtiff's RGBA reader rejects uncompressed tiles below 1024 bytes, so the tiles are 32 x 32.)
+    const int kTile = 32;
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, kTile);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, kTile);
     tmsize_t tileSize = TIFFTileSize(t);
     std::size_t bytesPerPixel = static_cast<std::size_t>(spp * bits / 8);
-    for (int ty = 0; ty < height; ty += 16)
-      for (int tx = 0; tx < width; tx += 16) {
+    for (int ty = 0; ty < height; ty += kTile)
+      for (int tx = 0; tx < width; tx += kTile) {
         Bytes tile(static_cast<std::size_t>(tileSize), 0);
-        for (int y = ty; y < std::min(height, ty + 16); ++y)
-          for (int x = tx; x < std::min(width, tx + 16); ++x)
-            std::memcpy(tile.data() + ((y - ty) * 16 + (x - tx)) * bytesPerPixel,
+        for (int y = ty; y < std::min(height, ty + kTile); ++y)
+          for (int x = tx; x < std::min(width, tx + kTile); ++x)
+            std::memcpy(tile.data() + ((y - ty) * kTile + (x - tx)) * bytesPerPixel,
                         rows[static_cast<std::size_t>(y)].data() + x * bytesPerPixel, bytesPerPixel);
         TIFFWriteTile(t, tile.data(), static_cast<std::uint32_t>(tx), static_cast<std::uint32_t>(ty), 0, 0);
       }

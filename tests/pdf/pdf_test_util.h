@@ -81,6 +81,7 @@ struct TiffOptions {
   double resolution = 0;
   bool tiled = false;
   bool alpha = false;
+  std::uint32_t group3Options = 0;
 };
 Bytes makeTiff(const Picture &pic, bool gray, const TiffOptions &opt = {});
 Bytes makeTiff(const IndexedPicture &pic, const TiffOptions &opt = {});
