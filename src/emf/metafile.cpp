@@ -146,6 +146,24 @@ HENHMETAFILE EnhMetaFile::fromBytes(std::vector<uint8_t> bytes, std::string *rea
   return std::make_shared<const EnhMetaFile>(std::move(bytes), h);
 }
 
+const std::vector<RecordRef> &EnhMetaFile::records() const {
+  std::call_once(recordsOnce_, [this] {
+    const size_t size = bytes_.size();
+    size_t offset = 0;
+    while (offset + 8 <= size) {
+      const uint32_t type = readU32(bytes_.data() + offset);
+      const uint32_t recSize = readU32(bytes_.data() + offset + 4);
+      if (recSize < 8 || recSize % 4 != 0 || recSize > size - offset)
+        break; // cannot happen for validated bytes; stops a walk over bytes built by hand
+      records_.push_back({type, uint32_t(offset), recSize});
+      offset += recSize;
+      if (type == kEmrEof)
+        break;
+    }
+  });
+  return records_;
+}
+
 std::u16string EnhMetaFile::description() const {
   const uint64_t off = header_.offDescription;
   const uint64_t n = header_.nDescription;

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +44,13 @@ struct ENHMETAHEADER {
   SIZEL szlMicrometers;
 };
 
+// Where one record lies in the bytes (after validation every record fits).
+struct RecordRef {
+  uint32_t type = 0;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+};
+
 class EnhMetaFile;
 // A metafile handle; empty means "no metafile".
 using HENHMETAFILE = std::shared_ptr<const EnhMetaFile>;
@@ -59,9 +67,15 @@ public:
 
   EnhMetaFile(std::vector<uint8_t> bytes, const ENHMETAHEADER &h) : bytes_(std::move(bytes)), header_(h) {}
 
+  // The record list from the header to EMR_EOF (or the end of the data), built on first use and kept: every
+  // playback (every band of a render) walks this list instead of the bytes. Safe to call from several threads.
+  const std::vector<RecordRef> &records() const;
+
 private:
   std::vector<uint8_t> bytes_;
   ENHMETAHEADER header_;
+  mutable std::once_flag recordsOnce_;
+  mutable std::vector<RecordRef> records_;
 };
 
 // The operations as the rest of the program names them.

@@ -1,0 +1,185 @@
+#include "emf/gdi_text.h"
+
+#include <QFont>
+#include <QPainter>
+#include <cmath>
+
+namespace emf {
+
+namespace {
+
+constexpr double kMaxFontPx = 20000; // larger requests are drawn at this size
+
+QFont::StyleHint styleHint(uint8_t pitchAndFamily) {
+  switch (pitchAndFamily & 0xf0) {
+  case 0x10:
+    return QFont::Serif;
+  case 0x20:
+    return QFont::SansSerif;
+  case 0x30:
+    return QFont::TypeWriter;
+  case 0x40:
+    return QFont::Cursive;
+  case 0x50:
+    return QFont::Decorative;
+  default:
+    return (pitchAndFamily & 3) == 1 ? QFont::TypeWriter : QFont::AnyStyle;
+  }
+}
+
+} // namespace
+
+const FontCache::Base &FontCache::base(const GdiFont &f) {
+  const int weight = f.weight <= 0 ? 400 : std::clamp(f.weight, 100, 900);
+  Key key{f.face, weight, f.italic, f.pitchAndFamily};
+  auto it = bases_.find(key);
+  if (it != bases_.end())
+    return it->second;
+  QFont qf(f.face.isEmpty() ? QStringLiteral("Arial") : f.face);
+  qf.setStyleHint(styleHint(f.pitchAndFamily));
+  qf.setWeight(QFont::Weight(weight));
+  qf.setItalic(f.italic);
+  qf.setPixelSize(256);
+  qf.setHintingPreference(QFont::PreferNoHinting);
+  Base b;
+  b.raw = QRawFont::fromFont(qf);
+  if (!b.raw.isValid()) {
+    QFont fallback(QStringLiteral("Sans Serif"));
+    fallback.setPixelSize(256);
+    b.raw = QRawFont::fromFont(fallback);
+  }
+  if (b.raw.isValid()) {
+    const double cell = b.raw.ascent() + b.raw.descent();
+    if (cell > 0)
+      b.emPerCell = b.raw.pixelSize() / cell;
+  }
+  return bases_.emplace(key, b).first->second;
+}
+
+SizedFont FontCache::resolve(const GdiFont &f, double heightPx, double widthPx) {
+  SizedFont out;
+  const Base &b = base(f);
+  double em;
+  if (heightPx < 0)
+    em = -heightPx; // character height: the em size
+  else
+    em = heightPx * b.emPerCell; // cell height: ascent plus descent
+  if (!(em > 0.05))
+    em = 0.05;
+  em = std::min(em, kMaxFontPx);
+  const int weight = f.weight <= 0 ? 400 : std::clamp(f.weight, 100, 900);
+  const int64_t sizeKey = int64_t(std::llround(em * 64));
+  auto key = std::make_tuple(Key{f.face, weight, f.italic, f.pitchAndFamily}, sizeKey);
+  auto it = sized_.find(key);
+  if (it == sized_.end()) {
+    QRawFont r = b.raw;
+    if (r.isValid())
+      r.setPixelSize(sizeKey / 64.0);
+    if (sized_.size() > 512)
+      sized_.clear();
+    it = sized_.emplace(key, r).first;
+  }
+  out.raw = it->second;
+  if (widthPx != 0 && out.raw.isValid()) {
+    const double avg = out.raw.averageCharWidth();
+    if (avg > 0)
+      out.stretch = std::clamp(std::abs(widthPx) / avg, 0.01, 100.0);
+  }
+  out.angleDeg = f.escapement / 10.0;
+  out.underline = f.underline;
+  out.strikeOut = f.strikeOut;
+  return out;
+}
+
+double TextLayout::width() const {
+  double w = 0;
+  for (double a : advanceX)
+    w += a;
+  return w;
+}
+
+TextLayout layoutText(const SizedFont &font, const QString &text, const std::vector<quint32> *glyphIndices,
+                      const std::vector<double> *dx, const std::vector<double> *dy) {
+  TextLayout l;
+  if (glyphIndices) {
+    l.glyphs = *glyphIndices;
+  } else if (font.raw.isValid()) {
+    const QList<quint32> g = font.raw.glyphIndexesForString(text);
+    l.glyphs.assign(g.begin(), g.end());
+  }
+  const size_t n = l.glyphs.size();
+  l.advanceX.assign(n, 0.0);
+  l.advanceY.assign(n, 0.0);
+  if (dx && dx->size() >= n) {
+    for (size_t i = 0; i < n; ++i)
+      l.advanceX[i] = (*dx)[i];
+    if (dy && dy->size() >= n)
+      for (size_t i = 0; i < n; ++i)
+        l.advanceY[i] = (*dy)[i];
+  } else if (font.raw.isValid() && n > 0) {
+    const QList<QPointF> adv = font.raw.advancesForGlyphIndexes(QList<quint32>(l.glyphs.begin(), l.glyphs.end()));
+    for (size_t i = 0; i < n && i < size_t(adv.size()); ++i)
+      l.advanceX[i] = adv[qsizetype(i)].x() * font.stretch;
+  }
+  return l;
+}
+
+TextPlacement placeText(const SizedFont &font, const TextLayout &layout, QPointF refTarget, uint32_t textAlign) {
+  TextPlacement p;
+  const double ascent = font.raw.isValid() ? font.raw.ascent() : 0;
+  const double descent = font.raw.isValid() ? font.raw.descent() : 0;
+  const double width = layout.width();
+  double x0 = 0;
+  switch (textAlign & TA_CENTER) {
+  case TA_RIGHT:
+    x0 = -width;
+    break;
+  case TA_CENTER:
+    x0 = -width / 2;
+    break;
+  default:
+    break;
+  }
+  double y0 = 0; // baseline offset from the reference point
+  switch (textAlign & TA_BASELINE) {
+  case TA_BASELINE:
+    break;
+  case TA_BOTTOM:
+    y0 = -descent;
+    break;
+  default: // TA_TOP
+    y0 = ascent;
+    break;
+  }
+  p.toTarget = QTransform().translate(refTarget.x(), refTarget.y()).rotate(-font.angleDeg).translate(x0, y0);
+  p.box = QRectF(0, -ascent, width, ascent + descent);
+  return p;
+}
+
+void drawText(QPainter &p, const SizedFont &font, const TextLayout &layout, const TextPlacement &place, QRgb color) {
+  if (!font.raw.isValid() || layout.glyphs.empty())
+    return;
+  const size_t n = layout.glyphs.size();
+  QList<quint32> glyphs(layout.glyphs.begin(), layout.glyphs.end());
+  QList<QPointF> positions;
+  positions.reserve(qsizetype(n));
+  double x = 0, y = 0;
+  for (size_t i = 0; i < n; ++i) {
+    positions.append(QPointF(x / font.stretch, y));
+    x += layout.advanceX[i];
+    y += layout.advanceY[i];
+  }
+  QGlyphRun run;
+  run.setRawFont(font.raw);
+  run.setGlyphIndexes(glyphs);
+  run.setPositions(positions);
+  run.setUnderline(font.underline);
+  run.setStrikeOut(font.strikeOut);
+  p.save();
+  p.setTransform(QTransform::fromScale(font.stretch, 1) * place.toTarget);
+  p.setPen(QColor::fromRgb(color));
+  p.drawGlyphRun(QPointF(0, 0), run);
+  p.restore();
+}
+
+} // namespace emf

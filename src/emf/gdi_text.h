@@ -1,0 +1,65 @@
+// Text output as the metafile's text records describe it: a logical font matched to an installed face, glyphs
+// placed one by one (the dx / dy arrays, or the font's own advances), aligned on the reference point.
+#pragma once
+
+#include "emf/device_context.h"
+
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QString>
+#include <QTransform>
+#include <map>
+#include <tuple>
+#include <vector>
+
+class QPainter;
+
+namespace emf {
+
+// A logical font matched and sized for the target.
+struct SizedFont {
+  QRawFont raw;
+  double stretch = 1.0; // horizontal scale of the glyphs (a nonzero width asks for wider or narrower letters)
+  double angleDeg = 0;  // baseline angle, counter-clockwise on the page
+  bool underline = false, strikeOut = false;
+};
+
+class FontCache {
+public:
+  // heightPx / widthPx: the font's height and width converted to target pixels (signs as in the logical font).
+  SizedFont resolve(const GdiFont &f, double heightPx, double widthPx);
+
+private:
+  using Key = std::tuple<QString, int, bool, uint8_t>;
+  struct Base {
+    QRawFont raw;
+    double emPerCell = 1.0; // em size over (ascent + descent)
+  };
+  const Base &base(const GdiFont &f);
+  std::map<Key, Base> bases_;
+  std::map<std::tuple<Key, int64_t>, QRawFont> sized_;
+};
+
+// One piece of text ready to draw: glyphs with the pen advance after each (target pixels along the baseline, and
+// perpendicular, downwards, for ETO_PDY).
+struct TextLayout {
+  std::vector<quint32> glyphs;
+  std::vector<double> advanceX, advanceY;
+  double width() const;
+};
+
+// Lays out text: glyph lookup (or glyph indices as given) and the advances (dx when given, else the font's).
+TextLayout layoutText(const SizedFont &font, const QString &text, const std::vector<quint32> *glyphIndices,
+                      const std::vector<double> *dx, const std::vector<double> *dy);
+
+// Where the text goes: the baseline origin after alignment (target pixels) and the box behind the text.
+struct TextPlacement {
+  QTransform toTarget; // text space (x along the baseline, y down, baseline at 0, origin at the left end) to target
+  QRectF box;          // the text's cell box in text space
+};
+TextPlacement placeText(const SizedFont &font, const TextLayout &layout, QPointF refTarget, uint32_t textAlign);
+
+// Draws the glyphs in colour (antialiasing is the painter's; the caller sets it).
+void drawText(QPainter &p, const SizedFont &font, const TextLayout &layout, const TextPlacement &place, QRgb color);
+
+} // namespace emf
