@@ -220,6 +220,7 @@ int main(int argc, char **argv) {
       r = runOne(p, aa, outDir, maxPixels);
     } else {
       QProcess child;
+      child.setProcessChannelMode(QProcess::ForwardedErrorChannel); // diagnostics of a failing page stay visible
       QStringList args = {"--one", p.emf, "--aa", QString::number(aa), "--max-mp", cl.value("max-mp")};
       if (!outDir.isEmpty())
         args << "--out" << outDir;
@@ -236,6 +237,8 @@ int main(int argc, char **argv) {
         r.error = "crashed";
       } else {
         r = parseChild(p, child.readAllStandardOutput());
+        if (!r.ok && child.exitCode() != 0)
+          r.error += QString(" (exit code %1)").arg(child.exitCode());
       }
     }
     if (r.ok)
