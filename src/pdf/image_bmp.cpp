@@ -202,10 +202,14 @@ void loadBmp(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     s.bpc = bits;
     outRowBytes = (static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 7) / 8;
   }
+  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
+  bool rle = compression == BiRle8 || compression == BiRle4;
+  if (!rle && dataOffset + stride * static_cast<std::uint64_t>(rows) > src->size())
+    damaged();
   if (static_cast<std::uint64_t>(outRowBytes) * static_cast<std::uint64_t>(rows) > w->decodeLimit)
     failLoad(w, ErrNoMemory, "BMP image in file '" + name + "' is too large");
 
-  if (compression == BiRle8 || compression == BiRle4) {
+  if (rle) {
     // The compressed data is read whole and expanded in memory.
     if (dataOffset >= src->size())
       damaged();
@@ -235,9 +239,6 @@ void loadBmp(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   }
 
   // Uncompressed rows: padded to 32 bits in the file, read and converted one at a time.
-  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
-  if (dataOffset + stride * static_cast<std::uint64_t>(rows) > src->size())
-    damaged();
   std::size_t w8 = static_cast<std::size_t>(width);
   image.strips.push_back([src, dataOffset, stride, rows, bits, w8, outRowBytes, red, green, blue](const Sink &sink) {
     std::vector<std::uint8_t> in(static_cast<std::size_t>(stride)), out(outRowBytes);

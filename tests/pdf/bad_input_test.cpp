@@ -1,0 +1,290 @@
+// Damaged, hostile and unsupported image files: each load fails with its own number, returns -1, allocates nothing
+// out of proportion, and leaves the document as it was.
+#include "pdf/writer.h"
+#include "pdf_test_util.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <cstring>
+
+using namespace pdftest;
+
+namespace {
+
+struct BadCase {
+  std::string name;
+  Bytes bytes;
+  int expected;
+};
+
+// Loads every case into one document, then a good image; the document must still be sound.
+void expectFailures(const std::vector<BadCase> &cases) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  std::string file = dir.path().toStdString() + "/bad.pdf";
+  pdf::WriterPtr w = pdf::new_writer();
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  for (const BadCase &c : cases) {
+    pdf::add_memory_file(w.get(), c.name, c.bytes);
+    EXPECT_EQ(-1, pdf::load_image(w.get(), "auto", c.name.c_str(), 0, "")) << c.name;
+    EXPECT_EQ(c.expected, pdf::get_errnum(w.get())) << c.name << ": " << pdf::get_errmsg(w.get());
+    EXPECT_NE(std::string::npos, pdf::get_errmsg(w.get()).find(c.name)) << pdf::get_errmsg(w.get());
+    EXPECT_EQ("load_image", pdf::get_apiname(w.get()));
+  }
+  pdf::add_memory_file(w.get(), "good.bmp", makeBmp(colourPicture(5, 4), 24));
+  int img = pdf::load_image(w.get(), "auto", "good.bmp", 0, "");
+  ASSERT_EQ(0, img) << "no slot was kept by the failed loads";
+  ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
+  ASSERT_EQ(1, pdf::fit_image(w.get(), img, 0, 0, "adjustpage"));
+  ASSERT_EQ(1, pdf::end_page_ext(w.get(), ""));
+  ASSERT_EQ(1, pdf::end_document(w.get(), ""));
+  Bytes b = readFile(file);
+  std::string pdfText(b.begin(), b.end());
+  EXPECT_EQ(1u, [&] {
+    std::size_t n = 0;
+    for (std::size_t p = 0; (p = pdfText.find("/Subtype/Image", p)) != std::string::npos; ++p)
+      ++n;
+    return n;
+  }()) << "failed loads write no XObject";
+  std::string report;
+  EXPECT_TRUE(qpdfCheck(file, &report)) << report;
+}
+
+void put16(Bytes &b, std::size_t at, std::uint32_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(Bytes &b, std::size_t at, std::uint32_t v) {
+  put16(b, at, v & 0xFFFF);
+  put16(b, at + 2, v >> 16);
+}
+
+// A minimal JPEG header: SOI, a frame marker, a scan header and EOI (no real data; nothing decodes it).
+Bytes jpegHeader(std::uint8_t sof, int precision, int width, int height, int components, int scanComponents) {
+  Bytes b = {0xFF, 0xD8, 0xFF, sof};
+  std::size_t len = 8 + static_cast<std::size_t>(components) * 3;
+  b.insert(b.end(), {static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len),
+                     static_cast<std::uint8_t>(precision), static_cast<std::uint8_t>(height >> 8),
+                     static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(width >> 8),
+                     static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(components)});
+  for (int c = 0; c < components; ++c)
+    b.insert(b.end(), {static_cast<std::uint8_t>(c + 1), 0x11, 0});
+  std::size_t slen = 6 + static_cast<std::size_t>(scanComponents) * 2;
+  b.insert(b.end(), {0xFF, 0xDA, static_cast<std::uint8_t>(slen >> 8), static_cast<std::uint8_t>(slen),
+                     static_cast<std::uint8_t>(scanComponents)});
+  for (int c = 0; c < scanComponents; ++c)
+    b.insert(b.end(), {static_cast<std::uint8_t>(c + 1), 0});
+  b.insert(b.end(), {0, 63, 0, 0x12, 0x34, 0xFF, 0xD9});
+  return b;
+}
+
+// Sets the value of a short-valued tag in the first directory of a little-endian TIFF.
+void patchTiffTag(Bytes &t, std::uint16_t tag, std::uint16_t value) {
+  std::uint32_t ifd = t[4] | t[5] << 8 | t[6] << 16 | static_cast<std::uint32_t>(t[7]) << 24;
+  std::uint16_t n = static_cast<std::uint16_t>(t[ifd] | t[ifd + 1] << 8);
+  for (std::uint16_t i = 0; i < n; ++i) {
+    std::size_t e = ifd + 2 + i * 12u;
+    if ((t[e] | t[e + 1] << 8) == tag) {
+      put16(t, e + 8, value);
+      return;
+    }
+  }
+  ADD_FAILURE() << "tag " << tag << " not found";
+}
+
+TEST(BadInput, UnknownKindsAndMissingFiles) {
+  expectFailures({
+      {"text.txt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, 2434},
+      {"empty", Bytes{}, 2434},
+      {"jpeg-too-late", [] {
+         Bytes b(800, 0);
+         b.push_back(0xFF);
+         b.push_back(0xD8);
+         return b;
+       }(), 2434},
+  });
+}
+
+TEST(BadInput, Bmp) {
+  Bytes good = makeBmp(colourPicture(8, 8), 24);
+  Bytes header20 = good;
+  put32(header20, 14, 20);
+  Bytes jpegInside = good;
+  put32(jpegInside, 30, 4);
+  Bytes shortPixels = good;
+  shortPixels.resize(shortPixels.size() - 1);
+  Bytes paletteOverlap = makeBmp(indexedPicture(8, 8, 8));
+  put32(paletteOverlap, 10, 14 + 40 + 100); // pixel data inside the palette
+  Bytes zeroWidth = good;
+  put32(zeroWidth, 18, 0);
+  Bytes badBits = good;
+  put16(badBits, 28, 7);
+  // Huge dimensions in a tiny file: refused before any allocation.
+  Bytes huge = good;
+  put32(huge, 18, 30000);
+  put32(huge, 22, 30000);
+  Bytes hugeRle = makeBmp(indexedPicture(8, 8, 8), BmpOptions{false, true, false, 0});
+  put32(hugeRle, 18, 60000);
+  put32(hugeRle, 22, 60000);
+  expectFailures({
+      {"header20.bmp", header20, 2444},
+      {"jpeg.bmp", jpegInside, 2446},
+      {"short.bmp", shortPixels, 2400},
+      {"overlap.bmp", paletteOverlap, 2400},
+      {"zero.bmp", zeroWidth, 2400},
+      {"bits7.bmp", badBits, 2400},
+      {"huge.bmp", huge, 2400},
+      {"huge-rle.bmp", hugeRle, pdf::ErrNoMemory},
+      {"tiny.bmp", Bytes{'B', 'M', 1, 2}, 2400},
+  });
+}
+
+TEST(BadInput, BmpRleRunsOutsideThePictureAreClipped) {
+  // Runs, deltas and absolute runs that point past the row and past the last row must not write outside.
+  IndexedPicture pic = indexedPicture(4, 3, 8);
+  Bytes b = makeBmp(pic, BmpOptions{false, true, false, 0});
+  std::size_t data = b[10] | b[11] << 8;
+  b.resize(data);
+  b.insert(b.end(), {255, 7, 0, 2, 200, 200, 0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 255, 3, 0, 1});
+  QTemporaryDir dir;
+  std::string file = dir.path().toStdString() + "/rle.pdf";
+  pdf::WriterPtr w = pdf::new_writer();
+  pdf::add_memory_file(w.get(), "rle.bmp", b);
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  int img = pdf::load_image(w.get(), "auto", "rle.bmp", 0, "");
+  ASSERT_GE(img, 0) << pdf::get_errmsg(w.get());
+  pdf::begin_page_ext(w.get(), 10, 10, "");
+  pdf::fit_image(w.get(), img, 0, 0, "adjustpage");
+  pdf::end_page_ext(w.get(), "");
+  ASSERT_EQ(1, pdf::end_document(w.get(), ""));
+  Picture page = renderPage(file, 1, 72);
+  ASSERT_EQ(4, page.width);
+  // The first file row (the bottom one) is four pixels of colour 7.
+  for (int x = 0; x < 4; ++x)
+    EXPECT_EQ(pic.palette[7], page.at(x, 2));
+}
+
+TEST(BadInput, Gif) {
+  IndexedPicture pic = indexedPicture(8, 8, 8);
+  Bytes good = makeGif(pic);
+  Bytes shortTable(good.begin(), good.begin() + 13 + 100);
+  Bytes codeSize4 = makeGif(pic, GifOptions{false, 4, -1, 0, false});
+  Bytes interlaced = makeGif(pic, GifOptions{true, 8, -1, 0, false});
+  Bytes truncated(good.begin(), good.end() - 20);
+  Bytes noImage(good.begin(), good.begin() + 13 + 768);
+  noImage.push_back(0x3B);
+  Bytes badVersion = good;
+  badVersion[4] = '8';
+  // Codes after the table is full: 12-bit codes that never clear.
+  Bytes full(good.begin(), good.begin() + 13 + 768);
+  full.insert(full.end(), {0x2C, 0, 0, 0, 0, 8, 0, 8, 0, 0, 8});
+  {
+    Bytes data;
+    std::uint64_t acc = 0;
+    int n = 0, width = 9;
+    std::uint32_t counter = 257;
+    for (int i = 0; i < 5000; ++i) {
+      acc |= std::uint64_t(i % 256) << n;
+      n += width;
+      ++counter;
+      if (counter >= (1u << width) && width < 12)
+        ++width;
+      while (n >= 8) {
+        data.push_back(static_cast<std::uint8_t>(acc));
+        acc >>= 8;
+        n -= 8;
+      }
+    }
+    for (std::size_t p = 0; p < data.size(); p += 255) {
+      std::size_t len = std::min<std::size_t>(255, data.size() - p);
+      full.push_back(static_cast<std::uint8_t>(len));
+      full.insert(full.end(), data.begin() + static_cast<long>(p), data.begin() + static_cast<long>(p + len));
+    }
+    full.push_back(0);
+    full.push_back(0x3B);
+  }
+  expectFailures({
+      {"short-table.gif", shortTable, 2410},
+      {"code4.gif", codeSize4, 2462},
+      {"interlaced.gif", interlaced, 2464},
+      {"truncated.gif", truncated, 2400},
+      {"noimage.gif", noImage, 2402},
+      {"version.gif", badVersion, pdf::ErrNotOfKind},
+      {"tablefull.gif", full, 2400},
+  });
+}
+
+TEST(BadInput, Jpeg) {
+  Bytes truncated = jpegHeader(0xC0, 8, 10, 10, 3, 3);
+  truncated.resize(12);
+  expectFailures({
+      {"p12.jpg", jpegHeader(0xC1, 12, 10, 10, 1, 1), 2404},
+      {"lossless.jpg", jpegHeader(0xC3, 8, 10, 10, 1, 1), 2450},
+      {"arith.jpg", jpegHeader(0xC9, 8, 10, 10, 1, 1), 2450},
+      {"scan.jpg", jpegHeader(0xC0, 8, 10, 10, 3, 1), 2452},
+      {"two.jpg", jpegHeader(0xC0, 8, 10, 10, 2, 2), 2412},
+      {"height0.jpg", jpegHeader(0xC0, 8, 10, 0, 1, 1), 2400},
+      {"truncated.jpg", truncated, 2400},
+      {"noframe.jpg", Bytes{0xFF, 0xD8, 0xFF, 0xD9}, 2400},
+      {"badlength.jpg", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xFF, 0}, 2400},
+  });
+}
+
+TEST(BadInput, Png) {
+  Bytes good = makePng(colourPicture(20, 20), false);
+  Bytes header(good.begin(), good.begin() + 20);
+  Bytes noData(good.begin(), good.begin() + 33);
+  const char iend[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', '\xAE', 'B', '`', '\x82'};
+  noData.insert(noData.end(), iend, iend + 12);
+  PngOptions interlaced;
+  interlaced.interlaced = true;
+  Bytes inter = makePng(colourPicture(20, 20), false, interlaced);
+  Bytes interTruncated(inter.begin(), inter.begin() + static_cast<long>(inter.size() / 2));
+  Bytes badCrc = good;
+  badCrc[29] ^= 0xFF; // inside the header chunk's CRC
+  expectFailures({
+      {"header.png", header, 2400},
+      {"nodata.png", noData, 2400},
+      {"inter-truncated.png", interTruncated, pdf::ErrDecodeRead},
+      {"crc.png", badCrc, 2400},
+  });
+}
+
+TEST(BadInput, Tiff) {
+  Picture colour = colourPicture(12, 10);
+  TiffOptions lzwAlpha;
+  lzwAlpha.compression = COMPRESSION_LZW;
+  lzwAlpha.alpha = true;
+  TiffOptions pred;
+  pred.compression = COMPRESSION_LZW;
+  pred.predictor = 2;
+  Bytes predictor3 = makeTiff(colour, false, pred);
+  patchTiffTag(predictor3, TIFFTAG_PREDICTOR, 3);
+  TiffOptions multiInk;
+  multiInk.cmyk = true;
+  multiInk.inkSet = INKSET_MULTIINK;
+  Bytes truncated = makeTiff(colour, false, TiffOptions{});
+  truncated.resize(60);
+  Bytes stripOutside = makeTiff(colour, false, TiffOptions{});
+  // Strip offsets point far beyond the end of the file.
+  {
+    std::uint32_t ifd = stripOutside[4] | stripOutside[5] << 8;
+    std::uint16_t n = static_cast<std::uint16_t>(stripOutside[ifd] | stripOutside[ifd + 1] << 8);
+    for (std::uint16_t i = 0; i < n; ++i) {
+      std::size_t e = ifd + 2 + i * 12u;
+      if ((stripOutside[e] | stripOutside[e + 1] << 8) == TIFFTAG_STRIPOFFSETS)
+        put32(stripOutside, e + 8, 0x7FFFFF00);
+    }
+  }
+  expectFailures({
+      {"lzw-alpha.tif", makeTiff(colour, false, lzwAlpha), 2474},
+      {"multiink.tif", makeTiff(colour, false, multiInk), 2486},
+      {"predictor3.tif", predictor3, 2472},
+      {"truncated.tif", truncated, 2434}, // libtiff cannot open it, so it is no TIFF at all
+      {"strip-outside.tif", stripOutside, 2400},
+  });
+}
+
+} // namespace

@@ -347,6 +347,18 @@ TEST_F(Embedding, TiffBilevelFax) {
   }
 }
 
+TEST_F(Embedding, TiffCmykIsPassedThrough) {
+  Picture colour = colourPicture(24, 16);
+  TiffOptions o;
+  o.cmyk = true;
+  o.compression = COMPRESSION_LZW;
+  Embedded e = embed("cmyk.tif", makeTiff(colour, false, o));
+  EXPECT_NE(std::string::npos, e.imageDict.find("/ColorSpace/DeviceCMYK\n/Filter/LZWDecode\n")) << e.imageDict;
+  EXPECT_EQ(std::string::npos, e.imageDict.find("/Decode["));
+  // Without black ink the renderer's conversion stays close to the complement of each ink.
+  EXPECT_LT(meanDifference(e.page, colour), 40);
+}
+
 TEST_F(Embedding, TiffWithSixteenStripsIsDrawnAsOnePicture) {
   Picture colour = colourPicture(40, 64);
   TiffOptions o;

@@ -434,6 +434,8 @@ Bytes writeTiff(int width, int height, int spp, int bits, int photometric, const
   }
   if (opt.predictor != 1)
     TIFFSetField(t, TIFFTAG_PREDICTOR, opt.predictor);
+  if (opt.inkSet)
+    TIFFSetField(t, TIFFTAG_INKSET, opt.inkSet);
   if (opt.compression == COMPRESSION_CCITTFAX3)
     TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, opt.group3Options);
   if (opt.resolution > 0) {
@@ -479,13 +481,19 @@ Bytes writeTiff(int width, int height, int spp, int bits, int photometric, const
 } // namespace
 
 Bytes makeTiff(const Picture &pic, bool gray, const TiffOptions &opt) {
-  int spp = (gray ? 1 : 3) + (opt.alpha ? 1 : 0);
+  int spp = opt.cmyk ? 4 : (gray ? 1 : 3) + (opt.alpha ? 1 : 0);
   std::vector<Bytes> rows;
   for (int y = 0; y < pic.height; ++y) {
     Bytes row;
     for (int x = 0; x < pic.width; ++x) {
       Rgb c = pic.at(x, y);
       std::uint8_t s[4] = {c.r, c.g, c.b, 200};
+      if (opt.cmyk) {
+        s[0] = static_cast<std::uint8_t>(255 - c.r);
+        s[1] = static_cast<std::uint8_t>(255 - c.g);
+        s[2] = static_cast<std::uint8_t>(255 - c.b);
+        s[3] = 0;
+      }
       if (gray && opt.minIsWhite)
         s[0] = static_cast<std::uint8_t>(255 - s[0]);
       if (gray)
@@ -504,7 +512,9 @@ Bytes makeTiff(const Picture &pic, bool gray, const TiffOptions &opt) {
     }
     rows.push_back(row);
   }
-  int photometric = gray ? (opt.minIsWhite ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK) : PHOTOMETRIC_RGB;
+  int photometric = opt.cmyk ? PHOTOMETRIC_SEPARATED
+                    : gray  ? (opt.minIsWhite ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK)
+                            : PHOTOMETRIC_RGB;
   return writeTiff(pic.width, pic.height, spp, opt.bits == 16 ? 16 : 8, photometric, opt, rows, nullptr);
 }
 

@@ -82,6 +82,8 @@ struct TiffOptions {
   bool tiled = false;
   bool alpha = false;
   std::uint32_t group3Options = 0;
+  bool cmyk = false; // separated, C = 255 - red and so on, K = 0
+  int inkSet = 0;    // written when not 0
 };
 Bytes makeTiff(const Picture &pic, bool gray, const TiffOptions &opt = {});
 Bytes makeTiff(const IndexedPicture &pic, const TiffOptions &opt = {});
