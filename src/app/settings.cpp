@@ -68,9 +68,7 @@ bool RegSetInt(const std::string &name, int32_t value) {
 
 std::optional<std::string> RegGetUserString(const std::string &name) { return readString(Hive::CurrentUser, name); }
 
-std::optional<std::string> RegGetMachineString(const std::string &name) {
-  return readString(Hive::LocalMachine, name);
-}
+std::optional<std::string> RegGetMachineString(const std::string &name) { return readString(Hive::LocalMachine, name); }
 
 bool RegSetUserString(const std::string &name, const std::string &text) {
   auto key = RegKey::create(Hive::CurrentUser, kSettingsKey, RegAccess::Write);

@@ -7,11 +7,11 @@
 #include <string>
 
 // Accessors: each opens the key, does one thing and closes it again.
-int32_t RegGetInt(const std::string &name);                                 // -1 when missing or not a DWORD
-bool RegSetInt(const std::string &name, int32_t value);                     // creates the key when needed
-std::optional<std::string> RegGetUserString(const std::string &name);       // REG_SZ/REG_EXPAND_SZ ending in 0, <= 260 bytes
+int32_t RegGetInt(const std::string &name);                           // -1 when missing or not a DWORD
+bool RegSetInt(const std::string &name, int32_t value);               // creates the key when needed
+std::optional<std::string> RegGetUserString(const std::string &name); // REG_SZ/REG_EXPAND_SZ ending in 0, <= 260 bytes
 std::optional<std::string> RegGetMachineString(const std::string &name);
-bool RegSetUserString(const std::string &name, const std::string &text);    // REG_SZ with its terminating zero
+bool RegSetUserString(const std::string &name, const std::string &text); // REG_SZ with its terminating zero
 bool RegSetStringAt(const std::string &keyPath, const std::string &name, const std::string &text); // existing key only
 std::optional<std::string> GetLocalAppDataFolder();
 bool LoadSettings();
@@ -32,11 +32,11 @@ struct Settings {
   bool lvHatchLnHor = true;
   bool lvHatchLnVert = true;
   int32_t lvBkGrHathStyle = 100;
-  double ResCur = 100.0;      // user-defined resolution, dots per inch
-  double ResCurWork = 100.0;  // the resolution dialog's working copy
-  int32_t CheckN = 2;         // 0 display, 1 printer, 2 user-defined
+  double ResCur = 100.0;     // user-defined resolution, dots per inch
+  double ResCurWork = 100.0; // the resolution dialog's working copy
+  int32_t CheckN = 2;        // 0 display, 1 printer, 2 user-defined
   int32_t CheckNWork = 2;
-  int32_t ScaleCur = 100;     // percent
+  int32_t ScaleCur = 100; // percent
   int32_t ScaleCurWork = 100;
   int32_t KodAntialias = 3;
   bool JPG_Gray = false;

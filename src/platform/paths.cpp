@@ -65,9 +65,7 @@ std::string ntSpoolFolder() { return made(windowsFolder() + "/SYSTEM32/spool/PRI
 
 std::string legacySpoolFolder() { return made(windowsFolder() + "/spool/PRINTERS/"); }
 
-std::string spoolFolder() {
-  return platformId() == VER_PLATFORM_WIN32_WINDOWS ? legacySpoolFolder() : ntSpoolFolder();
-}
+std::string spoolFolder() { return platformId() == VER_PLATFORM_WIN32_WINDOWS ? legacySpoolFolder() : ntSpoolFolder(); }
 
 std::string programFolder() {
   if (QCoreApplication::instance())

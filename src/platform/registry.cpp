@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtGlobal>
 
 #include <cerrno>
 #include <cstring>
@@ -150,14 +151,19 @@ private:
 
 // Renames a damaged hive out of the way, keeping every earlier damaged copy. Call with the lock held.
 bool setAside(const std::string &path) {
-  for (int n = 1; n <= 1000; ++n) {
-    const std::string target = n == 1 ? path + ".bad" : path + "." + std::to_string(n) + ".bad";
+  std::string target = path + ".bad";
+  for (int n = 2; n <= 1000; ++n) {
     struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0)
-      continue;
-    return ::rename(path.c_str(), target.c_str()) == 0;
+    if (::lstat(target.c_str(), &st) != 0)
+      break;
+    target = path + "." + std::to_string(n) + ".bad";
   }
-  return ::rename(path.c_str(), (path + ".bad").c_str()) == 0;
+  if (::rename(path.c_str(), target.c_str()) != 0) {
+    qWarning("Settings file %s cannot be read and cannot be moved aside: %s", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  qWarning("Settings file %s cannot be read; kept as %s, starting with a new one", path.c_str(), target.c_str());
+  return true;
 }
 
 bool writeAll(int fd, const std::string &text) {
@@ -258,7 +264,11 @@ bool modifyHive(Hive hive, const std::function<bool(HiveData &)> &change) {
   }
   if (!change(data))
     return false;
-  return writeDurably(path, regfile::format(data, hive));
+  const std::string text = regfile::format(data, hive);
+  // A file this large would be taken for a damaged one when read back: refuse the change instead.
+  if (text.size() > kMaxHiveBytes)
+    return false;
+  return writeDurably(path, text);
 }
 
 // True when the program may write the hive: its folder (or the nearest existing parent) is writable.
@@ -319,7 +329,8 @@ std::optional<RegKey> RegKey::create(Hive hive, std::string_view path, RegAccess
     return std::nullopt;
   HiveData data = loadHive(hive);
   if (!data.find(normal)) {
-    const bool made = modifyHive(hive, [&](HiveData &d) { return d.find(normal) ? false : d.create(normal) != nullptr; });
+    const bool made =
+        modifyHive(hive, [&](HiveData &d) { return d.find(normal) ? false : d.create(normal) != nullptr; });
     if (!made) {
       // Someone else may have created it meanwhile; otherwise the write failed.
       data = loadHive(hive);

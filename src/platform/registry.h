@@ -45,7 +45,7 @@ public:
   bool set(std::string_view name, uint32_t type, std::span<const uint8_t> data);
   bool setDword(std::string_view name, uint32_t value);
   bool setString(std::string_view name, std::string_view text); // REG_SZ with terminating zero
-  bool remove(std::string_view name); // false when the value does not exist
+  bool remove(std::string_view name);                           // false when the value does not exist
   // Values in index order (the order they were first written); nothing past the last.
   std::optional<RegValue> enumerate(size_t index) const;
 

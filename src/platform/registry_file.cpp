@@ -206,8 +206,8 @@ std::string decodeText(std::string_view text) {
 } // namespace
 
 bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                         [](char x, char y) { return lowerAscii(x) == lowerAscii(y); }))
+  if (a.size() == b.size() &&
+      std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); }))
     return true;
   if (isAscii(a) && isAscii(b))
     return false;
@@ -305,8 +305,8 @@ bool parse(std::string_view rawText, Hive hive, HiveData &out, std::string *erro
       std::string_view line = trim(rest.substr(0, nl));
       rest = nl == rest.npos ? std::string_view() : rest.substr(nl + 1);
       ++lineNo;
-      const bool continues = !line.empty() && line.back() == '\\' && (line.front() == '"' || line.front() == '@' ||
-                                                                       (!logical.empty() && line.front() != '['));
+      const bool continues = !line.empty() && line.back() == '\\' &&
+                             (line.front() == '"' || line.front() == '@' || (!logical.empty() && line.front() != '['));
       if (continues)
         line.remove_suffix(1);
       logical += line;
@@ -449,8 +449,8 @@ std::string format(const HiveData &data, Hive hive) {
         appendQuoted(out, std::string_view(reinterpret_cast<const char *>(v.data.data()), v.data.size() - 1));
       } else if (v.type == REG_DWORD && v.data.size() == 4) {
         char buf[16];
-        const uint32_t n = uint32_t(v.data[0]) | uint32_t(v.data[1]) << 8 | uint32_t(v.data[2]) << 16 |
-                           uint32_t(v.data[3]) << 24;
+        const uint32_t n =
+            uint32_t(v.data[0]) | uint32_t(v.data[1]) << 8 | uint32_t(v.data[2]) << 16 | uint32_t(v.data[3]) << 24;
         std::snprintf(buf, sizeof buf, "dword:%08x", n);
         out += buf;
       } else {

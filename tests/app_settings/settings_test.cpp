@@ -59,27 +59,43 @@ TEST_F(SettingsStore, EveryTableValueLandsInItsOwnSetting) {
   // Each value gets a number of its own, so a value read into the wrong setting shows.
   using Field = std::variant<bool Settings::*, int32_t Settings::*, uint32_t Settings::*>;
   const std::vector<std::pair<const char *, Field>> table = {
-      {"lvKodMainWinMax", &Settings::lvKodMainWinMax}, {"lvCurBkGrColor", &Settings::lvCurBkGrColor},
-      {"lvHatchColor", &Settings::lvHatchColor},       {"lvHatchWidth", &Settings::lvHatchWidth},
-      {"lvHatchDepress", &Settings::lvHatchDepress},   {"lvHatchAngle", &Settings::lvHatchAngle},
-      {"lvBkGrHathStyle", &Settings::lvBkGrHathStyle}, {"KodAntialias", &Settings::KodAntialias},
-      {"JPG_Quality", &Settings::JPG_Quality},         {"GIF_Colors", &Settings::GIF_Colors},
-      {"GIF_IndexGray", &Settings::GIF_IndexGray},     {"GIF_Delay", &Settings::GIF_Delay},
-      {"PNG_TrueIndexGray", &Settings::PNG_TrueIndexGray}, {"PNG_Colors", &Settings::PNG_Colors},
-      {"TIF_TrueIndexGray", &Settings::TIF_TrueIndexGray}, {"TIF_Colors", &Settings::TIF_Colors},
+      {"lvKodMainWinMax", &Settings::lvKodMainWinMax},
+      {"lvCurBkGrColor", &Settings::lvCurBkGrColor},
+      {"lvHatchColor", &Settings::lvHatchColor},
+      {"lvHatchWidth", &Settings::lvHatchWidth},
+      {"lvHatchDepress", &Settings::lvHatchDepress},
+      {"lvHatchAngle", &Settings::lvHatchAngle},
+      {"lvBkGrHathStyle", &Settings::lvBkGrHathStyle},
+      {"KodAntialias", &Settings::KodAntialias},
+      {"JPG_Quality", &Settings::JPG_Quality},
+      {"GIF_Colors", &Settings::GIF_Colors},
+      {"GIF_IndexGray", &Settings::GIF_IndexGray},
+      {"GIF_Delay", &Settings::GIF_Delay},
+      {"PNG_TrueIndexGray", &Settings::PNG_TrueIndexGray},
+      {"PNG_Colors", &Settings::PNG_Colors},
+      {"TIF_TrueIndexGray", &Settings::TIF_TrueIndexGray},
+      {"TIF_Colors", &Settings::TIF_Colors},
   };
   for (size_t i = 0; i < table.size(); ++i)
     storeDword(table[i].first, static_cast<uint32_t>(1000 + i));
   // Flags are flipped from their defaults.
   const std::vector<std::pair<const char *, bool Settings::*>> flags = {
-      {"lvIncludeDateTime", &Settings::lvIncludeDateTime}, {"lvSharpen", &Settings::lvSharpen},
-      {"lvHatchLnHor", &Settings::lvHatchLnHor},           {"lvHatchLnVert", &Settings::lvHatchLnVert},
-      {"JPG_Gray", &Settings::JPG_Gray},                   {"JPG_Progress", &Settings::JPG_Progress},
-      {"GIF_Dither", &Settings::GIF_Dither},               {"GIF_Interlace", &Settings::GIF_Interlace},
-      {"PNG_Interlace", &Settings::PNG_Interlace},         {"PNG_Dither", &Settings::PNG_Dither},
-      {"TIF_Lzw", &Settings::TIF_Lzw},                     {"TIF_Default", &Settings::TIF_Default},
-      {"BMP_Default", &Settings::BMP_Default},             {"PNG_Default", &Settings::PNG_Default},
-      {"GIF_Default", &Settings::GIF_Default},             {"JPG_Default", &Settings::JPG_Default},
+      {"lvIncludeDateTime", &Settings::lvIncludeDateTime},
+      {"lvSharpen", &Settings::lvSharpen},
+      {"lvHatchLnHor", &Settings::lvHatchLnHor},
+      {"lvHatchLnVert", &Settings::lvHatchLnVert},
+      {"JPG_Gray", &Settings::JPG_Gray},
+      {"JPG_Progress", &Settings::JPG_Progress},
+      {"GIF_Dither", &Settings::GIF_Dither},
+      {"GIF_Interlace", &Settings::GIF_Interlace},
+      {"PNG_Interlace", &Settings::PNG_Interlace},
+      {"PNG_Dither", &Settings::PNG_Dither},
+      {"TIF_Lzw", &Settings::TIF_Lzw},
+      {"TIF_Default", &Settings::TIF_Default},
+      {"BMP_Default", &Settings::BMP_Default},
+      {"PNG_Default", &Settings::PNG_Default},
+      {"GIF_Default", &Settings::GIF_Default},
+      {"JPG_Default", &Settings::JPG_Default},
   };
   const Settings defaults;
   for (const auto &[name, member] : flags)

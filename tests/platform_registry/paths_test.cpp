@@ -78,7 +78,8 @@ TEST_F(Paths, WindowsAndSpoolFolders) {
   // "SystemRoot" given by the machine hive, with a trailing separator.
   writeFile(machineHive(), "Windows Registry Editor Version 5.00\n\n"
                            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\n"
-                           "\"SystemRoot\"=\"" + root_ + "/winroot/\"\n");
+                           "\"SystemRoot\"=\"" +
+                               root_ + "/winroot/\"\n");
   EXPECT_EQ(windowsFolder(), root_ + "/winroot");
   EXPECT_EQ(ntSpoolFolder(), root_ + "/winroot/SYSTEM32/spool/PRINTERS/");
 }

@@ -162,8 +162,8 @@ TEST_F(Registry, DamagedHiveIsSetAsideAndTheProgramGoesOn) {
   // A valid hive cut short in the middle of a line, then plain garbage, then a folder in the file's place.
   const std::string valid = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Tarvik\\Folvex2]\n"
                             "\"KodAntialias\"=dword:00000005\n";
-  const std::vector<std::string> contents = {valid.substr(0, valid.find("dword") + 3), std::string("\0\x13\xff garbage", 11),
-                                             ""};
+  const std::vector<std::string> contents = {valid.substr(0, valid.find("dword") + 3),
+                                             std::string("\0\x13\xff garbage", 11), ""};
   for (size_t i = 0; i < contents.size(); ++i) {
     SCOPED_TRACE(i);
     fs::remove_all(registryDir());
@@ -177,9 +177,8 @@ TEST_F(Registry, DamagedHiveIsSetAsideAndTheProgramGoesOn) {
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->setDword("KodAntialias", 7));
     EXPECT_EQ(key->query("KodAntialias")->data[0], 7);
-    EXPECT_TRUE(readStringValue(Hive::CurrentUser,
-                                "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                                "Local AppData"));
+    EXPECT_TRUE(readStringValue(
+        Hive::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Local AppData"));
   }
 
   // A second damaged file does not overwrite the first one set aside.
@@ -206,6 +205,21 @@ TEST_F(Registry, DamagedHiveFoundWhileWritingIsSetAsideBeforeTheWrite) {
   ASSERT_TRUE(key);
   EXPECT_TRUE(fs::exists(userHive() + ".bad"));
   EXPECT_TRUE(key->setDword("v", 1));
+}
+
+TEST_F(Registry, AValueTooLargeForAHiveIsRefusedAndTheHiveKept) {
+  auto key = RegKey::create(Hive::CurrentUser, kKey, RegAccess::All);
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->setDword("kept", 1));
+  const std::vector<uint8_t> huge(kMaxHiveBytes / 2, 0xab); // three text characters per byte
+  EXPECT_FALSE(key->set("huge", REG_BINARY, huge));
+  EXPECT_FALSE(key->query("huge"));
+  EXPECT_TRUE(key->query("kept"));
+  EXPECT_FALSE(fs::exists(userHive() + ".bad"));
+  // A file over the limit (written by something else) is set aside like any damaged one.
+  writeFile(userHive(), "Windows Registry Editor Version 5.00\n\n" + std::string(kMaxHiveBytes, ';'));
+  EXPECT_FALSE(RegKey::open(Hive::CurrentUser, kKey, RegAccess::Read));
+  EXPECT_TRUE(fs::exists(userHive() + ".bad"));
 }
 
 TEST_F(Registry, HiveReachedThroughALinkIsWrittenWhereTheLinkPoints) {

@@ -14,8 +14,8 @@ int main(int argc, char *argv[]) {
   const int count = std::atoi(argv[2]);
   int failed = 0;
   for (int i = 0; i < count; ++i) {
-    auto key = platform::RegKey::create(platform::Hive::CurrentUser, "Software\\Tarvik\\Folvex2",
-                                        platform::RegAccess::Write);
+    auto key =
+        platform::RegKey::create(platform::Hive::CurrentUser, "Software\\Tarvik\\Folvex2", platform::RegAccess::Write);
     if (!key || !key->setDword(prefix + std::to_string(i), static_cast<uint32_t>(i)))
       ++failed;
   }
