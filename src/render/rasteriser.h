@@ -6,6 +6,8 @@
 
 #include <Magick++.h>
 #include <functional>
+#include <optional>
+#include <string>
 
 using MagickCore::Quantum;
 
@@ -25,22 +27,61 @@ struct RenderOptions {
   bool thumbnail = false;
   int outputMode = 0; // 0 single image files, 1 PDF, 2 multipage TIFF, 3 multipage GIF
   RenderProgress *progress = nullptr;
+  // The format of the page images inside a PDF (output mode 1); when absent the stored "PDF_Bitmp_Format" is read.
+  std::optional<std::string> pdfInsideFormat = std::nullopt;
 };
 
 // Renders the page; pageIndex only selects the page's rotation (see setPageRotationSource).
-// Calls from several threads are serialised. Image library exceptions reach the caller.
+// Calls from several threads are serialised. Image library exceptions reach the caller. A page whose size
+// cannot be drawn (empty or absurd frame, band memory not available) gives an empty image (no pixels).
 Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pageIndex,
                          const RenderOptions &options = {});
 
 // The page store tells the rasteriser how to find a page's rotation in degrees (0 when not set).
 void setPageRotationSource(std::function<double(int pageIndex)> source);
 
+// Where the rasteriser's one message ("q == (PixelPacket *) NULL") goes; the GUI shows it in a message box.
+// Without a hook it is written to stderr.
+void setRenderMessageHook(std::function<void(const std::string &message)> hook);
+
 // Numbers recorded by the last render.
 struct RenderRecord {
-  int widthMm = 0;  // ceil of the unscaled frame width in mm
+  int widthMm = 0; // ceil of the unscaled frame width in mm
   int heightMm = 0;
-  int fileKb = 0;   // size of the temporary image file, in KB
+  int fileKb = 0; // size of the temporary image file, in KB
+  // Where the last render spent its time, in milliseconds: background and stamp, metafile playback, transfer
+  // into the image (averaging), and the finishing steps (format options, sharpening, rotation, file).
+  double backgroundMs = 0;
+  double playMs = 0;
+  double averageMs = 0;
+  double finishMs = 0;
 };
 RenderRecord lastRenderRecord();
+
+// Output size in pixels of a page with the given frame (0.01 mm) at resolution r (not above 0 means 72) and
+// scale in percent. Exposed for the resolution dialog and the tests.
+struct PageSize {
+  long long cols = 0;
+  long long rows = 0;
+};
+PageSize OutputSize(const emf::RECTL &frame, double resolution, int scalePercent);
+
+// How a page of the given output rows is cut into bands for supersampling factor f.
+struct BandPlan {
+  int S = 1;          // effective factor
+  int K = 200;        // band height in output rows
+  int B = 200;        // band height in supersampled rows (K x S)
+  int n = 1;          // number of bands (the last may be empty)
+  int lastHeight = 0; // supersampled rows of the last band; below 1 means it is not drawn
+  int heightOf(int i) const { return i + 1 < n ? B : lastHeight; }
+};
+BandPlan PlanBands(long long rows, int factor, bool thumbnail);
+
+// Largest page the rasteriser accepts, in output pixels (beyond it RenderPage returns an empty image).
+inline constexpr long long kMaxOutputPixels = 400LL * 1000 * 1000;
+inline constexpr long long kMaxOutputSide = 200000;
+
+// The path of the temporary image file for the current default format: work folder + "~CurImg" + extension.
+std::string CurrentImageFilePath();
 
 } // namespace render

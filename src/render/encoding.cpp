@@ -1,0 +1,126 @@
+#include "render/encoding.h"
+
+#include "app/settings.h"
+
+#include <algorithm>
+
+namespace render {
+
+FormatCode DefaultFormat(const Settings &s) {
+  if (s.JPG_Default)
+    return FormatJPG;
+  if (s.GIF_Default)
+    return FormatGIF;
+  if (s.PNG_Default)
+    return FormatPNG;
+  if (s.TIF_Default)
+    return FormatTIF;
+  return FormatBMP;
+}
+
+const char *FormatExtension(FormatCode code) {
+  switch (code) {
+  case FormatJPG:
+    return ".jpg";
+  case FormatGIF:
+    return ".gif";
+  case FormatPNG:
+    return ".png";
+  case FormatTIF:
+    return ".tif";
+  default:
+    return ".bmp";
+  }
+}
+
+std::optional<FormatCode> PdfInsideOptionFormat(const std::string &pdfBitmapFormat) {
+  const std::string f = pdfBitmapFormat.size() < 2 ? std::string("BMP") : pdfBitmapFormat;
+  if (f == "JPG")
+    return FormatJPG;
+  if (f == "PNG")
+    return FormatPNG;
+  if (f == "TIF")
+    return FormatTIF;
+  return std::nullopt;
+}
+
+std::string StoredPdfBitmapFormat() {
+  const std::optional<std::string> v = RegGetUserString("PDF_Bitmp_Format");
+  if (!v || v->size() < 2)
+    return "BMP";
+  return *v;
+}
+
+void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings &s) {
+  using namespace Magick;
+  switch (code) {
+  case FormatJPG:
+    image.type(s.JPG_Gray ? GrayscaleType : TrueColorType);
+    image.interlaceType(s.JPG_Progress ? LineInterlace : NoInterlace);
+    image.quality(size_t(std::clamp(s.JPG_Quality, 0, 100)));
+    break;
+  case FormatGIF:
+    image.type(s.GIF_IndexGray == 0 ? PaletteType : GrayscaleType);
+    image.interlaceType(s.GIF_Interlace ? LineInterlace : NoInterlace);
+    image.quantizeColors(size_t(std::clamp(s.GIF_Colors, 2, 256)));
+    if (s.GIF_Dither)
+      image.quantizeDither(true);
+    image.quantize(false);
+    break;
+  case FormatPNG:
+    image.type(s.PNG_TrueIndexGray == 0 ? TrueColorType : s.PNG_TrueIndexGray == 1 ? PaletteType : GrayscaleType);
+    image.interlaceType(s.PNG_Interlace ? LineInterlace : NoInterlace);
+    if (s.PNG_TrueIndexGray != 0) {
+      image.quantizeColors(size_t(std::clamp(s.PNG_Colors, 2, 256)));
+      if (s.PNG_Dither)
+        image.quantizeDither(true);
+      image.quantize(false);
+    }
+    break;
+  case FormatTIF:
+    // Eight bits per sample: the library's own depth would write sixteen. Bilevel writes one.
+    if (s.TIF_TrueIndexGray != 3)
+      image.depth(8);
+    switch (s.TIF_TrueIndexGray) {
+    case 0:
+      image.type(TrueColorType);
+      break;
+    case 1:
+      image.type(PaletteType);
+      break;
+    case 2:
+      image.type(GrayscaleType);
+      break;
+    case 3:
+      image.type(BilevelType);
+      image.depth(1); // one bit per sample, as black and white is meant to be stored
+      break;
+    default:
+      break;
+    }
+    if (s.TIF_TrueIndexGray == 1 || s.TIF_TrueIndexGray == 2) {
+      image.quantizeColors(size_t(std::clamp(s.TIF_Colors, 2, 256)));
+      image.quantize(false);
+    }
+    if (s.TIF_Lzw)
+      image.compressType(LZWCompression);
+    break;
+  case FormatBMP:
+    break;
+  }
+}
+
+void ApplyFormatOptions(Magick::Image &image, int outputMode, const Settings &s,
+                        const std::optional<std::string> &pdfFormat) {
+  if (outputMode == 0) {
+    ApplyFormatOptionSet(image, DefaultFormat(s), s);
+  } else if (outputMode == 1) {
+    const std::optional<FormatCode> code = PdfInsideOptionFormat(pdfFormat ? *pdfFormat : StoredPdfBitmapFormat());
+    if (code)
+      ApplyFormatOptionSet(image, *code, s);
+  }
+}
+
+void ApplyFormatOptions(Magick::Image &image, int outputMode) { ApplyFormatOptions(image, outputMode, settings()); }
+
+} // namespace render

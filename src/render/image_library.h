@@ -1,0 +1,12 @@
+// Start-up of the image library.
+#pragma once
+
+#include <string>
+
+namespace render {
+
+// Points the image library at the policy file beside the running program (MAGICK_CONFIGURE_PATH, unless the
+// environment already names a folder) and initialises it. Safe to call more than once.
+void InitializeImageLibrary(const std::string &programPath = {});
+
+} // namespace render

@@ -1,0 +1,289 @@
+#include "render/rasteriser.h"
+
+#include "app/settings.h"
+#include "platform/paths.h"
+#include "render/averaging.h"
+#include "render/background.h"
+#include "render/encoding.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <mutex>
+
+namespace render {
+
+namespace {
+
+// One render at a time: the temporary file and the recorded numbers are shared by every caller.
+std::mutex &renderMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::mutex g_stateMutex; // guards the three items below
+std::function<double(int)> g_rotationSource;
+std::function<void(const std::string &)> g_messageHook;
+RenderRecord g_record;
+
+void showMessage(const std::string &text) {
+  std::function<void(const std::string &)> hook;
+  {
+    std::lock_guard lock(g_stateMutex);
+    hook = g_messageHook;
+  }
+  if (hook)
+    hook(text);
+  else
+    std::cerr << text << std::endl;
+}
+
+double pageRotation(int pageIndex) {
+  std::function<double(int)> source;
+  {
+    std::lock_guard lock(g_stateMutex);
+    source = g_rotationSource;
+  }
+  return source ? source(pageIndex) : 0.0;
+}
+
+// Milliseconds since a point in time, for the render's own accounting.
+class Stopwatch {
+public:
+  double lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double ms = std::chrono::duration<double, std::milli>(now - last_).count();
+    last_ = now;
+    return ms;
+  }
+
+private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+constexpr double kInchPerHundredthMm = 0.0003937007874015748;
+
+inline Quantum toQuantum(uint8_t v) { return Quantum(v * 257u); }
+
+// 32-bit band pixels (blue, green, red, unused) into one row of image pixels, opaque.
+void copyRow(const uint8_t *src, Magick::PixelPacket *dst, long long cols) {
+  for (long long x = 0; x < cols; ++x) {
+    dst[x].red = toQuantum(src[4 * x + 2]);
+    dst[x].green = toQuantum(src[4 * x + 1]);
+    dst[x].blue = toQuantum(src[4 * x]);
+    dst[x].opacity = 0;
+  }
+}
+
+// Rows of the image written per pixel-cache request.
+long long chunkRows(long long cols, long long remaining) {
+  return std::clamp<long long>((1LL << 18) / std::max<long long>(cols, 1), 1, remaining);
+}
+
+} // namespace
+
+PageSize OutputSize(const emf::RECTL &frame, double resolution, int scalePercent) {
+  const double r = resolution > 0 ? resolution : 72.0;
+  double W = double(frame.right) - double(frame.left);
+  double H = double(frame.bottom) - double(frame.top);
+  const double s = scalePercent * 0.01;
+  W = std::trunc(W * s);
+  H = std::trunc(H * s);
+  PageSize size;
+  const double cols = std::ceil(W * r * kInchPerHundredthMm);
+  const double rows = std::ceil(H * r * kInchPerHundredthMm);
+  // Out-of-range sizes become 0 (nothing to draw) rather than undefined conversions.
+  size.cols = (cols >= 1 && cols < 1e15) ? (long long)cols : 0;
+  size.rows = (rows >= 1 && rows < 1e15) ? (long long)rows : 0;
+  return size;
+}
+
+BandPlan PlanBands(long long rows, int factor, bool thumbnail) {
+  BandPlan plan;
+  plan.S = (factor >= 2 && !thumbnail) ? std::min(factor, 20) : 1;
+  if (plan.S == 1) {
+    plan.K = plan.B = 200;
+    plan.n = int(std::floor(double(rows) * 0.005)) + 1;
+    plan.lastHeight = int(rows - 200LL * (plan.n - 1));
+    return plan;
+  }
+  const int S = plan.S;
+  plan.K = S < 4 ? 200 : S < 6 ? 100 : S < 8 ? 80 : S < 10 ? 60 : S < 12 ? 40 : 20;
+  plan.B = plan.K * S;
+  plan.n = int((rows * S) / plan.B) + 1;
+  plan.lastHeight = int(rows * S - (long long)plan.B * (plan.n - 1));
+  return plan;
+}
+
+std::string CurrentImageFilePath() {
+  return platform::workFolder() + "~CurImg" + FormatExtension(DefaultFormat(settings()));
+}
+
+void setPageRotationSource(std::function<double(int)> source) {
+  std::lock_guard lock(g_stateMutex);
+  g_rotationSource = std::move(source);
+}
+
+void setRenderMessageHook(std::function<void(const std::string &)> hook) {
+  std::lock_guard lock(g_stateMutex);
+  g_messageHook = std::move(hook);
+}
+
+RenderRecord lastRenderRecord() {
+  std::lock_guard lock(g_stateMutex);
+  return g_record;
+}
+
+Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pageIndex, const RenderOptions &options) {
+  std::lock_guard renderLock(renderMutex());
+  const Settings s = settings(); // one consistent view of the settings for the whole render
+  const bool thumb = options.thumbnail;
+  const int f = std::clamp(s.KodAntialias, 0, 20);
+
+  long long cols = 250, rows = 200;
+  if (mf) {
+    emf::ENHMETAHEADER h;
+    if (emf::GetEnhMetaFileHeader(mf, sizeof h, &h) == 0)
+      return Magick::Image();
+    const double W = double(h.rclFrame.right) - double(h.rclFrame.left);
+    const double H = double(h.rclFrame.bottom) - double(h.rclFrame.top);
+    {
+      std::lock_guard lock(g_stateMutex);
+      g_record.widthMm = int(std::clamp(std::ceil(W * 0.01), -2e9, 2e9));
+      g_record.heightMm = int(std::clamp(std::ceil(H * 0.01), -2e9, 2e9));
+    }
+    const PageSize size = OutputSize(h.rclFrame, resolution, thumb ? 100 : s.ScaleCur);
+    cols = size.cols;
+    rows = size.rows;
+  }
+  const BandPlan plan = PlanBands(rows, f, thumb);
+  const long long S = plan.S;
+  // A frame that gives no pixels, or more than any page needs, cannot be drawn.
+  if (cols < 1 || rows < 1 || cols > kMaxOutputSide || rows > kMaxOutputSide || cols * rows > kMaxOutputPixels ||
+      cols * S > (1LL << 30) / 4 / plan.B)
+    return Magick::Image();
+
+  Magick::Image image;
+  image.size(Magick::Geometry(size_t(cols), size_t(rows)));
+  image.depth(8);
+
+  BackgroundParams background = BackgroundParams::fromSettings(s, -1, -1, -1, thumb);
+  background.m = int(S);
+
+  if (options.progress)
+    options.progress->setRange(0, plan.n);
+  BlockAverager averager{int(S), int(cols)};
+  double backgroundMs = 0, playMs = 0, averageMs = 0;
+  Stopwatch clock;
+  std::vector<uint8_t> averaged(size_t(cols) * 4);
+
+  for (int i = 0; i < plan.n; ++i) {
+    const int h = plan.heightOf(i);
+    if (h < 1)
+      break;
+    if (options.progress)
+      options.progress->setPosition(i);
+    QImage band(int(cols * S), h, QImage::Format_RGB32);
+    if (band.isNull())
+      return Magick::Image();
+    const int a = i * plan.B;
+    const QRect pageRect(QPoint(0, -a), QSize(int(cols * S), int(rows * S)));
+    {
+      QPainter dc(&band);
+      if (!dc.isActive())
+        return Magick::Image();
+      clock.lap();
+      PaintBackground(dc, pageRect, a, background);
+      if (!mf) {
+        QFont font(QStringLiteral("Arial"));
+        font.setPixelSize(16);
+        font.setBold(true);
+        dc.setFont(font);
+        dc.setPen(Qt::black);
+        dc.drawText(pageRect, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("This format not supported!"));
+      }
+    }
+    backgroundMs += clock.lap();
+    if (mf) {
+      emf::PlayEnhMetaFile(band, mf, pageRect);
+      playMs += clock.lap();
+      if (s.lvIncludeDateTime && !thumb) {
+        QPainter dc(&band);
+        DrawDateTimeStamp(dc, pageRect, f);
+      }
+      backgroundMs += clock.lap();
+    }
+
+    const uint8_t *bits = band.constBits();
+    const long long stride = band.bytesPerLine();
+    if (S == 1) {
+      const long long y0 = 200LL * i;
+      for (long long done = 0; done < h;) {
+        const long long count = chunkRows(cols, h - done);
+        Magick::PixelPacket *q = image.setPixels(0, ssize_t(y0 + done), size_t(cols), size_t(count));
+        if (!q)
+          break; // the rest of this band is skipped
+        for (long long r = 0; r < count; ++r)
+          copyRow(bits + (done + r) * stride, q + r * cols, cols);
+        image.syncPixels();
+        done += count;
+      }
+    } else {
+      const long long y0 = (long long)plan.K * i;
+      const long long outRows = h / S;
+      for (long long done = 0; done < outRows;) {
+        const long long count = chunkRows(cols, outRows - done);
+        Magick::PixelPacket *q = image.setPixels(0, ssize_t(y0 + done), size_t(cols), size_t(count));
+        if (!q) {
+          showMessage("q == (PixelPacket *) NULL");
+          break;
+        }
+        for (long long r = 0; r < count; ++r) {
+          averager.averageRow(bits + (done + r) * S * stride, stride, averaged.data());
+          copyRow(averaged.data(), q + r * cols, cols);
+        }
+        image.syncPixels();
+        done += count;
+      }
+    }
+    averageMs += clock.lap();
+  }
+
+  ApplyFormatOptions(image, options.outputMode, s, options.outputMode == 1 ? options.pdfInsideFormat : std::nullopt);
+  image.resolutionUnits(MagickCore::PixelsPerInchResolution);
+  const double d = resolution > 0 ? std::trunc(std::min(resolution, 1e6)) : 0.0;
+  image.density(Magick::Geometry(size_t(d), size_t(d)));
+  if (s.lvSharpen)
+    image.sharpen(2.0, 0.9);
+  if (!thumb) {
+    const std::string path = platform::workFolder() + "~CurImg" + FormatExtension(DefaultFormat(s));
+    const double angle = pageRotation(pageIndex);
+    if (angle != 0)
+      image.rotate(angle);
+    if (options.outputMode == 0) {
+      QDir().mkpath(QString::fromStdString(platform::workFolder()));
+      image.write(path);
+      image.read(path);
+      const QFileInfo info(QString::fromStdString(path));
+      std::lock_guard lock(g_stateMutex);
+      g_record.fileKb = int(info.size() >> 10);
+    }
+  }
+  const double finishMs = clock.lap();
+  {
+    std::lock_guard lock(g_stateMutex);
+    g_record.backgroundMs = backgroundMs;
+    g_record.playMs = playMs;
+    g_record.averageMs = averageMs;
+    g_record.finishMs = finishMs;
+  }
+  return image;
+}
+
+} // namespace render

@@ -1,0 +1,46 @@
+#include "render/resolution.h"
+
+#include "app/settings.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <atomic>
+#include <cmath>
+
+namespace render {
+
+namespace {
+std::atomic<double> g_displayResolution{96.0};
+}
+
+double DisplayResolution() { return g_displayResolution.load(); }
+
+void setDisplayResolution(double dpi) { g_displayResolution.store(dpi > 0 ? dpi : 96.0); }
+
+void MeasureDisplayResolution() {
+  if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+    return;
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  if (!screen)
+    return;
+  const double pixels = screen->size().width();
+  const double mm = screen->physicalSize().width();
+  if (pixels <= 0 || !(mm > 0))
+    return;
+  setDisplayResolution(std::ceil(pixels / (mm * 0.03937007874015748)));
+}
+
+double CurrentResolution() {
+  switch (settings().CheckN) {
+  case 0:
+    return DisplayResolution();
+  case 1:
+    return kPrinterResolution;
+  case 2:
+    return settings().ResCur;
+  default:
+    return 100.0;
+  }
+}
+
+} // namespace render

@@ -1,0 +1,304 @@
+#include "app/settings.h"
+#include "platform/paths.h"
+#include "render/rasteriser.h"
+#include "test_support.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using render::RenderOptions;
+using render::RenderPage;
+
+namespace {
+
+class RenderPageTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    settings() = Settings{};
+    settings().JPG_Default = false; // BMP: no format options that change pixels
+    render::setPageRotationSource({});
+  }
+  void TearDown() override {
+    settings() = Settings{};
+    render::setPageRotationSource({});
+  }
+  static RenderOptions noFile() {
+    RenderOptions o;
+    o.outputMode = 2;
+    return o;
+  }
+};
+
+struct RecordingProgress : render::RenderProgress {
+  int low = -1, high = -1;
+  std::vector<int> positions;
+  void setRange(int l, int h) override {
+    low = l;
+    high = h;
+  }
+  void setPosition(int pos) override { positions.push_back(pos); }
+};
+
+int darkPixels(const QImage &img, QRect *box = nullptr) {
+  int n = 0;
+  QRect b;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (qGray(img.pixel(x, y)) < 100) {
+        ++n;
+        b = b.united(QRect(x, y, 1, 1));
+      }
+  if (box)
+    *box = b;
+  return n;
+}
+
+} // namespace
+
+TEST_F(RenderPageTest, A4SizesAndTheRecordedMillimetres) {
+  const emf::HENHMETAFILE a4 = rtest::blankPage(21000, 29700);
+  ASSERT_TRUE(a4);
+  Magick::Image img = RenderPage(100, a4, 0, noFile());
+  EXPECT_EQ(img.columns(), 827u);
+  EXPECT_EQ(img.rows(), 1170u);
+  EXPECT_EQ(render::lastRenderRecord().widthMm, 210);
+  EXPECT_EQ(render::lastRenderRecord().heightMm, 297);
+
+  settings().ScaleCur = 50;
+  img = RenderPage(100, a4, 0, noFile());
+  EXPECT_EQ(img.columns(), 414u);
+  EXPECT_EQ(img.rows(), 585u);
+  EXPECT_EQ(render::lastRenderRecord().widthMm, 210) << "millimetres come from the unscaled frame";
+
+  // Thumbnails ignore the scale.
+  RenderOptions thumb = noFile();
+  thumb.thumbnail = true;
+  img = RenderPage(50, a4, 0, thumb);
+  EXPECT_EQ(img.columns(), 414u);
+  EXPECT_EQ(img.rows(), 585u);
+}
+
+TEST_F(RenderPageTest, DensityIsTheResolutionInPixelsPerInch) {
+  const emf::HENHMETAFILE page = rtest::blankPage(2540, 2540);
+  Magick::Image img = RenderPage(150.7, page, 0, noFile());
+  EXPECT_EQ(img.columns(), 151u);
+  EXPECT_EQ(img.resolutionUnits(), MagickCore::PixelsPerInchResolution);
+  EXPECT_DOUBLE_EQ(img.density().width(), 150.0);
+}
+
+TEST_F(RenderPageTest, WithoutMetafileTheNoticeIsCentredOnTheBackground) {
+  settings().lvBkGrHathStyle = 99;
+  Magick::Image img = RenderPage(100, nullptr, 0, noFile());
+  ASSERT_EQ(img.columns(), 250u);
+  ASSERT_EQ(img.rows(), 200u);
+  const QImage q = rtest::toQImage(img);
+  QRect box;
+  EXPECT_GT(darkPixels(q, &box), 50);
+  EXPECT_NEAR(box.center().x(), 125, 6);
+  EXPECT_NEAR(box.center().y(), 100, 6);
+  EXPECT_EQ(q.pixel(5, 5) & 0xFFFFFF, 0x80FF80u) << "the background style applies";
+}
+
+TEST_F(RenderPageTest, BandsEqualAWholePageRenderAtFactors1And3) {
+  const emf::HENHMETAFILE page = rtest::loadData("gen-07-lines-curves.emf");
+  ASSERT_TRUE(page);
+  settings().lvBkGrHathStyle = 4;
+  settings().lvHatchAngle = 30;
+  for (int f : {0, 3}) {
+    settings().KodAntialias = f;
+    const double dpi = f == 0 ? 60 : 40; // several bands, a short last one
+    Magick::Image img = RenderPage(dpi, page, 0, noFile());
+    const int S = f == 0 ? 1 : f;
+    const int cols = int(img.columns()), rows = int(img.rows());
+    ASSERT_GT(rows * S, render::PlanBands(rows, f, false).B * 2);
+    render::BackgroundParams bg = render::BackgroundParams::fromSettings(settings(), -1, -1, -1, false);
+    bg.m = S;
+    const QImage expected = rtest::averageWhole(rtest::wholePage(page, cols, rows, S, bg), S);
+    const QImage got = rtest::toQImage(img);
+    int differ = 0;
+    for (int y = 0; y < rows; ++y)
+      for (int x = 0; x < cols; ++x)
+        differ += expected.pixel(x, y) != got.pixel(x, y);
+    EXPECT_EQ(differ, 0) << "factor " << f;
+  }
+}
+
+TEST_F(RenderPageTest, ProgressRunsOverTheBands) {
+  const emf::HENHMETAFILE a4 = rtest::blankPage(21000, 29700);
+  RecordingProgress progress;
+  RenderOptions o = noFile();
+  o.progress = &progress;
+  settings().KodAntialias = 2;
+  RenderPage(100, a4, 0, o); // 1170 rows: bands of 200 output rows, 6 bands
+  EXPECT_EQ(progress.low, 0);
+  EXPECT_EQ(progress.high, 6);
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+
+  // A page of exactly two bands: the empty third band is neither drawn nor reported.
+  RecordingProgress even;
+  o.progress = &even;
+  RenderPage(100, rtest::blankPage(2540, 10160), 0, o); // 400 rows
+  EXPECT_EQ(even.high, 3);
+  EXPECT_EQ(even.positions, (std::vector<int>{0, 1}));
+}
+
+TEST_F(RenderPageTest, EvenBandSplitStillFillsTheLastRows) {
+  settings().lvBkGrHathStyle = 99;
+  settings().KodAntialias = 2;
+  Magick::Image img = RenderPage(100, rtest::blankPage(2540, 10160), 0, noFile());
+  ASSERT_EQ(img.rows(), 400u);
+  const QImage q = rtest::toQImage(img);
+  EXPECT_EQ(q.pixel(10, 399) & 0xFFFFFF, 0x80FF80u);
+  EXPECT_EQ(q.pixel(10, 200) & 0xFFFFFF, 0x80FF80u);
+}
+
+TEST_F(RenderPageTest, RotationSwapsTheSidesButNotForThumbnails) {
+  const emf::HENHMETAFILE page = rtest::blankPage(2540, 5080);
+  render::setPageRotationSource([](int index) { return index == 7 ? 90.0 : 0.0; });
+  Magick::Image img = RenderPage(50, page, 7, noFile());
+  EXPECT_EQ(img.columns(), 100u);
+  EXPECT_EQ(img.rows(), 50u);
+  img = RenderPage(50, page, 3, noFile());
+  EXPECT_EQ(img.columns(), 50u);
+  RenderOptions thumb = noFile();
+  thumb.thumbnail = true;
+  img = RenderPage(50, page, 7, thumb);
+  EXPECT_EQ(img.columns(), 50u);
+  EXPECT_EQ(img.rows(), 100u);
+}
+
+TEST_F(RenderPageTest, OnlyOutputMode0WritesTheCurrentImageFile) {
+  settings().JPG_Default = false;
+  settings().PNG_Default = true;
+  const std::string path = platform::workFolder() + "~CurImg.png";
+  QFile::remove(QString::fromStdString(path));
+  const emf::HENHMETAFILE page = rtest::loadData("gen-07-lines-curves.emf");
+  ASSERT_TRUE(page);
+  Magick::Image img = RenderPage(100, page, 0, RenderOptions{});
+  const QFileInfo info(QString::fromStdString(path));
+  ASSERT_TRUE(info.exists());
+  const int kb = render::lastRenderRecord().fileKb;
+  EXPECT_EQ(kb, int(info.size() >> 10));
+  EXPECT_EQ(render::CurrentImageFilePath(), path);
+  // What is returned is what the file holds.
+  Magick::Image fromFile(path);
+  EXPECT_EQ(img.columns(), fromFile.columns());
+  EXPECT_EQ(img.signature(), fromFile.signature());
+
+  // Output modes 1 and 2 write nothing and keep the recorded size.
+  QFile::remove(QString::fromStdString(path));
+  for (int mode : {1, 2}) {
+    RenderOptions o;
+    o.outputMode = mode;
+    o.pdfInsideFormat = "BMP";
+    RenderPage(30, page, 0, o);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path))) << "mode " << mode;
+    EXPECT_EQ(render::lastRenderRecord().fileKb, kb) << "mode " << mode;
+  }
+  // Thumbnails write nothing either.
+  RenderOptions thumb;
+  thumb.thumbnail = true;
+  RenderPage(50, page, 0, thumb);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
+}
+
+TEST_F(RenderPageTest, PagesThatCannotBeDrawnGiveAnEmptyImage) {
+  for (const emf::HENHMETAFILE &page :
+       {rtest::blankPage(0, 100), rtest::blankPage(-500, 100), rtest::blankPage(2000000000, 2000000000)}) {
+    if (!page)
+      continue; // a header the metafile object refuses cannot reach the rasteriser
+    Magick::Image img = RenderPage(300, page, 0, noFile());
+    EXPECT_EQ(img.columns() * img.rows(), 0u);
+  }
+}
+
+TEST_F(RenderPageTest, ThumbnailAndOutputModeDoNotLeakBetweenThreads) {
+  const emf::HENHMETAFILE a4 = rtest::blankPage(21000, 29700);
+  settings().ScaleCur = 50;
+  settings().KodAntialias = 2;
+  render::setPageRotationSource([](int) { return 90.0; });
+  std::atomic<int> wrongThumbs{0}, wrongPages{0};
+  std::thread thumbs([&] {
+    RenderOptions o;
+    o.thumbnail = true;
+    for (int i = 0; i < 6; ++i) {
+      Magick::Image img = RenderPage(50, a4, 0, o);
+      wrongThumbs += !(img.columns() == 414 && img.rows() == 585); // unscaled, unrotated
+    }
+  });
+  std::thread pages([&] {
+    RenderOptions o;
+    o.outputMode = 2;
+    for (int i = 0; i < 6; ++i) {
+      Magick::Image img = RenderPage(40, a4, 0, o);
+      wrongPages += !(img.columns() == 234 && img.rows() == 166); // half scale, turned
+    }
+  });
+  thumbs.join();
+  pages.join();
+  EXPECT_EQ(wrongThumbs.load(), 0);
+  EXPECT_EQ(wrongPages.load(), 0);
+}
+
+TEST_F(RenderPageTest, TwoRendersNeverRunAtTheSameTime) {
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlap{false};
+  struct Guard : render::RenderProgress {
+    std::atomic<int> &inside;
+    std::atomic<bool> &overlap;
+    Guard(std::atomic<int> &i, std::atomic<bool> &o) : inside(i), overlap(o) {}
+    void setRange(int, int) override {
+      if (inside.fetch_add(1) != 0)
+        overlap = true;
+    }
+    void setPosition(int) override {
+      if (inside.load() != 1)
+        overlap = true;
+    }
+  };
+  // The rotation is looked up once at the end of every non-thumbnail render: the render leaves there.
+  render::setPageRotationSource([&](int) {
+    inside.fetch_sub(1);
+    return 0.0;
+  });
+  const emf::HENHMETAFILE page = rtest::loadData("gen-07-lines-curves.emf");
+  ASSERT_TRUE(page);
+  auto worker = [&] {
+    Guard g(inside, overlap);
+    RenderOptions o;
+    o.outputMode = 2;
+    o.progress = &g;
+    for (int i = 0; i < 4; ++i)
+      RenderPage(30, page, 0, o);
+  };
+  std::thread a(worker), b(worker);
+  a.join();
+  b.join();
+  EXPECT_FALSE(overlap.load());
+  EXPECT_EQ(inside.load(), 0);
+}
+
+TEST_F(RenderPageTest, SharpeningChangesTheImageAndFormatOptionsApplyToThumbnails) {
+  const emf::HENHMETAFILE page = rtest::loadData("gen-07-lines-curves.emf");
+  ASSERT_TRUE(page);
+  RenderOptions thumb;
+  thumb.thumbnail = true;
+  Magick::Image plain = RenderPage(50, page, 0, thumb);
+  settings().lvSharpen = true;
+  Magick::Image sharp = RenderPage(50, page, 0, thumb);
+  EXPECT_NE(plain.signature(), sharp.signature());
+  settings().lvSharpen = false;
+
+  // GIF as the current format: a thumbnail is reduced to GIF_Colors colours too.
+  settings().lvBkGrHathStyle = 5;
+  settings().GIF_Default = true;
+  settings().GIF_Colors = 8;
+  Magick::Image gif = RenderPage(50, page, 0, thumb);
+  EXPECT_LE(gif.totalColors(), 8u);
+  settings().GIF_Default = false;
+  Magick::Image full = RenderPage(50, page, 0, thumb);
+  EXPECT_GT(full.totalColors(), 8u);
+}
