@@ -207,6 +207,10 @@ TEST_F(SettingsStore, UserStrings) {
   EXPECT_FALSE(RegGetUserString("NoZero"));
   store("Binary", REG_BINARY, sz("ab"));
   EXPECT_FALSE(RegGetUserString("Binary"));
+  store("Multi", REG_MULTI_SZ, sz("ab"));
+  EXPECT_FALSE(RegGetUserString("Multi"));
+  store("Inner", REG_SZ, {'a', 'b', 0, 'c', 'd', 0});
+  EXPECT_EQ(RegGetUserString("Inner"), "ab") << "the text ends at the first zero";
   storeDword("Number", 0x00636261);
   EXPECT_FALSE(RegGetUserString("Number"));
 }

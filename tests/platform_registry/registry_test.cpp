@@ -299,29 +299,3 @@ TEST_F(Registry, TwoProgramsWritingAtOnceLoseNothing) {
     EXPECT_TRUE(seen.count("b" + std::to_string(i))) << i;
   }
 }
-
-TEST(RegistryValues, StringReadingRules) {
-  const auto sz = [](std::string_view s, uint32_t type = REG_SZ) { return RegValue{"v", type, bytes(s)}; };
-  EXPECT_EQ(stringFromValue(sz(std::string_view("abc\0", 4))), "abc");
-  EXPECT_EQ(stringFromValue(sz(std::string_view("%A%\0", 4), REG_EXPAND_SZ)), "%A%") << "not expanded";
-  EXPECT_EQ(stringFromValue(sz(std::string_view("\0", 1))), "");
-  EXPECT_EQ(stringFromValue(sz(std::string_view("ab\0cd\0", 6))), "ab") << "the text ends at the first zero";
-  EXPECT_FALSE(stringFromValue(sz("abc"))) << "no terminating zero";
-  EXPECT_FALSE(stringFromValue(sz("")));
-  EXPECT_FALSE(stringFromValue(sz(std::string_view("abc\0", 4), REG_BINARY)));
-  EXPECT_FALSE(stringFromValue(sz(std::string_view("abc\0", 4), REG_MULTI_SZ)));
-  std::string longest(259, 'x');
-  longest.push_back('\0');
-  EXPECT_EQ(stringFromValue(sz(longest))->size(), 259u);
-  longest.insert(0, "x");
-  EXPECT_FALSE(stringFromValue(sz(longest))) << "261 bytes do not fit the 260-byte buffer";
-}
-
-TEST(RegistryValues, DwordReadingRules) {
-  EXPECT_EQ(dwordFromValue({"v", REG_DWORD, {0xff, 0xff, 0xff, 0xff}}), -1);
-  EXPECT_EQ(dwordFromValue({"v", REG_DWORD, {0x78, 0x56, 0x34, 0x12}}), 0x12345678);
-  EXPECT_FALSE(dwordFromValue({"v", REG_DWORD, {1, 0, 0}}));
-  EXPECT_FALSE(dwordFromValue({"v", REG_DWORD, {1, 0, 0, 0, 0}}));
-  EXPECT_FALSE(dwordFromValue({"v", REG_BINARY, {1, 0, 0, 0}}));
-  EXPECT_FALSE(dwordFromValue({"v", REG_QWORD, {1, 0, 0, 0}}));
-}
