@@ -1,6 +1,7 @@
 #include "monitor/monitor_core.h"
 
 #include "monitor/printer_text.h"
+#include "platform/paths.h"
 
 #include <QElapsedTimer>
 
@@ -55,7 +56,8 @@ QString infoTextFor(int code) {
 }
 
 MonitorCore::MonitorCore(platform::Spooler &spooler, Mode mode, Hooks hooks)
-    : spooler_(spooler), mode_(mode), hooks_(std::move(hooks)) {}
+    : spooler_(spooler), mode_(mode), hooks_(std::move(hooks)),
+      legacy_(platform::platformId() == platform::VER_PLATFORM_WIN32_WINDOWS) {}
 
 void MonitorCore::report(const std::string &name, const char *text, bool) {
   if (!reported_.insert(std::string(text) + " " + name).second)

@@ -174,7 +174,7 @@ private:
   platform::Spooler &spooler_;
   Mode mode_;
   Hooks hooks_;
-  bool legacy_ = false;
+  bool legacy_;
   QTimeZone zone_ = QTimeZone::systemTimeZone();
   QLocale locale_ = QLocale::system();
 

@@ -55,6 +55,7 @@ struct HttpDeleter {
 using HttpPtr = std::unique_ptr<http_t, HttpDeleter>;
 
 int abortOnTimeout(http_t *, void *) { return 0; } // give up instead of waiting again
+const char *noPassword(const char *, http_t *, const char *, const char *, void *) { return nullptr; }
 
 std::string text(ipp_attribute_t *attr, int index = 0) {
   if (!attr)
@@ -95,7 +96,12 @@ bool succeeded(ipp_t *response) { return response && ippGetStatusCode(response) 
 class CupsSpooler : public Spooler {
 public:
   // The server is looked up anew for each spooler (CUPS_SERVER, client.conf, the default socket).
-  CupsSpooler() { cupsSetServer(nullptr); }
+  // When the server asks for a password, none is given: the request fails as "no administer access" instead
+  // of libcups asking for a password on the terminal.
+  CupsSpooler() {
+    cupsSetServer(nullptr);
+    cupsSetPasswordCB2(noPassword, nullptr);
+  }
   std::vector<std::string> enumPrinters(PrinterEnum kind) override;
   bool openPrinter(const std::string &name) override;
   PrinterRead getPrinter(const std::string &name) override;

@@ -55,7 +55,6 @@ bool MemorySpooler::openPrinter(const std::string &name) {
 }
 
 PrinterRead MemorySpooler::getPrinter(const std::string &name) {
-  ++reads;
   const Printer *p = find(name);
   if (!p || !p->canOpen)
     return {SpoolError::Open, {}};

@@ -29,8 +29,6 @@ public:
 
   // What the monitor did: "pause NAME", "resume NAME", "cancel NAME ID" / "delete NAME ID", in order.
   std::vector<std::string> log;
-  // Counts of level-2 reads, to check that work is not repeated without need.
-  int reads = 0;
 
   std::vector<std::string> enumPrinters(PrinterEnum kind) override;
   bool openPrinter(const std::string &name) override;

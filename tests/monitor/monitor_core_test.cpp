@@ -1,5 +1,6 @@
 // The monitor's logic on an in-memory spooler.
 #include "monitor/monitor_core.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/spooler_memory.h"
 
@@ -370,6 +371,17 @@ TEST_F(Monitor, DeleteAllCancelsEverySavedPrintersJobs) {
   EXPECT_TRUE(spooler.find("A")->jobs.empty());
   EXPECT_TRUE(spooler.find("B")->jobs.empty());
   EXPECT_EQ(spooler.log, (std::vector<std::string>{"cancel A 1", "cancel A 2", "cancel B 3"}));
+}
+
+TEST_F(Monitor, TheLegacyPlatformIsTakenFromTheSystem) {
+  printer("Raw");
+  spooler.addJob("Raw", "doc");
+  platform::forcePlatformId(platform::VER_PLATFORM_WIN32_WINDOWS);
+  auto legacy = make(Mode::DeleteAll);
+  platform::forcePlatformId(0);
+  legacy->initialise();
+  EXPECT_EQ(legacy->printerRows()[0].image, ImgQuestion) << "a RAW queue is not acceptable there";
+  EXPECT_EQ(spooler.log, std::vector<std::string>{"cancel Raw 1"});
 }
 
 TEST_F(Monitor, OtherModesStayOpen) {
