@@ -34,6 +34,9 @@ struct RegValue {
 
 // A handle to one key. Opening checks that the key exists (or creates it); every operation re-reads the
 // hive file, so a handle never holds stale data and nothing stays open between calls.
+// Access as on Windows: Read and Query handles may query and enumerate, Write handles may set and remove, All both.
+// A Write or All handle is refused when the hive's folder cannot be written. A key path may be given in any case
+// and with or without leading/trailing '\'; path() gives it as first written.
 class RegKey {
 public:
   // Opens an existing key; nothing when it does not exist or the hive cannot be read.
