@@ -3,9 +3,12 @@
 //
 //   emfcompare [--ref DIR] [--corpus DIR] [--aa 1|3] [--out DIR] [--timeout SEC] [--max-mp N] [--worst N]
 //              [--in-process] [PATTERN...]
+//   emfcompare --files [--aa N] [--out DIR] FILE...
 //
-// PATTERN selects the pages whose name contains it (all pages without one). Each page is rendered in a child
-// process so that a crash or a hang of one page is reported and the run goes on. --out writes our rendering
+// PATTERN selects the pages whose name contains it (all pages without one). --files renders the given metafiles
+// without references (to check that damaged files load or are refused and never crash the player). Each page is
+// rendered in a child process so that a crash or a hang of one page is reported and the run goes on. --out writes our
+// rendering
 // (<name>.ours.png) and a difference map (<name>.heat.png) of every page.
 #include "fidelity.h"
 
@@ -35,6 +38,8 @@ struct Page {
 struct Result {
   Page page;
   bool ok = false;
+  bool renderOnly = false; // no reference: only rendered
+  QSize size;
   QString error;
   fidelity::Scores scores;
   double ms = 0;
@@ -80,8 +85,10 @@ Result runOne(const Page &page, int aa, const QString &outDir, uint64_t maxPixel
     r.error = "cannot load: " + QString::fromStdString(why);
     return r;
   }
-  QImage ref(page.png);
-  if (ref.isNull()) {
+  QImage ref;
+  if (!page.png.isEmpty())
+    ref.load(page.png);
+  if (!page.png.isEmpty() && ref.isNull()) {
     r.error = "cannot read reference " + page.png;
     return r;
   }
@@ -91,6 +98,13 @@ Result runOne(const Page &page, int aa, const QString &outDir, uint64_t maxPixel
   r.ms = double(t.nsecsElapsed()) / 1e6;
   if (ours.isNull()) {
     r.error = "render failed: " + QString::fromStdString(why);
+    return r;
+  }
+  r.size = ours.size();
+  if (page.png.isEmpty()) {
+    r.ok = r.renderOnly = true;
+    if (!outDir.isEmpty())
+      ours.save(outDir + "/" + stem(page.name) + QString(".aa%1").arg(aa) + ".ours.png");
     return r;
   }
   if (ours.size() != ref.size()) {
@@ -114,6 +128,8 @@ Result runOne(const Page &page, int aa, const QString &outDir, uint64_t maxPixel
 QString resultLine(const Result &r) {
   if (!r.ok)
     return "ERROR " + QString(r.error).replace('\n', ' ');
+  if (r.renderOnly)
+    return QString("RENDERED %1 %2 %3").arg(r.size.width()).arg(r.size.height()).arg(r.ms, 0, 'f', 1);
   return QString("RESULT %1 %2 %3 %4 %5")
       .arg(r.scores.ssim8, 0, 'g', 17)
       .arg(r.scores.mad, 0, 'g', 17)
@@ -136,6 +152,15 @@ Result parseChild(const Page &page, const QByteArray &output) {
         r.scores.psnr = f[3].toDouble();
         r.ms = f[4].toDouble();
         r.ok = true;
+      }
+      return r;
+    }
+    if (l.startsWith("RENDERED ")) {
+      const QList<QByteArray> f = l.mid(9).split(' ');
+      if (f.size() >= 3) {
+        r.size = QSize(f[0].toInt(), f[1].toInt());
+        r.ms = f[2].toDouble();
+        r.ok = r.renderOnly = true;
       }
       return r;
     }
@@ -166,6 +191,7 @@ int main(int argc, char **argv) {
   cl.addOption({"max-mp", "Skip pages above this many output megapixels.", "n", "60"});
   cl.addOption({"worst", "How many of the worst pages to list at the end.", "n", "10"});
   cl.addOption({"in-process", "Render every page in this process (no crash isolation)."});
+  cl.addOption({"files", "Render the metafiles named as arguments, without references."});
   cl.addOption({"one", "Internal: render one page (metafile, reference, name) and print its result.", "emf"});
   cl.addPositionalArgument("pattern", "Only pages whose name contains one of these.", "[pattern...]");
   cl.process(app);
@@ -179,7 +205,7 @@ int main(int argc, char **argv) {
 
   if (cl.isSet("one")) {
     const QStringList rest = cl.positionalArguments();
-    if (rest.size() < 2) {
+    if (rest.size() < 2) { // reference picture (empty: none) and page name
       out << "ERROR --one needs the reference picture and the page name\n";
       return 1;
     }
@@ -194,13 +220,26 @@ int main(int argc, char **argv) {
   const QString refDir = cl.value("ref");
   const QString corpusDir = cl.isSet("corpus") ? cl.value("corpus") : refDir + "/../corpus";
   std::vector<Page> pages;
-  readTable(refDir + "/reference.tsv", refDir, corpusDir, "emf", aa, pages);
-  readTable(refDir + "/generated.tsv", refDir, corpusDir, "generated", aa, pages);
+  const bool filesMode = cl.isSet("files");
+  if (filesMode) {
+    for (const QString &f : cl.positionalArguments()) {
+      Page p;
+      p.name = QFileInfo(f).fileName();
+      p.emf = f;
+      pages.push_back(p);
+    }
+  } else {
+    readTable(refDir + "/reference.tsv", refDir, corpusDir, "emf", aa, pages);
+    readTable(refDir + "/generated.tsv", refDir, corpusDir, "generated", aa, pages);
+  }
   if (pages.empty()) {
-    fprintf(stderr, "emfcompare: no reference pages for AA %d in %s\n", aa, qPrintable(refDir));
+    if (filesMode)
+      fprintf(stderr, "emfcompare: no files given\n");
+    else
+      fprintf(stderr, "emfcompare: no reference pages for AA %d in %s\n", aa, qPrintable(refDir));
     return 1;
   }
-  const QStringList patterns = cl.positionalArguments();
+  const QStringList patterns = filesMode ? QStringList() : cl.positionalArguments();
   if (!patterns.isEmpty())
     pages.erase(std::remove_if(pages.begin(), pages.end(),
                                [&](const Page &p) {
@@ -241,7 +280,13 @@ int main(int argc, char **argv) {
           r.error += QString(" (exit code %1)").arg(child.exitCode());
       }
     }
-    if (r.ok)
+    if (r.renderOnly)
+      out << QString("%1 rendered %2x%3 %4 ms\n")
+                 .arg(p.name, -64)
+                 .arg(r.size.width())
+                 .arg(r.size.height())
+                 .arg(r.ms, 0, 'f', 0);
+    else if (r.ok)
       out << QString("%1 %2x%3 ssim8=%4 mad=%5 diff32=%6% psnr=%7 %8 ms\n")
                  .arg(p.name, -64)
                  .arg(p.width)
@@ -258,9 +303,11 @@ int main(int argc, char **argv) {
   }
 
   double sumS = 0, sumM = 0, sumD = 0;
-  int ok = 0, failed = 0, skipped = 0;
+  int ok = 0, failed = 0, skipped = 0, rendered = 0;
   for (const Result &r : results) {
-    if (r.ok) {
+    if (r.renderOnly) {
+      ++rendered;
+    } else if (r.ok) {
       ++ok;
       sumS += r.scores.ssim8;
       sumM += r.scores.mad;
@@ -271,9 +318,10 @@ int main(int argc, char **argv) {
       ++failed;
     }
   }
-  out << QString("\npages=%1 compared=%2 failed=%3 skipped=%4 (AA %5)\n")
+  out << QString("\npages=%1 compared=%2 rendered=%3 failed=%4 skipped=%5 (AA %6)\n")
              .arg(results.size())
              .arg(ok)
+             .arg(rendered)
              .arg(failed)
              .arg(skipped)
              .arg(aa);
@@ -282,18 +330,18 @@ int main(int argc, char **argv) {
                .arg(sumS / ok, 0, 'f', 4)
                .arg(sumM / ok, 0, 'f', 3)
                .arg(sumD / ok, 0, 'f', 3);
-  if (ok + failed > 0)
+  if (!filesMode && ok + failed > 0)
     out << QString("mean ssim8 counting failed pages as 0: %1\n").arg(sumS / (ok + failed), 0, 'f', 4);
 
   std::vector<const Result *> ranked;
   for (const Result &r : results)
-    if (!r.error.startsWith("skipped"))
+    if (!r.renderOnly && !r.error.startsWith("skipped"))
       ranked.push_back(&r);
   std::sort(ranked.begin(), ranked.end(), [](const Result *a, const Result *b) {
     const double sa = a->ok ? a->scores.ssim8 : -1, sb = b->ok ? b->scores.ssim8 : -1;
     return sa < sb;
   });
-  const size_t worst = std::min<size_t>(ranked.size(), size_t(std::max(0, cl.value("worst").toInt())));
+  const size_t worst = filesMode ? 0 : std::min<size_t>(ranked.size(), size_t(std::max(0, cl.value("worst").toInt())));
   if (worst > 0)
     out << "worst pages:\n";
   for (size_t i = 0; i < worst; ++i) {
