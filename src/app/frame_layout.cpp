@@ -1,5 +1,6 @@
 #include "app/frame_layout.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace frame {
@@ -110,7 +111,11 @@ std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, 
 
 QRect StartupReadinessArea(int cx, int cy) { return Edges(50, cy - 25, cx - 100, cy - 4); }
 QRect TickReadinessArea(int cx, int cy) { return Edges(50, cy - 25, cx - 70, cy - 4); }
-QRect PageInfoArea(int /*cx*/, int cy) { return Edges(20, cy - 25, 300, cy - 4); }
+QRect PageInfoArea(int cx, int cy) {
+  // The page information runs well past x 300 ("... 100 dpi, JPEG" ends near 330 in the status font), so the area
+  // reaches to the end of the status line; a narrower repaint would cut the text off.
+  return Edges(20, cy - 25, std::max(300, cx - 170), cy - 4);
+}
 
 WheelTarget RouteWheel(int cx, int cy, QPoint point, int delta, bool previewVBarShown, bool previewHBarShown) {
   const bool down = delta <= 0;

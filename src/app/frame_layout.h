@@ -102,7 +102,8 @@ std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, 
 // Areas repainted when the state changes: at start-up (right edge - 100) and on a scan tick (right edge - 70).
 QRect StartupReadinessArea(int cx, int cy);
 QRect TickReadinessArea(int cx, int cy);
-// The page information area repainted when the first page becomes current.
+// The page information area repainted when the first page becomes current: from x 20 to the end of the status
+// line (at least to x 300).
 QRect PageInfoArea(int cx, int cy);
 
 // Mouse-wheel routing over the frame (point in client coordinates; delta > 0 is "up").

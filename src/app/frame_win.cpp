@@ -1,6 +1,7 @@
 #include "app/frame_win.h"
 
 #include "app/frame_paint.h"
+#include "app/monitor_link.h"
 #include "app/settings.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
@@ -333,6 +334,13 @@ void lvFrameWin::registerBuiltInCommands() {
   commands_.set(ID_DATE_STAMP, [rerender] { render::CommandToggleDateTimeStamp(rerender); });
   commands_.set(ID_ABORT, [] { AbortRequest() = true; });
   commands_.set(ID_HELP, [] { OpenHelp(QString()); });
+  commands_.set(ID_MONITOR, [] { app::showPrinterMonitor(); });
+  const auto cancelAll = [this] {
+    if (app::cancelAllDocuments())
+      capture::ClearPageList(*this);
+  };
+  commands_.set(ID_CLEAR_JOBS, cancelAll);
+  commands_.set(ID_DELETE_ALL, cancelAll);
 }
 
 // ---- rendering ----
@@ -484,16 +492,8 @@ void lvFrameWin::endOfProgram() {
     initialCapture_->wait();
   const int pageCount = capture::pageStore().pageCount();
   capture::ReleasePages();
-  // Close the printer monitor: ask it to close and wait a second, as long as it answers (a few rounds at most,
-  // so a monitor that never closes cannot hold the program).
-  const QString monitor = QString::fromLatin1(kMonitorTitle);
-  for (int round = 0; round < 10 && platform::findWindow(monitor); ++round) {
-    platform::postClose(monitor);
-    QThread::msleep(1000);
-  }
-  const QString qvt = QString::fromStdString(platform::installFolder()) + QStringLiteral("/qvt");
-  if (!platform::installFolder().empty())
-    platform::startProgram(qvt, frame::EndMonitorWord(pageCount));
+  // Close the printer monitor (a bounded number of rounds) and start it again to restore the printers.
+  app::closeMonitorAtExit(pageCount > 0);
   rememberNormalRect();
   for (const auto &[name, value] : frame::EndPlacementValues(isMaximized(), normalRect_))
     RegSetInt(name, value);

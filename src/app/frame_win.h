@@ -24,7 +24,6 @@ class PreviewWindow;
 } // namespace view
 
 inline constexpr const char *kFrameTitle = "Tarvik Folvex! v.2.1";
-inline constexpr const char *kMonitorTitle = "Tarvik Quenby v.1.0";
 inline constexpr const char *kMessageCaption = "Tarvik Folvex! Message";
 
 class lvFrameWin : public QWidget, public capture::CaptureWindow {

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/frame_win.h"
+#include "app/monitor_link.h"
 #include "app/settings.h"
 #include "app/welcome_dialog.h"
 #include "capture/spool_extractor.h"
@@ -20,7 +21,7 @@ namespace frame {
 namespace {
 
 void ShowNonBlocking(const QString &text, QWidget *owner) {
-  auto *box = new QMessageBox(QMessageBox::Critical, QString(), text, QMessageBox::Ok, owner);
+  auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, owner);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   box->show();
@@ -38,7 +39,7 @@ void WatchForMonitor(int pollMs, int raiseMs) {
   clock->start();
   timer->setInterval(100);
   QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, foundAt, pollMs, raiseMs] {
-    const QString title = QString::fromLatin1(kMonitorTitle);
+    const QString &title = app::kMonitorWindowTitle;
     const qint64 now = clock->elapsed();
     if (*foundAt < 0) {
       if (platform::findWindow(title))
@@ -104,9 +105,8 @@ std::unique_ptr<Running> StartFolvex(bool headless) {
   // 9. Copies of earlier spool files.
   capture::DeleteSpoolCopies();
   // 10. The printer monitor prepares the printers.
-  const std::string install = platform::installFolder();
-  const bool started =
-      !install.empty() && platform::startProgram(QString::fromStdString(install) + QStringLiteral("/qvt"), "set");
+  // A failed start is told without stopping start-up; the program runs on without the monitor.
+  const bool started = app::startMonitor(QStringLiteral("set"));
   if (!started)
     ShowNonBlocking(QString::fromLatin1(kDamagedMessage), headless ? fw : nullptr);
   // 11. The initial capture pass.

@@ -154,7 +154,9 @@ TEST(StatusLine, TextsAreHiddenOnNarrowClientsAndWithoutPreview) {
 TEST(StatusLine, RepaintAreas) {
   EXPECT_EQ(StartupReadinessArea(800, 600), QRect(50, 575, 650, 21));
   EXPECT_EQ(TickReadinessArea(800, 600), QRect(50, 575, 680, 21));
-  EXPECT_EQ(PageInfoArea(800, 600), QRect(20, 575, 280, 21));
+  // The page information area covers the whole text, not only the first 300 pixels.
+  EXPECT_EQ(PageInfoArea(800, 600), QRect(20, 575, 610, 21));
+  EXPECT_EQ(PageInfoArea(400, 600), QRect(20, 575, 280, 21));
 }
 
 TEST(WheelRouting, StripZoneThenPreviewBarsByHeight) {

@@ -184,6 +184,11 @@ TEST_F(FrameWindow, PageInformationOnlyForARenderedCurrentPage) {
   EXPECT_TRUE(info->text.startsWith(QStringLiteral("2(2): "))) << info->text.toStdString();
   EXPECT_TRUE(info->text.contains(QStringLiteral("250x200 pixels"))) << info->text.toStdString();
   EXPECT_EQ(info->at, QPoint(20, 600 - 21));
+  const Settings saved = settings();
+  settings().JPG_Default = false;
+  settings().PNG_Default = true;
+  EXPECT_TRUE(w.pageInfoText()->text.endsWith(QStringLiteral(" dpi, PNG"))) << w.pageInfoText()->text.toStdString();
+  settings() = saved;
   ResizeClient(w, 460, 600);
   EXPECT_FALSE(w.pageInfoText());
   // The preview's bars were set up for the image and nothing is left of the progress control.
