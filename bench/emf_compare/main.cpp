@@ -5,6 +5,8 @@
 //              [--in-process] [PATTERN...]
 //   emfcompare --files [--aa N] [--out DIR] FILE...
 //
+// --save FILE keeps the scores of a run; --baseline FILE lists the pages whose score moved since that run.
+//
 // PATTERN selects the pages whose name contains it (all pages without one). --files renders the given metafiles
 // without references (to check that damaged files load or are refused and never crash the player). Each page is
 // rendered in a child process so that a crash or a hang of one page is reported and the run goes on. --out writes our
@@ -18,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHash>
 #include <QProcess>
 #include <QTextStream>
 #include <algorithm>
@@ -190,6 +193,8 @@ int main(int argc, char **argv) {
   cl.addOption({"timeout", "Seconds allowed per page.", "sec", "60"});
   cl.addOption({"max-mp", "Skip pages above this many output megapixels.", "n", "60"});
   cl.addOption({"worst", "How many of the worst pages to list at the end.", "n", "10"});
+  cl.addOption({"save", "Write the scores of this run to a table (name, ssim8, mad, diff32).", "file"});
+  cl.addOption({"baseline", "Compare with the scores of an earlier run saved with --save.", "file"});
   cl.addOption({"in-process", "Render every page in this process (no crash isolation)."});
   cl.addOption({"files", "Render the metafiles named as arguments, without references."});
   cl.addOption({"one", "Internal: render one page (metafile, reference, name) and print its result.", "emf"});
@@ -349,6 +354,49 @@ int main(int argc, char **argv) {
     out << "  " << r.page.name << "  "
         << (r.ok ? QString("ssim8=%1 mad=%2").arg(r.scores.ssim8, 0, 'f', 4).arg(r.scores.mad, 0, 'f', 3) : r.error)
         << "\n";
+  }
+
+  if (cl.isSet("save")) {
+    QFile f(cl.value("save"));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Text)) {
+      QTextStream ts(&f);
+      ts << "page\tssim8\tmad\tdiff32\n";
+      for (const Result &r : results)
+        if (r.ok && !r.renderOnly)
+          ts << r.page.name << '\t' << QString::number(r.scores.ssim8, 'f', 6) << '\t'
+             << QString::number(r.scores.mad, 'f', 4) << '\t' << QString::number(r.scores.diff32, 'f', 4) << '\n';
+    } else {
+      fprintf(stderr, "emfcompare: cannot write %s\n", qPrintable(cl.value("save")));
+    }
+  }
+  if (cl.isSet("baseline")) {
+    QFile f(cl.value("baseline"));
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+      fprintf(stderr, "emfcompare: cannot read %s\n", qPrintable(cl.value("baseline")));
+    } else {
+      QHash<QString, double> before;
+      QTextStream ts(&f);
+      ts.readLine();
+      while (!ts.atEnd()) {
+        const QStringList c = ts.readLine().split('\t');
+        if (c.size() >= 2)
+          before.insert(c[0], c[1].toDouble());
+      }
+      // pages whose score moved by more than a thousandth, worst change first
+      std::vector<std::pair<double, const Result *>> moved;
+      for (const Result &r : results) {
+        const auto it = before.constFind(r.page.name);
+        if (it == before.constEnd() || r.renderOnly)
+          continue;
+        const double now = r.ok ? r.scores.ssim8 : 0.0;
+        if (std::abs(now - *it) > 0.001)
+          moved.emplace_back(now - *it, &r);
+      }
+      std::sort(moved.begin(), moved.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+      out << QString("changes against %1 (%2 pages moved):\n").arg(cl.value("baseline")).arg(moved.size());
+      for (const auto &[delta, r] : moved)
+        out << QString("  %1 %2%3\n").arg(r->page.name, -64).arg(delta > 0 ? "+" : "").arg(delta, 0, 'f', 4);
+    }
   }
   return failed > 0 ? 2 : 0;
 }
