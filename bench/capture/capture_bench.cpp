@@ -24,8 +24,8 @@ std::vector<uint8_t> smallPage(uint32_t tag) {
       b.push_back(uint8_t(v >> (8 * i)));
   };
   // Header (108 bytes) of an A4 page, then an end record.
-  for (uint32_t v : {1u, 108u, tag, 0u, 840u, 1188u, 0u, 0u, 21000u, 29700u, 0x464D4520u, 0x10000u, 128u, 2u, 1u, 0u,
-                     0u, 0u, 1000u, 1400u, 254u, 356u, 0u, 0u, 0u, 254000u, 356000u})
+  for (uint32_t v : {1u, 108u, tag, 0u, 840u,  1188u, 0u,   0u,   21000u, 29700u, 0x464D4520u, 0x10000u, 128u,   2u,
+                     1u, 0u,   0u,  0u, 1000u, 1400u, 254u, 356u, 0u,     0u,     0u,          254000u,  356000u})
     put(v);
   for (uint32_t v : {14u, 20u, 0u, 16u, 20u})
     put(v);

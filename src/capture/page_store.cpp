@@ -30,8 +30,8 @@ bool parsePageName(const QString &name, qint64 &job, qint64 &page) {
 // The page files of the work folder in job and page order (numerically, so page 10000 follows page 9999);
 // names of another shape follow in name order.
 QStringList pageFilesInOrder(const QDir &dir) {
-  QStringList names =
-      dir.entryList({QStringLiteral("*.emf")}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
+  QStringList names = dir.entryList({QStringLiteral("*.emf")}, QDir::Files | QDir::Hidden | QDir::System,
+                                    QDir::Name | QDir::IgnoreCase);
   struct Key {
     bool numbered;
     qint64 job, page;
@@ -182,7 +182,7 @@ void PageStore::setCurrentImage(const Magick::Image &img) {
   currentImageDisplay = BitmapFromImage(img);
 }
 
-PreparedPages PageStore::PrepareNewPages() {
+PreparedPages PageStore::PrepareNewPages(const std::atomic<bool> *stop) {
   PreparedPages batch;
   QDir dir(QString::fromStdString(platform::workFolder()));
   if (!dir.exists())
@@ -190,6 +190,8 @@ PreparedPages PageStore::PrepareNewPages() {
   const QStringList names = pageFilesInOrder(dir);
   batch.pages.reserve(size_t(names.size()));
   for (const QString &name : names) {
+    if (stop && stop->load())
+      break;
     const QString path = dir.filePath(name);
     PreparedPage page;
     page.name = name.toStdString();
@@ -217,7 +219,8 @@ void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) 
       rec.metafile = std::move(prepared.metafile);
       rec.thumbnail = std::move(prepared.thumbnail);
       const QRect previous =
-          index > 0 ? QRect(pages.back().thumbX, pages.back().thumbY, pages.back().thumbW, pages.back().thumbH) : QRect();
+          index > 0 ? QRect(pages.back().thumbX, pages.back().thumbY, pages.back().thumbW, pages.back().thumbH)
+                    : QRect();
       const QRect place =
           ThumbnailPlace(index, client.width(), client.top(), rec.thumbnail.width(), rec.thumbnail.height(), previous);
       rec.thumbX = place.x();
@@ -239,7 +242,8 @@ void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) 
         try {
           render::RenderOptions options;
           options.outputMode = outputMode();
-          setCurrentImage(render::RenderPage(window.currentResolution(), pages[size_t(index)].metafile, index, options));
+          setCurrentImage(
+              render::RenderPage(window.currentResolution(), pages[size_t(index)].metafile, index, options));
         } catch (const std::exception &) {
           setCurrentImage(Magick::Image());
         }

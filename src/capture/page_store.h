@@ -72,16 +72,38 @@ public:
     reference operator*() const { return (*list_)[i_]; }
     pointer operator->() const { return &(*list_)[i_]; }
     reference operator[](difference_type n) const { return (*list_)[size_t(difference_type(i_) + n)]; }
-    Iter &operator++() { ++i_; return *this; }
-    Iter operator++(int) { Iter t = *this; ++i_; return t; }
-    Iter &operator--() { --i_; return *this; }
-    Iter operator--(int) { Iter t = *this; --i_; return t; }
-    Iter &operator+=(difference_type n) { i_ = size_t(difference_type(i_) + n); return *this; }
-    Iter &operator-=(difference_type n) { i_ = size_t(difference_type(i_) - n); return *this; }
+    Iter &operator++() {
+      ++i_;
+      return *this;
+    }
+    Iter operator++(int) {
+      Iter t = *this;
+      ++i_;
+      return t;
+    }
+    Iter &operator--() {
+      --i_;
+      return *this;
+    }
+    Iter operator--(int) {
+      Iter t = *this;
+      --i_;
+      return t;
+    }
+    Iter &operator+=(difference_type n) {
+      i_ = size_t(difference_type(i_) + n);
+      return *this;
+    }
+    Iter &operator-=(difference_type n) {
+      i_ = size_t(difference_type(i_) - n);
+      return *this;
+    }
     friend Iter operator+(Iter a, difference_type n) { return a += n; }
     friend Iter operator+(difference_type n, Iter a) { return a += n; }
     friend Iter operator-(Iter a, difference_type n) { return a -= n; }
-    friend difference_type operator-(const Iter &a, const Iter &b) { return difference_type(a.i_) - difference_type(b.i_); }
+    friend difference_type operator-(const Iter &a, const Iter &b) {
+      return difference_type(a.i_) - difference_type(b.i_);
+    }
     friend bool operator==(const Iter &a, const Iter &b) { return a.i_ == b.i_; }
     friend auto operator<=>(const Iter &a, const Iter &b) { return a.i_ <=> b.i_; }
     size_t index() const { return i_; }
@@ -113,7 +135,10 @@ public:
   bool push_back(PageRecord rec);
   // Removes record i; later records move one place toward the front.
   void erase(size_t i);
-  iterator erase(iterator it) { erase(it.index()); return {this, it.index()}; }
+  iterator erase(iterator it) {
+    erase(it.index());
+    return {this, it.index()};
+  }
   // Removes every record and frees the memory.
   void clear();
 
@@ -137,9 +162,9 @@ class PageStore {
 public:
   // Grows as needed (no fixed room of 1,000); tens of thousands of pages work.
   PageList pages;
-  int currentPage = -1;          // index into pages, -1 for none
-  Magick::Image currentImage;    // the last render of the current page
-  QImage currentImageDisplay;    // Format_RGB32 copy of currentImage for painting
+  int currentPage = -1;       // index into pages, -1 for none
+  Magick::Image currentImage; // the last render of the current page
+  QImage currentImageDisplay; // Format_RGB32 copy of currentImage for painting
   std::atomic<int> viewState{kViewNothing};
 
   int pageCount() const { return static_cast<int>(pages.size()); }
@@ -149,8 +174,9 @@ public:
   void setCurrentImage(const Magick::Image &img);
 
   // Loads every "*.emf" of the work folder (in job and page order), renders its thumbnail and deletes the file.
-  // May run on any thread; touches neither the page list nor any window.
-  static PreparedPages PrepareNewPages();
+  // May run on any thread; touches neither the page list nor any window. When *stop becomes true it returns early,
+  // leaving the files not yet loaded in the work folder for a later pass.
+  static PreparedPages PrepareNewPages(const std::atomic<bool> *stop = nullptr);
   // Appends a prepared batch to the page list, places the thumbnails, sets the scroll range, makes the first page
   // current (and renders the current image) when there is no current page, shows the batch's messages. GUI thread.
   void AppendPreparedPages(PreparedPages batch, CaptureWindow &window);

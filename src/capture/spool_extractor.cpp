@@ -108,8 +108,10 @@ uint64_t SpoolReader::read(uint8_t *dest, uint64_t count) {
 // ---- names and folders ----
 
 std::string PageFileName(int pageNumber) {
-  const char *format = pageNumber < 10 ? "000%d.emf" : pageNumber < 100 ? "00%d.emf" : pageNumber < 1000 ? "0%d.emf"
-                                                                                                          : "%d.emf";
+  const char *format = pageNumber < 10     ? "000%d.emf"
+                       : pageNumber < 100  ? "00%d.emf"
+                       : pageNumber < 1000 ? "0%d.emf"
+                                           : "%d.emf";
   char buf[32];
   std::snprintf(buf, sizeof buf, format, pageNumber);
   return buf;
@@ -246,8 +248,7 @@ int DeleteSpoolCopies() {
   if (!dir.exists())
     return 0;
   int deleted = 0;
-  const QStringList names = dir.entryList({QStringLiteral("*.spl")},
-                                          QDir::Files | QDir::Hidden | QDir::System);
+  const QStringList names = dir.entryList({QStringLiteral("*.spl")}, QDir::Files | QDir::Hidden | QDir::System);
   for (const QString &n : names)
     if (dir.remove(n))
       ++deleted;

@@ -109,8 +109,9 @@ void setFirstRunFlag(bool on) { g_firstRun.store(on); }
 int ScanSpoolFolder() {
   const bool legacy = platform::platformId() == platform::VER_PLATFORM_WIN32_WINDOWS;
   const QDir dir(QString::fromStdString(legacy ? platform::legacySpoolFolder() : platform::ntSpoolFolder()));
-  const QFileInfoList found = dir.entryInfoList({legacy ? QStringLiteral("*.SPL") : QStringLiteral("*.SHD")},
-                                                QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
+  const QFileInfoList found =
+      dir.entryInfoList({legacy ? QStringLiteral("*.SPL") : QStringLiteral("*.SHD")},
+                        QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
   if (found.isEmpty())
     return 0;
 
@@ -185,7 +186,8 @@ void ScanTimerTick(CaptureWindow &window) {
 // ---- the initial pass ----
 
 InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
-    : receiver_(std::make_unique<QObject>()), finished_(std::make_shared<std::atomic<bool>>(false)) {
+    : receiver_(std::make_unique<QObject>()), finished_(std::make_shared<std::atomic<bool>>(false)),
+      stop_(std::make_shared<std::atomic<bool>>(false)) {
   if (context && context->thread() != receiver_->thread())
     receiver_->moveToThread(context->thread());
   g_firstRun.store(true);
@@ -197,13 +199,14 @@ InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
   QObject *receiver = receiver_.get();
   CaptureWindow *w = &window;
   auto finished = finished_;
+  auto stop = stop_;
   worker_ = std::thread([=] {
     if (haveMetrics)
       refreshDisplayResolution(pixels, mm);
     auto batch = std::make_shared<PreparedPages>();
     const bool captured = ScanSpoolFolder() == 1;
     if (captured)
-      *batch = PageStore::PrepareNewPages();
+      *batch = PageStore::PrepareNewPages(stop.get());
     // The GUI part: dropped by Qt when the receiver is gone (the main frame ended first).
     QMetaObject::invokeMethod(
         receiver,
@@ -226,6 +229,7 @@ void InitialCapture::wait() {
 }
 
 InitialCapture::~InitialCapture() {
+  stop_->store(true);
   wait();
   receiver_.reset(); // drops the GUI part if it has not run yet
   if (!finished_->load()) {

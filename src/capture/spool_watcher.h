@@ -103,12 +103,15 @@ public:
   InitialCapture &operator=(const InitialCapture &) = delete;
   // Waits for the worker part (not for the queued GUI part).
   void wait();
+  // Destruction (at the end of the program) stops the worker between two pages; page files it has not loaded yet
+  // stay in the work folder and are loaded with the next captured job.
   // True once the GUI part has run.
   bool finished() const { return finished_->load(); }
 
 private:
   std::unique_ptr<QObject> receiver_; // lives on the GUI thread; the worker's queued call goes to it
   std::shared_ptr<std::atomic<bool>> finished_;
+  std::shared_ptr<std::atomic<bool>> stop_; // set when destroyed: the worker leaves pages not yet loaded
   std::thread worker_;
 };
 

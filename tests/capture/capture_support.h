@@ -147,7 +147,10 @@ public:
     calls.push_back(std::move(c));
   }
 
-  QRect stripClientRect() override { note("stripClientRect"); return client; }
+  QRect stripClientRect() override {
+    note("stripClientRect");
+    return client;
+  }
   void repaintStrip(bool erase) override { note(erase ? "repaintStrip(erase)" : "repaintStrip"); }
   void repaintStripRect(const QRect &r, bool erase) override {
     note(erase ? "repaintStripRect(erase)" : "repaintStripRect");

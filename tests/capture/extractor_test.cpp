@@ -2,8 +2,8 @@
 // clean-up, and every real spool and damaged file of the corpus.
 #include "capture/spool_extractor.h"
 #include "capture/spool_writer.h"
-#include "emf/metafile.h"
 #include "capture_support.h"
+#include "emf/metafile.h"
 #include "platform/paths.h"
 
 #include <QDirIterator>
@@ -21,9 +21,7 @@ protected:
     EXPECT_TRUE(WriteBytes(p, bytes));
     return p;
   }
-  QStringList pageFiles() const {
-    return QDir(work()).entryList({"*.emf"}, QDir::Files, QDir::Name);
-  }
+  QStringList pageFiles() const { return QDir(work()).entryList({"*.emf"}, QDir::Files, QDir::Name); }
   int extract(const QString &path, int job) { return ExtractSpoolPages(path.toStdString(), job); }
 };
 
@@ -283,7 +281,8 @@ protected:
 TEST_F(LegacyExtractor, FindsEveryNameAndCopiesThePages) {
   tempPage("0001.TMP", 1);
   tempPage("0002.TMP", 2);
-  const std::string content = std::string("\x01\x02header ~EMF0001.TMP") + std::string("\0\0", 2) + " more ~EMF0002.TMP";
+  const std::string content =
+      std::string("\x01\x02header ~EMF0001.TMP") + std::string("\0\0", 2) + " more ~EMF0002.TMP";
   run(content, 3);
   EXPECT_EQ(pageFiles(), QStringList({"3-0001.emf", "3-0002.emf"}));
   EXPECT_EQ(TagOf(work() + "3-0002.emf"), 2);

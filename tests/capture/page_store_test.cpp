@@ -23,7 +23,9 @@ protected:
     window.client = QRect(0, 10, 156, 600);
   }
   QString work() const { return QString::fromStdString(platform::workFolder()); }
-  void putFile(const QString &name, const std::vector<uint8_t> &bytes) { ASSERT_TRUE(WriteBytes(work() + name, bytes)); }
+  void putFile(const QString &name, const std::vector<uint8_t> &bytes) {
+    ASSERT_TRUE(WriteBytes(work() + name, bytes));
+  }
   void putCorpusPage(const QString &name, const char *dataFile) {
     ASSERT_TRUE(QFile::copy(DataDir() + "/" + dataFile, work() + name));
   }
@@ -67,7 +69,7 @@ TEST(BitmapFromImageTest, CopiesPixelsOpaqueTopDown) {
 }
 
 TEST_F(Store, ThreePagesIntoAnEmptyListThenASecondJob) {
-  putFile("1-0001.emf", MakeEmf(210, 297, 1));      // portrait A4
+  putFile("1-0001.emf", MakeEmf(210, 297, 1));       // portrait A4
   putCorpusPage("1-0002.emf", "deping-example.emf"); // landscape
   putCorpusPage("1-0003.emf", "snaildev-2.emf");     // tall and narrow
   store.LoadNewPages(window);
@@ -122,7 +124,8 @@ TEST_F(Store, ThreePagesIntoAnEmptyListThenASecondJob) {
 }
 
 TEST_F(Store, PageFilesLoadInJobAndPageOrder) {
-  for (const char *n : {"10-0001.emf", "2-0001.emf", "1-10000.emf", "1-9999.emf", "1-0010.emf", "1-0002.emf", "odd.emf"})
+  for (const char *n :
+       {"10-0001.emf", "2-0001.emf", "1-10000.emf", "1-9999.emf", "1-0010.emf", "1-0002.emf", "odd.emf"})
     putFile(n, MakeEmf(100, 100));
   store.LoadNewPages(window);
   EXPECT_EQ(names(), (std::vector<std::string>{"1-0002.emf", "1-0010.emf", "1-9999.emf", "1-10000.emf", "2-0001.emf",
@@ -156,6 +159,19 @@ TEST_F(Store, APageFileThatCannotBeDeletedIsReportedAndLoadedAgain) {
   EXPECT_EQ(window.messages[0], "DeleteFile(iiiTmp) == 0 !! Error 010005");
 }
 
+TEST_F(Store, AStoppedPreparationLeavesTheRestForLater) {
+  putFile("1-0001.emf", MakeEmf());
+  putFile("1-0002.emf", MakeEmf());
+  std::atomic<bool> stop{true};
+  EXPECT_TRUE(PageStore::PrepareNewPages(&stop).pages.empty());
+  EXPECT_EQ(QDir(work()).entryList({"*.emf"}).size(), 2);
+  stop = false;
+  const PreparedPages batch = PageStore::PrepareNewPages(&stop);
+  ASSERT_EQ(batch.pages.size(), 2u);
+  EXPECT_EQ(batch.pages[1].name, "1-0002.emf");
+  EXPECT_TRUE(QDir(work()).entryList({"*.emf"}).isEmpty());
+}
+
 TEST_F(Store, ClearingForgetsEverythingAndTheNextPageIsCurrentAgain) {
   putFile("1-0001.emf", MakeEmf(210, 297, 1));
   putFile("1-0002.emf", MakeEmf(210, 297, 2));
@@ -164,9 +180,9 @@ TEST_F(Store, ClearingForgetsEverythingAndTheNextPageIsCurrentAgain) {
   store.ClearPageList(window);
   EXPECT_EQ(store.pageCount(), 0);
   EXPECT_EQ(store.currentPage, -1);
-  EXPECT_EQ(window.calls, (std::vector<std::string>{"setStripScrollOffset(0)", "setStripScrollRange(0,20,redraw)",
-                                                    "setStripScrollPos(0,redraw)", "repaintPreview(erase)",
-                                                    "repaintStrip(erase)"}));
+  EXPECT_EQ(window.calls,
+            (std::vector<std::string>{"setStripScrollOffset(0)", "setStripScrollRange(0,20,redraw)",
+                                      "setStripScrollPos(0,redraw)", "repaintPreview(erase)", "repaintStrip(erase)"}));
   putFile("2-0001.emf", MakeEmf(297, 210, 3));
   store.LoadNewPages(window);
   ASSERT_EQ(store.pageCount(), 1);

@@ -8,7 +8,8 @@
 #endif
 
 int main(int argc, char **argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
   QGuiApplication app(argc, argv);
 #ifdef FOLVEX_CAPTURE_RENDERS
   render::InitializeImageLibrary(argc > 0 ? argv[0] : "");

@@ -41,7 +41,9 @@ protected:
     return spool_ + name + ".SHD";
   }
   QString work() const { return QString::fromStdString(platform::workFolder()); }
-  QString page(int job, int n) const { return work() + QString::fromStdString(std::to_string(job) + "-" + PageFileName(n)); }
+  QString page(int job, int n) const {
+    return work() + QString::fromStdString(std::to_string(job) + "-" + PageFileName(n));
+  }
   static void setModified(const QString &path, const QDateTime &t) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -343,9 +345,7 @@ TEST_F(Pass, InitialPassRunsOnAWorkerAndHandsItsResultsToTheGuiThread) {
 TEST_F(Pass, InitialPassDestroyedBeforeItsGuiPartFreesThePass) {
   // Destroying the object before the GUI part ran drops that part and frees the pass for the timer.
   addJob(1, 5);
-  {
-    InitialCapture initial(window, QCoreApplication::instance());
-  }
+  { InitialCapture initial(window, QCoreApplication::instance()); }
   QCoreApplication::processEvents();
   EXPECT_EQ(window.count("armScanTimer"), 0);
   EXPECT_FALSE(firstRunFlag());
