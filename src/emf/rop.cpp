@@ -407,7 +407,9 @@ std::vector<Span> axisSpans(int64_t s0, int64_t sLen, int64_t dLen, bool mirror,
       if (b <= a)
         b = a + 1;
     } else {
-      a = s0 + ((2 * u + 1) * sLen) / (2 * dLen); // centre sample
+      // the source pixel under the destination pixel's centre; a centre exactly on a source pixel edge takes
+      // the pixel before it (so 24 rows enlarged to 126 repeat 5, 6, 5, 5, 5, 6, ... times)
+      a = s0 + ((2 * u + 1) * sLen - 1) / (2 * dLen);
       b = a + 1;
     }
     a = std::clamp<int64_t>(a, 0, limit);

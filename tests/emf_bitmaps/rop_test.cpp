@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace emf;
 
@@ -198,6 +199,20 @@ TEST(Stretch, EnlargeRepeatsPixelsAndMirrors) {
   QImage mirrored = stretchForBlt(src, src.rect(), QSize(4, 1), COLORONCOLOR, true, false);
   EXPECT_EQ(mirrored.pixel(0, 0), qRgb(0, 0, 255));
   EXPECT_EQ(mirrored.pixel(3, 0), qRgb(255, 0, 0));
+  // 2 -> 5: the middle pixel's centre lies exactly on the source edge and takes the first source pixel
+  QImage five = stretchForBlt(src, src.rect(), QSize(5, 1), COLORONCOLOR, false, false);
+  EXPECT_EQ(five.pixel(2, 0), qRgb(255, 0, 0));
+  EXPECT_EQ(five.pixel(3, 0), qRgb(0, 0, 255));
+  // 24 -> 126 repeats rows 5, 6, 5, 5, 5, 6 times
+  QImage column(1, 24, QImage::Format_RGB32);
+  for (int y = 0; y < 24; ++y)
+    column.setPixel(0, y, qRgb(y, 0, 0));
+  QImage tall = stretchForBlt(column, column.rect(), QSize(1, 126), COLORONCOLOR, false, false);
+  int firstOfRow[7] = {};
+  for (int y = 125; y >= 0; --y)
+    if (qRed(tall.pixel(0, y)) < 7)
+      firstOfRow[qRed(tall.pixel(0, y))] = y;
+  EXPECT_EQ(std::vector<int>(firstOfRow, firstOfRow + 7), (std::vector<int>{0, 5, 11, 16, 21, 26, 32}));
 }
 
 TEST(Stretch, ShrinkFollowsTheStretchMode) {
