@@ -431,3 +431,41 @@ TEST(DibHostile, BadHeadersRejectedWithReason) {
   EXPECT_TRUE(h.topDown);
   EXPECT_EQ(h.stride, 12u);
 }
+
+TEST(DibHostile, RandomHeadersGiveDeclaredSizeOrAReason) {
+  QRandomGenerator gen(777);
+  const int32_t sides[] = {1, 2, 3, 7, 31, 33, 200, -1, -5, 0, 70000, INT32_MIN, INT32_MAX};
+  const uint16_t depths[] = {0, 1, 2, 4, 8, 16, 24, 32, 48};
+  const uint32_t compressions[] = {BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS, BI_JPEG, BI_PNG, BI_ALPHABITFIELDS, 99};
+  const uint32_t headerSizes[] = {12, 40, 52, 56, 108, 124, 200, 20};
+  int decoded = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const int32_t w = sides[gen.bounded(int(std::size(sides)))];
+    const int32_t h = sides[gen.bounded(int(std::size(sides)))];
+    const uint32_t hs = headerSizes[gen.bounded(int(std::size(headerSizes)))];
+    Bytes bmi = infoHeader(w, h, depths[gen.bounded(int(std::size(depths)))],
+                           compressions[gen.bounded(int(std::size(compressions)))],
+                           gen.bounded(2) ? gen.generate() : uint32_t(gen.bounded(300)), std::max<uint32_t>(hs, 40));
+    if (hs < 40)
+      bmi[0] = uint8_t(hs);
+    bmi.resize(bmi.size() + size_t(gen.bounded(1100)));
+    for (size_t i = 40; i < bmi.size(); ++i)
+      bmi[i] = uint8_t(gen.bounded(256));
+    Bytes bits(size_t(gen.bounded(5000)));
+    for (auto &b : bits)
+      b = uint8_t(gen.bounded(256));
+    std::string why;
+    const DecodedDib d = decode(bmi, bits, &why, gen.bounded(2) == 1, gen.bounded(3), {});
+    if (d.isNull()) {
+      EXPECT_FALSE(why.empty());
+      continue;
+    }
+    ++decoded;
+    DibHeader parsed;
+    ASSERT_TRUE(parseDibHeader(bmi, parsed));
+    if (parsed.compression != BI_JPEG && parsed.compression != BI_PNG) {
+      EXPECT_EQ(d.image.size(), QSize(parsed.width, parsed.height));
+    }
+  }
+  EXPECT_GT(decoded, 50); // the generator must also reach the decoding paths, not only the rejections
+}

@@ -1,6 +1,7 @@
 #include "emf/rop.h"
 
 #include <QImage>
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -313,4 +314,32 @@ TEST(Blend, TransparentColourIsSkipped) {
   EXPECT_EQ(at(dst, 0, 0), 0xff00ff00u);
   EXPECT_EQ(at(dst, 1, 0), 0xff010203u);
   EXPECT_EQ(at(dst, 2, 0), 0xffff00feu);
+}
+
+TEST(Rop3, NothingOutsideRectangleAndClipChanges) {
+  QRandomGenerator gen(4242);
+  const QImage src = filled(13, 9, 0x00ff00);
+  QImage pat(3, 2, QImage::Format_RGB32);
+  pat.fill(Qt::blue);
+  const uint32_t ops[] = {SRCCOPY, PATINVERT, 0x001A0000, 0x00B8074A, DSTINVERT, WHITENESS};
+  for (int round = 0; round < 400; ++round) {
+    QImage dst = filled(20, 15, 0x808080);
+    const QRect rect(gen.bounded(-30, 30), gen.bounded(-30, 30), gen.bounded(-5, 40), gen.bounded(-5, 40));
+    const QRegion clip(QRect(gen.bounded(-5, 20), gen.bounded(-5, 15), gen.bounded(0, 25), gen.bounded(0, 20)));
+    const bool useClip = gen.bounded(2) == 1;
+    RopPattern rp;
+    rp.image = gen.bounded(2) ? &pat : nullptr;
+    rp.origin = QPoint(gen.bounded(-100, 100), gen.bounded(-100, 100));
+    rp.color = 0x123456;
+    const QPoint srcOrigin(gen.bounded(-20, 20), gen.bounded(-20, 20));
+    applyRop3(dst, rect, &src, srcOrigin, rp, ops[gen.bounded(int(std::size(ops)))], useClip ? &clip : nullptr);
+    QRegion allowed = QRegion(rect.normalized()) & QRegion(dst.rect());
+    if (useClip)
+      allowed &= clip;
+    for (int y = 0; y < dst.height(); ++y)
+      for (int x = 0; x < dst.width(); ++x)
+        if (!allowed.contains(QPoint(x, y))) {
+          ASSERT_EQ(at(dst, x, y), 0xff808080u) << "round " << round << " at " << x << "," << y;
+        }
+  }
 }
