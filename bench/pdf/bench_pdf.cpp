@@ -99,8 +99,8 @@ void writeDocument(benchmark::State &state, const std::string &kind) {
   }
   state.SetItemsProcessed(state.iterations() * pages);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-  state.counters["pages_per_s"] = benchmark::Counter(static_cast<double>(state.iterations() * pages),
-                                                     benchmark::Counter::kIsRate);
+  state.counters["pages_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * pages), benchmark::Counter::kIsRate);
   state.counters["MB_per_page"] = static_cast<double>(bytes) / pages / 1e6;
   std::filesystem::remove(pdfPath);
 }

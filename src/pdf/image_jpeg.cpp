@@ -164,8 +164,8 @@ void loadJpeg(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     s.invert = adobe;
     break;
   default:
-    failLoad(w, 2412, "Bad number of colour components (" + std::to_string(components) + ") in JPEG file '" +
-                          name + "'");
+    failLoad(w, 2412,
+             "Bad number of colour components (" + std::to_string(components) + ") in JPEG file '" + name + "'");
   }
   s.width = static_cast<int>(width);
   s.height = static_cast<int>(height);

@@ -91,8 +91,8 @@ void loadTiff(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   auto client = std::make_shared<TiffClient>();
   client->src = src;
   auto damaged = [&]() {
-    failLoad(w, 2400, "Damaged TIFF file '" + name + "'" + (client->lastError.empty() ? "" : " (" +
-                                                                                           client->lastError + ")"));
+    failLoad(w, 2400,
+             "Damaged TIFF file '" + name + "'" + (client->lastError.empty() ? "" : " (" + client->lastError + ")"));
   };
   auto tiffShared = std::shared_ptr<TIFF>(openTiff(*client, w->decodeLimit).release(), TiffCloser());
   TIFF *t = tiffShared.get();
@@ -199,7 +199,8 @@ void loadTiff(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   // Samples the file stores in another byte order than PDF (16-bit little-endian) or with reversed bit order
   // cannot be copied: those strips are decoded by libtiff and compressed again, strip by strip.
   bool littleEndian16 = bps == 16 && !TIFFIsBigEndian(t);
-  bool decodeStrips = passThrough && (littleEndian16 || (fillOrder == FILLORDER_LSB2MSB && compression != COMPRESSION_NONE));
+  bool decodeStrips =
+      passThrough && (littleEndian16 || (fillOrder == FILLORDER_LSB2MSB && compression != COMPRESSION_NONE));
 
   if (passThrough) {
     s.components = components;

@@ -160,8 +160,8 @@ int emitImage(Writer *w, LoadedImage &image) {
     out.putLengthRef();
     out.put(">>\n");
     out.beginStream(!ownFilter);
-    bool ok = image.strips[static_cast<std::size_t>(k)](
-        [&out](const void *data, std::size_t n) { out.write(data, n); });
+    bool ok =
+        image.strips[static_cast<std::size_t>(k)]([&out](const void *data, std::size_t n) { out.write(data, n); });
     out.endStream();
     if (!ok)
       readFailed = true;

@@ -80,8 +80,9 @@ std::size_t Source::readAt(std::uint64_t offset, void *buffer, std::size_t n) {
   return done;
 }
 
-std::shared_ptr<Source> openSource(const std::map<std::string, std::shared_ptr<const std::vector<std::uint8_t>>> &memory,
-                                   const std::vector<std::string> &searchPath, const std::string &name) {
+std::shared_ptr<Source>
+openSource(const std::map<std::string, std::shared_ptr<const std::vector<std::uint8_t>>> &memory,
+           const std::vector<std::string> &searchPath, const std::string &name) {
   if (name.empty() || name == "." || name == "..")
     return nullptr;
   auto it = memory.find(name);

@@ -43,7 +43,8 @@ private:
 
 // Finds a file: in-memory files first, then the name itself, then each search directory, newest first.
 // Returns null when none can be opened; an empty name, "." and ".." are never opened.
-std::shared_ptr<Source> openSource(const std::map<std::string, std::shared_ptr<const std::vector<std::uint8_t>>> &memory,
-                                   const std::vector<std::string> &searchPath, const std::string &name);
+std::shared_ptr<Source>
+openSource(const std::map<std::string, std::shared_ptr<const std::vector<std::uint8_t>>> &memory,
+           const std::vector<std::string> &searchPath, const std::string &name);
 
 } // namespace pdf::detail

@@ -67,8 +67,7 @@ template <class F> int guarded(Writer *w, const char *api, unsigned allowedScope
   try {
     unsigned bit = 1u << static_cast<unsigned>(w->scope);
     if ((allowedScopes & bit) == 0)
-      raiseError(w, ErrScope,
-                 std::string("Function must not be called in '") + scopeName(w->scope) + "' scope");
+      raiseError(w, ErrScope, std::string("Function must not be called in '") + scopeName(w->scope) + "' scope");
     return body();
   } catch (const RaisedError &e) {
     return onError(w, e);
@@ -93,8 +92,7 @@ std::uint64_t mix(std::uint64_t x) {
 // process-wide counter, the file name and the system's random source all go into it).
 std::array<std::uint8_t, 16> makeIdentifier(const std::string &fileName) {
   static std::atomic<std::uint64_t> counter{0};
-  std::uint64_t h = mix(static_cast<std::uint64_t>(
-      std::chrono::system_clock::now().time_since_epoch().count()));
+  std::uint64_t h = mix(static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()));
   h = mix(h ^ static_cast<std::uint64_t>(getpid()));
   h = mix(h ^ counter.fetch_add(1));
   for (char c : fileName)
@@ -126,9 +124,7 @@ void putBoxValue(Output &out, const char *name, const std::array<double, 4> &box
   out.put("]\n");
 }
 
-bool boxSet(const std::array<double, 4> &box) {
-  return box[0] != 0 || box[1] != 0 || box[2] != 0 || box[3] != 0;
-}
+bool boxSet(const std::array<double, 4> &box) { return box[0] != 0 || box[1] != 0 || box[2] != 0 || box[3] != 0; }
 
 } // namespace
 
@@ -150,8 +146,7 @@ void checkPageSize(Writer *w, double width, double height) {
     std::string ws, hs;
     FormatReal(width, &ws);
     FormatReal(height, &hs);
-    raiseWarning(w, WarnPageSize,
-                 "Page size " + ws + " x " + hs + " points is outside the range 3 to 14400 points");
+    raiseWarning(w, WarnPageSize, "Page size " + ws + " x " + hs + " points is outside the range 3 to 14400 points");
   }
 }
 
@@ -465,8 +460,8 @@ int end_page_ext(Writer *w, const std::string &options) {
       raiseError(w, ErrEmptyMediaBox, "Page width or height is 0");
     checkPageSize(w, std::fabs(width), std::fabs(height));
     if (page.saveDepth != 0)
-      raiseError(w, ErrUnbalancedSave, "Unbalanced save/restore on the page (" + std::to_string(page.saveDepth) +
-                                           " levels open)");
+      raiseError(w, ErrUnbalancedSave,
+                 "Unbalanced save/restore on the page (" + std::to_string(page.saveDepth) + " levels open)");
     Output &out = w->out;
     out.endStream();
 
@@ -503,8 +498,8 @@ struct Matrix {
 
 // First m, then n.
 Matrix then(const Matrix &m, const Matrix &n) {
-  return Matrix{m.a * n.a + m.b * n.c,       m.a * n.b + m.b * n.d,       m.c * n.a + m.d * n.c,
-                m.c * n.b + m.d * n.d,       m.e * n.a + m.f * n.c + n.e, m.e * n.b + m.f * n.d + n.f};
+  return Matrix{m.a * n.a + m.b * n.c, m.a * n.b + m.b * n.d,       m.c * n.a + m.d * n.c,
+                m.c * n.b + m.d * n.d, m.e * n.a + m.f * n.c + n.e, m.e * n.b + m.f * n.d + n.f};
 }
 
 // The unit-square transform that shows stored rows and columns the way the orientation tag says.

@@ -56,8 +56,8 @@ public:
 
   // Object numbers.
   std::int64_t reserve();
-  std::int64_t beginObject(); // the next free number, written at once
-  void beginObject(std::int64_t number); // "%ld 0 obj\n" for a reserved number
+  std::int64_t beginObject();                        // the next free number, written at once
+  void beginObject(std::int64_t number);             // "%ld 0 obj\n" for a reserved number
   void putRef(const char *key, std::int64_t number); // "%s %ld 0 R\n"
   std::int64_t highestObject() const { return static_cast<std::int64_t>(offsets_.size()) - 1; }
   std::int64_t offsetOf(std::int64_t number) const { return offsets_[static_cast<std::size_t>(number)]; }

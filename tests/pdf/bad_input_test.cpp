@@ -98,12 +98,14 @@ TEST(BadInput, UnknownKindsAndMissingFiles) {
   expectFailures({
       {"text.txt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, 2434},
       {"empty", Bytes{}, 2434},
-      {"jpeg-too-late", [] {
+      {"jpeg-too-late",
+       [] {
          Bytes b(800, 0);
          b.push_back(0xFF);
          b.push_back(0xD8);
          return b;
-       }(), 2434},
+       }(),
+       2434},
   });
 }
 

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   pdf::WriterPtr w = pdf::new_writer();
   if (!w)
     return 0;
-  pdf::set_decode_memory_limit(w.get(), 32u << 20);
+  pdf::set_decode_memory_limit(w.get(), 4u << 20);
   pdf::add_memory_file(w.get(), "input", std::vector<std::uint8_t>(data, data + size));
   if (pdf::begin_document(w.get(), "/dev/null", 0, "") != 1)
     return 0;

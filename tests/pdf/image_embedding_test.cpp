@@ -16,11 +16,11 @@ using namespace pdftest;
 namespace {
 
 struct Embedded {
-  std::string pdf;      // the document's bytes
-  std::string file;     // its path
+  std::string pdf;       // the document's bytes
+  std::string file;      // its path
   std::string imageDict; // the dictionary of the first image XObject
-  int imageCount = 0;   // image XObjects in the document
-  Picture page;         // the first page rendered pixel for pixel
+  int imageCount = 0;    // image XObjects in the document
+  Picture page;          // the first page rendered pixel for pixel
 };
 
 class Embedding : public ::testing::Test {
@@ -84,8 +84,8 @@ Magick::Image toMagick(const Picture &p) {
   std::vector<std::uint8_t> raw;
   for (const Rgb &c : p.px)
     raw.insert(raw.end(), {c.r, c.g, c.b});
-  return Magick::Image(static_cast<std::size_t>(p.width), static_cast<std::size_t>(p.height), "RGB",
-                       Magick::CharPixel, raw.data());
+  return Magick::Image(static_cast<std::size_t>(p.width), static_cast<std::size_t>(p.height), "RGB", Magick::CharPixel,
+                       raw.data());
 }
 
 Picture fromMagick(Magick::Image img) {
@@ -144,8 +144,7 @@ TEST_F(Embedding, BmpResolutionSetsThePageSize) {
 
 TEST_F(Embedding, GifCodesArePassedThroughRepacked) {
   IndexedPicture pic = indexedPicture(41, 19, 8);
-  expectSame("plain.gif", makeGif(pic), pic.toPicture(), 0,
-             {"/Filter/LZWDecode\n/DecodeParms<</EarlyChange 0>>\n"});
+  expectSame("plain.gif", makeGif(pic), pic.toPicture(), 0, {"/Filter/LZWDecode\n/DecodeParms<</EarlyChange 0>>\n"});
   expectSame("local.gif", makeGif(pic, GifOptions{false, 8, -1, 0, true}), pic.toPicture());
 
   // A GIF from the image library: real LZW codes growing to 12 bits with table resets.
@@ -191,8 +190,7 @@ TEST_F(Embedding, JpegIsCopiedByteForByte) {
     Embedded e = embed(std::string(kind) + ".jpg", jpeg, 144);
     EXPECT_NE(std::string::npos, e.imageDict.find("/Filter/DCTDecode\n")) << e.imageDict;
     EXPECT_EQ(std::string::npos, e.imageDict.find("/DecodeParms"));
-    EXPECT_NE(std::string::npos,
-              e.imageDict.find(std::string(kind) == "gray" ? "/DeviceGray" : "/DeviceRGB"));
+    EXPECT_NE(std::string::npos, e.imageDict.find(std::string(kind) == "gray" ? "/DeviceGray" : "/DeviceRGB"));
     // The stream is the file itself.
     std::size_t s = e.pdf.find("stream\n", e.pdf.find("/Filter/DCTDecode\n")) + 7;
     EXPECT_EQ(0, e.pdf.compare(s, jpeg.size(), std::string(jpeg.begin(), jpeg.end())));
@@ -233,9 +231,9 @@ TEST_F(Embedding, PngPassThroughKinds) {
   expectSame("gray.png", makePng(gray, true), gray, 0, {"/DecodeParms<</Predictor 15/Columns 37>>\n"});
   for (int bits : {1, 2, 4, 8}) {
     IndexedPicture pic = indexedPicture(37, 23, bits);
-    std::string parms = bits == 8 ? "/DecodeParms<</Predictor 15/Columns 37>>\n"
-                                  : "/DecodeParms<</Predictor 15/Columns 37/BitsPerComponent " +
-                                        std::to_string(bits) + ">>\n";
+    std::string parms =
+        bits == 8 ? "/DecodeParms<</Predictor 15/Columns 37>>\n"
+                  : "/DecodeParms<</Predictor 15/Columns 37/BitsPerComponent " + std::to_string(bits) + ">>\n";
     expectSame("pal" + std::to_string(bits) + ".png", makePng(pic), pic.toPicture(), 0, {parms});
   }
 }

@@ -170,8 +170,7 @@ Bytes makeBmp(const IndexedPicture &pic, const BmpOptions &opt) {
     Bytes row(stride, 0);
     for (int x = 0; x < pic.width; ++x) {
       int bitPos = x * pic.bits;
-      row[static_cast<std::size_t>(bitPos / 8)] |=
-          static_cast<std::uint8_t>(idx[x] << (8 - pic.bits - bitPos % 8));
+      row[static_cast<std::size_t>(bitPos / 8)] |= static_cast<std::uint8_t>(idx[x] << (8 - pic.bits - bitPos % 8));
     }
     pixels.insert(pixels.end(), row.begin(), row.end());
   }
@@ -513,8 +512,8 @@ Bytes makeTiff(const Picture &pic, bool gray, const TiffOptions &opt) {
     rows.push_back(row);
   }
   int photometric = opt.cmyk ? PHOTOMETRIC_SEPARATED
-                    : gray  ? (opt.minIsWhite ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK)
-                            : PHOTOMETRIC_RGB;
+                    : gray   ? (opt.minIsWhite ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK)
+                             : PHOTOMETRIC_RGB;
   return writeTiff(pic.width, pic.height, spp, opt.bits == 16 ? 16 : 8, photometric, opt, rows, nullptr);
 }
 
@@ -649,7 +648,8 @@ std::string objectText(const std::string &pdf, long number) {
   if (sx == std::string::npos)
     return {};
   long xref = std::stol(pdf.substr(sx + 10));
-  if (xref < 0 || static_cast<std::size_t>(xref) >= pdf.size() || pdf.compare(static_cast<std::size_t>(xref), 5, "xref\n"))
+  if (xref < 0 || static_cast<std::size_t>(xref) >= pdf.size() ||
+      pdf.compare(static_cast<std::size_t>(xref), 5, "xref\n"))
     return {};
   std::size_t line = pdf.find('\n', static_cast<std::size_t>(xref) + 5); // "0 N"
   std::size_t entry = line + 1 + static_cast<std::size_t>(number) * 20;

@@ -71,7 +71,7 @@ Bytes makePng(const IndexedPicture &pic, const PngOptions &opt = {});
 
 // TIFF through libtiff.
 struct TiffOptions {
-  int compression = 1; // libtiff's COMPRESSION_* value
+  int compression = 1;  // libtiff's COMPRESSION_* value
   int rowsPerStrip = 0; // 0: one strip
   int predictor = 1;
   int orientation = 1;

@@ -113,7 +113,10 @@ TEST_F(WriterTest, HeaderObjectOneAndTrailerAreLaidOutExactly) {
     EXPECT_EQ(std::to_string(n) + " 0 obj\n", pdf.substr(static_cast<std::size_t>(off), std::to_string(n).size() + 7));
   }
   EXPECT_EQ("trailer\n", pdf.substr(entries + static_cast<std::size_t>(size) * 20, 8));
-  ASSERT_TRUE(std::regex_search(pdf, m, std::regex(R"(/Size (\d+)\n/Root (\d+) 0 R\n/ID\[<([0-9A-F]{32})><([0-9A-F]{32})>\]\n>>\nstartxref\n\d+\n%%EOF\n$)")));
+  ASSERT_TRUE(std::regex_search(
+      pdf, m,
+      std::regex(
+          R"(/Size (\d+)\n/Root (\d+) 0 R\n/ID\[<([0-9A-F]{32})><([0-9A-F]{32})>\]\n>>\nstartxref\n\d+\n%%EOF\n$)")));
   EXPECT_EQ(size, std::stol(m[1]));
   EXPECT_EQ(m[3], m[4]) << "the two identifiers are equal";
   EXPECT_NE(std::string::npos, objectText(pdf, std::stol(m[2])).find("<</Type/Catalog\n/Pages 2 0 R\n>>\n"));
@@ -304,6 +307,14 @@ TEST_F(WriterTest, ErrorsReachTheCallerAndAbandonTheDocument) {
   EXPECT_EQ(-1, pdf::fit_image(w.get(), 3, 0, 0, ""));
   EXPECT_EQ(pdf::ErrBadHandle, pdf::get_errnum(w.get()));
 
+  // A number beyond the largest the document can hold.
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  pdf::add_memory_file(w.get(), "tile.bmp", makeBmp(colourPicture(4, 3), 24));
+  int tile = pdf::load_image(w.get(), "auto", "tile.bmp", 0, "");
+  ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
+  EXPECT_EQ(-1, pdf::fit_image(w.get(), tile, 3e9, 0, ""));
+  EXPECT_EQ(pdf::ErrNumberTooLarge, pdf::get_errnum(w.get()));
+
   // Empty and unknown image types are errors, not failed loads.
   ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
   EXPECT_EQ(-1, pdf::load_image(w.get(), "", "x", 0, ""));
@@ -331,6 +342,20 @@ TEST_F(WriterTest, ErrorsReachTheCallerAndAbandonTheDocument) {
   EXPECT_EQ(-1, pdf::begin_document(nullptr, file.c_str(), 0, ""));
   EXPECT_EQ(-1, pdf::get_errnum(nullptr));
   pdf::delete_writer(nullptr);
+}
+
+TEST_F(WriterTest, DeletingAWriterWithAnOpenDocumentClosesItsFile) {
+  std::string file = path("open.pdf");
+  pdf::WriterPtr w = pdf::new_writer();
+  pdf::add_memory_file(w.get(), "tile.bmp", makeBmp(colourPicture(4, 3), 24));
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  ASSERT_EQ(0, pdf::load_image(w.get(), "auto", "tile.bmp", 0, ""));
+  ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
+  w.reset();
+  std::string pdf = text(file);
+  EXPECT_EQ(0u, pdf.find("%PDF-1.5\n"));
+  EXPECT_NE(std::string::npos, pdf.find("/Subtype/Image\n")) << "what was written reached the file";
+  EXPECT_EQ(std::string::npos, pdf.find("%%EOF"));
 }
 
 TEST_F(WriterTest, WarningsAreSilentUnlessAskedFor) {
