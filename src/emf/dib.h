@@ -60,8 +60,9 @@ bool parseDibHeader(std::span<const uint8_t> bmi, DibHeader &out, std::string *r
 
 struct DecodedDib {
   // Format_ARGB32, top row first. Alpha is 255 except for 32-bit DIBs decoded with keepAlpha (then it is the
-  // stored fourth byte, or the alpha mask's value, and the colour channels are left exactly as stored -
-  // premultiplied for the per-pixel alpha of AlphaBlend) and PNG payloads that carry alpha.
+  // alpha mask's value, or without an alpha mask the bits no colour mask uses - the fourth byte -, and the colour
+  // channels are left exactly as stored: premultiplied for the per-pixel alpha of AlphaBlend), PNG payloads that
+  // carry alpha, and pixels an RLE stream skipped (alpha 0).
   QImage image;
   // True for 1-bit DIBs: mono0 and mono1 are the colours of index 0 and 1 from the table, and `indices` holds the
   // index of every pixel as a Format_Grayscale8 image with 0 for index 0 and 255 for index 1 (usable directly as
@@ -69,7 +70,7 @@ struct DecodedDib {
   bool monochrome = false;
   QRgb mono0 = 0xff000000, mono1 = 0xffffffff;
   QImage indices;
-  // True when the image holds meaningful alpha (32-bit with keepAlpha, PNG with alpha).
+  // True when the image holds meaningful alpha (32-bit with keepAlpha, PNG with alpha, RLE with skipped pixels).
   bool hasAlpha = false;
 
   bool isNull() const { return image.isNull(); }
@@ -77,12 +78,12 @@ struct DecodedDib {
 
 // Decodes a DIB. bmi: the BITMAPINFO block (header, masks, colour table); bits: the pixel bits.
 // usage: DIB_RGB_COLORS or DIB_PAL_COLORS; with DIB_PAL_COLORS the colour table holds 16-bit indices into
-// `palette` (an index past the palette gives black); any other value reads the table as colours. Bit depths 1, 4, 8, 16, 24, 32; compressions BI_RGB,
-// BI_BITFIELDS, BI_RLE4, BI_RLE8, BI_JPEG, BI_PNG (payloads decoded with Qt's image readers). Bottom-up and
-// top-down. Uncompressed bits shorter than the image needs are rejected; an RLE stream that runs past the image
-// or past its data stops there; pixels an RLE stream never wrote (skipped by a delta, an early end of line or
-// end of bitmap) have index 0's colour with alpha 0, so a caller may leave the destination there. Returns a null
-// image with *reason set when the DIB cannot be decoded.
+// `palette` (an index past the palette gives black); any other value reads the table as colours. Bit depths 1, 4, 8,
+// 16, 24, 32; compressions BI_RGB, BI_BITFIELDS, BI_RLE4, BI_RLE8, BI_JPEG, BI_PNG (payloads decoded with Qt's image
+// readers). Bottom-up and top-down. Uncompressed bits shorter than the image needs are rejected; an RLE stream that
+// runs past the image or past its data stops there; pixels an RLE stream never wrote (skipped by a delta, an early end
+// of line or end of bitmap) have index 0's colour with alpha 0, so a caller may leave the destination there. Returns a
+// null image with *reason set when the DIB cannot be decoded.
 DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t usage,
                      std::span<const QRgb> palette = {}, std::string *reason = nullptr, bool keepAlpha = false,
                      const DibLimits &limits = {});

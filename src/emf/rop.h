@@ -107,7 +107,9 @@ enum : int {
 // `dstSize` as the stretch mode does it (modes outside 1..4 behave as COLORONCOLOR; enlarging always repeats
 // pixels), mirrored horizontally / vertically when asked (negative extents of a blit). srcRect may reach
 // outside src: *validRect (when given) receives the part of the result that comes from inside src (pixels outside
-// it are transparent black and should not be drawn). With `part` given, only that part of the dstSize result is
+// it are transparent black and must not be drawn: restrict the blit to validRect). Repeated or dropped pixels take
+// the source pixel under the destination pixel's centre; a centre exactly on a source pixel edge takes the earlier
+// source pixel. With `part` given, only that part of the dstSize result is
 // made (the part that a band or clip actually shows): the returned image has part's size, its pixel (0,0) is
 // pixel part.topLeft() of the full result, and *validRect is in the returned image's coordinates. The computed
 // area is capped at `maxPixels`; a larger request, an empty size, an empty part or an empty srcRect returns a
