@@ -144,6 +144,50 @@ void Lamp(QPainter &p, const QColor &core, bool lit) {
   }
 }
 
+// The program's icon: a printed page turning into a picture.
+QImage AppIcon(int size) {
+  QImage img(size, size, QImage::Format_ARGB32);
+  img.fill(Qt::transparent);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 64.0, size / 64.0);
+  QLinearGradient bg(0, 0, 0, 64);
+  bg.setColorAt(0, QColor(0x8A, 0x86, 0xD0));
+  bg.setColorAt(1, kDeep);
+  QPainterPath tile;
+  tile.addRoundedRect(QRectF(2, 2, 60, 60), 13, 13);
+  p.fillPath(tile, bg);
+  // The page, with a folded corner.
+  QPainterPath page;
+  page.moveTo(16, 10);
+  page.lineTo(40, 10);
+  page.lineTo(50, 20);
+  page.lineTo(50, 54);
+  page.lineTo(16, 54);
+  page.closeSubpath();
+  p.fillPath(page, QColor(0xFB, 0xF2, 0xF2));
+  QPainterPath fold;
+  fold.moveTo(40, 10);
+  fold.lineTo(40, 20);
+  fold.lineTo(50, 20);
+  fold.closeSubpath();
+  p.fillPath(fold, kTileBottom);
+  // The picture on it: sun and hills.
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0xF5, 0xC4, 0x18));
+  p.drawEllipse(QPointF(27, 27), 4.5, 4.5);
+  QPainterPath hills;
+  hills.moveTo(19, 49);
+  hills.lineTo(29, 36);
+  hills.lineTo(35, 43);
+  hills.lineTo(40, 37);
+  hills.lineTo(47, 49);
+  hills.closeSubpath();
+  p.fillPath(hills, kAccent);
+  p.end();
+  return img;
+}
+
 bool Write(const QImage &img, const QString &path) {
   if (!img.save(path, "PNG")) {
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -194,5 +238,6 @@ int main(int argc, char *argv[]) {
     p.end();
     ok &= Write(img, QStringLiteral("%1/%2.png").arg(out, QLatin1String(l.name)));
   }
+  ok &= Write(AppIcon(64), QStringLiteral("%1/app-icon.png").arg(out));
   return ok ? 0 : 1;
 }

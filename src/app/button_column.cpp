@@ -52,6 +52,11 @@ QPixmap LampPixmap(LampPicture which) {
   return cache[i];
 }
 
+QIcon AppIcon() {
+  EnsureResources();
+  return QIcon(QStringLiteral(":/frame/app-icon.png"));
+}
+
 FrameButton::FrameButton(int index, QWidget *parent) : QWidget(parent), index_(index) {
   setFixedSize(kButtonWidth, kButtonHeight);
   setMouseTracking(true);

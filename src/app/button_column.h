@@ -4,6 +4,7 @@
 
 #include "app/frame_layout.h"
 
+#include <QIcon>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
@@ -13,6 +14,8 @@ namespace frame {
 // Pictures of the buttons and the lamp, loaded once from the resources.
 QPixmap ButtonPicture(int index, bool underMouse);
 QPixmap LampPixmap(LampPicture which);
+// The program's icon.
+QIcon AppIcon();
 
 class FrameButton : public QWidget {
   Q_OBJECT

@@ -69,6 +69,7 @@ QRect ProgressRect(int cx, int cy) { return QRect(365, cy - 19, std::max(cx - 18
 lvFrameWin::lvFrameWin(QWidget *parent) : QWidget(parent) {
   setWindowTitle(QString::fromLatin1(kFrameTitle));
   setObjectName(QStringLiteral("lvFrameWin"));
+  setWindowIcon(frame::AppIcon());
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
   preview_ = new view::PreviewWindow(this);

@@ -371,6 +371,35 @@ TEST(WelcomeScreen, CheckBoxStoresTheChoiceOnOk) {
   RemoveValue("lvStartHelpCheck");
 }
 
+TEST(WelcomeScreen, PaintsThePanelAndTheTexts) {
+  frame::WelcomeDialog dlg;
+  dlg.show();
+  Settle();
+  const QImage img = dlg.grab().toImage();
+  const QRect panel = dlg.panelRect();
+  EXPECT_EQ(panel, QRect(15, 15, dlg.width() - 30, dlg.height() - 65));
+  EXPECT_EQ(img.pixelColor(5, 5), QColor(0xCF, 0xCF, 0xF5));                               // frame colour outside
+  EXPECT_EQ(img.pixelColor(panel.topLeft()), QColor(0x71, 0x6D, 0xB9));                    // edge
+  EXPECT_EQ(img.pixelColor(panel.topLeft() + QPoint(1, 1)), QColor(Qt::white));            // inner edge
+  EXPECT_EQ(img.pixelColor(panel.bottomRight() - QPoint(3, 3)), QColor(0xE0, 0xE0, 0xF8)); // panel fill
+  // Title ink in the first text line and body ink further down.
+  // Text is antialiased: count pixels near the colour (within 60 per channel).
+  const auto inkIn = [&](int top, int bottom, QColor c) {
+    for (int y = top; y < bottom; ++y)
+      for (int x = panel.left() + 2; x < panel.right() - 2; ++x) {
+        const QColor p = img.pixelColor(x, y);
+        if (std::abs(p.red() - c.red()) < 60 && std::abs(p.green() - c.green()) < 60 &&
+            std::abs(p.blue() - c.blue()) < 60)
+          return true;
+      }
+    return false;
+  };
+  EXPECT_TRUE(inkIn(panel.top() + 2, panel.top() + 20, QColor(0xFF, 0x00, 0xAF)));
+  EXPECT_TRUE(inkIn(panel.top() + 25, panel.bottom(), QColor(0x00, 0x00, 0xAF)));
+  EXPECT_FALSE(
+      inkIn(panel.top() + 25, panel.bottom(), QColor(0xFF, 0x00, 0xAF))); // the body is not in the title colour
+}
+
 TEST(WelcomeScreen, ClosingOtherwiseStoresNothing) {
   RemoveValue("lvStartHelpCheck");
   frame::WelcomeDialog *dlg = frame::ShowWelcomeScreen(nullptr, false);
