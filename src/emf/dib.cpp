@@ -177,6 +177,12 @@ bool parseDibHeader(std::span<const uint8_t> bmi, DibHeader &out, std::string *r
     out.topDown = true;
     hgt = -hgt;
   }
+  const bool embedded = out.compression == BI_JPEG || out.compression == BI_PNG;
+  if (embedded && (w <= 0 || hgt <= 0)) {
+    // the embedded picture carries its own size; some writers leave the header's at zero
+    w = 1;
+    hgt = 1;
+  }
   if (w <= 0 || hgt <= 0)
     return fail(reason, "bitmap has no pixels");
   if (w > limits.maxSide || hgt > limits.maxSide || uint64_t(w) * uint64_t(hgt) > limits.maxPixels)

@@ -370,6 +370,11 @@ TEST(DibEmbedded, PngAndJpegPayloads) {
   EXPECT_NEAR(qGreen(c), 30, 6);
   EXPECT_NEAR(qBlue(c), 30, 6);
 
+  // a header that leaves the size to the embedded picture
+  DecodedDib unsized = decode(infoHeader(0, 0, 0, BI_PNG), Bytes(png.begin(), png.end()));
+  ASSERT_FALSE(unsized.isNull());
+  EXPECT_EQ(unsized.image.size(), QSize(5, 4));
+
   std::string why;
   Bytes broken(png.begin(), png.begin() + 20);
   EXPECT_TRUE(decode(bmi, broken, &why).isNull());
