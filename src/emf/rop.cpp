@@ -200,9 +200,9 @@ void applyRop2Layer(QImage &dst, const QImage &layer, QPoint layerOrigin, int co
   forClipped(area, clip, [&](const QRect &rc) {
     for (int y = rc.top(); y <= rc.bottom(); ++y) {
       QRgb *d = row(dst, y);
-      const QRgb *s = row(l, y - layerOrigin.y()) - layerOrigin.x();
+      const QRgb *s = row(l, y - layerOrigin.y());
       for (int x = rc.left(); x <= rc.right(); ++x) {
-        QRgb c = s[x];
+        QRgb c = s[x - layerOrigin.x()];
         if (hasAlpha) {
           if (qAlpha(c) < 128)
             continue;
@@ -365,19 +365,19 @@ void applyRop4(QImage &dst, const QRect &dstRect, const QImage *src, QPoint srcO
   forClipped(area, clip, [&](const QRect &rc) {
     for (int y = rc.top(); y <= rc.bottom(); ++y) {
       QRgb *d = row(dst, y);
-      const QRgb *sr = needS ? row(*s, y - srcOrigin.y()) - srcOrigin.x() : nullptr;
+      const QRgb *sr = needS ? row(*s, y - srcOrigin.y()) : nullptr;
       const bool maskRow = y >= maskArea.top() && y <= maskArea.bottom();
-      const uint8_t *mr = maskRow ? m.constScanLine(y - maskOrigin.y()) - maskOrigin.x() : nullptr;
+      const uint8_t *mr = maskRow ? m.constScanLine(y - maskOrigin.y()) : nullptr;
       PatternRow pr = pat.rowFor(y, rc.left());
       int px = pr.start;
       for (int x = rc.left(); x <= rc.right(); ++x) {
         bool bit = false;
         if (mr && x >= maskArea.left() && x <= maskArea.right())
-          bit = greyThreshold ? mr[x] >= 128 : mr[x] != 0;
+          bit = greyThreshold ? mr[x - maskOrigin.x()] >= 128 : mr[x - maskOrigin.x()] != 0;
         const uint32_t pv = pr.line ? pr.line[px] : pr.color;
         if (pr.line && ++px == pr.width)
           px = 0;
-        d[x] = kOpaque | ((bit ? fgEval : bgEval)(d[x], sr ? sr[x] : 0u, pv) & kRgb);
+        d[x] = kOpaque | ((bit ? fgEval : bgEval)(d[x], sr ? sr[x - srcOrigin.x()] : 0u, pv) & kRgb);
       }
     }
   });
