@@ -22,8 +22,8 @@ public:
 private:
   int s_;
   int cols_;
-  uint64_t recip_; // 2^32 / (S x S), rounded up: exact truncating division for every possible block sum
-  std::vector<uint32_t> sums_;
+  uint64_t recip_;             // 2^32 / (S x S), rounded up: exact truncating division for every possible block sum
+  std::vector<uint16_t> sums_; // column sums of up to 20 rows: at most 5100
 };
 
 // Truncating division of a block sum by S x S through the reciprocal above (exposed for the tests).
