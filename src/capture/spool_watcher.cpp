@@ -129,7 +129,10 @@ int ScanSpoolFolder() {
     if (legacy) {
       ExtractLegacySpoolPages(fi.filePath().toStdString(), jobNumber);
     } else {
-      const QString spoolData = withSplEnding(fi.filePath());
+      QString spoolData = withSplEnding(fi.filePath());
+      // This file system tells case apart: a lower-case shadow file's data file may be lower-case too.
+      if (!QFileInfo::exists(spoolData) && QFileInfo::exists(fi.filePath().chopped(3) + QStringLiteral("spl")))
+        spoolData = fi.filePath().chopped(3) + QStringLiteral("spl");
       const QString copy = QString::fromStdString(platform::workFolder()) + withSplEnding(fi.fileName());
       // A failed copy leaves no stale older copy behind: the extractor then finds nothing.
       if (EnsureWorkFolder())

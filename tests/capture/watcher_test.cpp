@@ -173,6 +173,18 @@ TEST_F(Watcher, RewrittenJobIsCapturedAgainUnlessItsStampFoldsTheSame) {
   EXPECT_EQ(TagOf(page(before + 2, 1)), 300);
 }
 
+TEST_F(Watcher, LowerCaseJobFilesAreFound) {
+  const QString name = QString("low%1").arg(++serial_);
+  std::vector<std::vector<uint8_t>> pages{MakeEmf(210, 297, 31)};
+  ASSERT_TRUE(WriteSpoolJob((spool_ + name + ".spl").toStdString(), pages, "doc", false));
+  ASSERT_TRUE(WriteBytes(spool_ + name + ".shd", {1, 2}));
+  const int before = knownJobs().count();
+  EXPECT_EQ(ScanSpoolFolder(), 1);
+  EXPECT_EQ(knownJobs().jobs().back().name, (name + ".shd").toStdString());
+  EXPECT_TRUE(QFileInfo::exists(work() + name + ".SPL"));
+  EXPECT_EQ(TagOf(page(before + 1, 1)), 31);
+}
+
 TEST_F(Watcher, JobWithoutSpoolDataIsStillRecorded) {
   const QString name = QString("N%1").arg(++serial_);
   ASSERT_TRUE(WriteBytes(spool_ + name + ".SHD", {1, 2, 3}));
