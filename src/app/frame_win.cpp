@@ -146,7 +146,7 @@ void lvFrameWin::applyLayout() {
     buttons_[static_cast<size_t>(i)]->raise();
   }
   // Let the strip correct its scroll position for the new height.
-  strip_->scroll(view::ScrollRequest::EndScroll);
+  strip_->correctScrollPosition();
   update();
 }
 

@@ -96,6 +96,18 @@ void PageStrip::scroll(ScrollRequest request) {
   applyPosition(r.position, r.repaintAll);
 }
 
+void PageStrip::correctScrollPosition() {
+  const int limit = std::max(maxPosition(), 0);
+  if (scrollPos_ <= limit)
+    return;
+  const double ratio = StripRatio(maxPosition(), bar_->minimum(), bar_->maximum());
+  {
+    const QSignalBlocker block(bar_);
+    bar_->setValue(ratio > 0.0 ? static_cast<int>(std::ceil(limit / ratio - 1e-9)) : 0);
+  }
+  applyPosition(limit, true);
+}
+
 void PageStrip::applyPosition(int newPosition, bool repaintAll) {
   const int delta = scrollPos_ - newPosition;
   scrollPos_ = newPosition;

@@ -175,6 +175,18 @@ TEST_F(ViewWidgets, StripScrollBarActionsUseTheStripArithmetic) {
   EXPECT_EQ(strip.scrollPosition(), maxPos - 300);
   // The hit test follows the scroll position.
   EXPECT_EQ(strip.pageAt(QPoint(50, 10 + 9 * 154 - strip.scrollPosition())), 9);
+  // A taller window brings a position past the new end back to it; a shorter one keeps the position.
+  strip.scrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  strip.resize(156, 900);
+  strip.correctScrollPosition();
+  EXPECT_EQ(strip.scrollPosition(), strip.maxPosition());
+  const int kept = strip.scrollPosition();
+  strip.resize(156, 300);
+  strip.correctScrollPosition();
+  EXPECT_EQ(strip.scrollPosition(), kept);
+  strip.resize(156, 3000); // the whole list fits: back to the top
+  strip.correctScrollPosition();
+  EXPECT_EQ(strip.scrollPosition(), 0);
 }
 
 TEST_F(ViewWidgets, PreviewPaintsTheImageOnlyWhenReady) {
