@@ -302,3 +302,36 @@ TEST_F(RenderPageTest, SharpeningChangesTheImageAndFormatOptionsApplyToThumbnail
   Magick::Image full = RenderPage(50, page, 0, thumb);
   EXPECT_GT(full.totalColors(), 8u);
 }
+
+TEST_F(RenderPageTest, OnePixelLinesKeepAThirdOfTheirContrastAt3x) {
+  settings().lvBkGrHathStyle = 4;
+  settings().lvCurBkGrColor = 0xFFFFFF;
+  settings().lvHatchColor = 0x000000;
+  settings().lvHatchLnHor = false; // vertical lines only
+  settings().KodAntialias = 3;
+  const QImage q = rtest::toQImage(RenderPage(100, rtest::blankPage(2540, 1270), 0, noFile()));
+  ASSERT_EQ(q.width(), 100);
+  int lines = 0, other = 0;
+  for (int x = 0; x < q.width(); ++x) {
+    const int v = qRed(q.pixel(x, 25));
+    lines += v == 170; // one black sample column in three: 6 x 255 / 9
+    other += v != 170 && v != 255;
+  }
+  EXPECT_GT(lines, 8);
+  EXPECT_EQ(other, 0);
+}
+
+TEST_F(RenderPageTest, StampOnPagesButNotOnThumbnails) {
+  const emf::HENHMETAFILE page = rtest::blankPage(5080, 2540);
+  settings().KodAntialias = 2;
+  settings().lvIncludeDateTime = true;
+  QImage q = rtest::toQImage(RenderPage(100, page, 0, noFile()));
+  QRect box;
+  EXPECT_GT(darkPixels(q, &box), 20);
+  EXPECT_LT(box.bottom(), 20) << "top-left corner only";
+  EXPECT_LT(box.left(), 10);
+  RenderOptions thumb = noFile();
+  thumb.thumbnail = true;
+  q = rtest::toQImage(RenderPage(100, page, 0, thumb));
+  EXPECT_EQ(darkPixels(q), 0);
+}
