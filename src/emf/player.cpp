@@ -222,9 +222,22 @@ private:
     const QRegion visible = clip->intersected(img_.rect());
     if (visible.isEmpty())
       return false;
-    painter_.setClipRegion(visible);
+    if (visible.rectCount() == 1) {
+      painter_.setClipRegion(visible);
+      return true;
+    }
+    // Qt's raster engine was seen to ignore a many-rectangle clip region after some sequences of painting; the
+    // same area as a clip path is honoured. The conversion is kept while the region stays the same.
+    if (visible != clipPathRegion_) {
+      clipPathRegion_ = visible;
+      clipPath_ = QPainterPath();
+      clipPath_.addRegion(visible);
+    }
+    painter_.setClipPath(clipPath_);
     return true;
   }
+  QRegion clipPathRegion_;
+  QPainterPath clipPath_;
 
   bool hasPen() const { return !pen().isNull() && dc_.rop2 != R2_NOP; }
   bool hasBrush() const { return brush().style != BS_NULL && dc_.rop2 != R2_NOP; }
@@ -1627,7 +1640,18 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
   }
   if (!bounds.intersects(QRectF(textClip.boundingRect())))
     return;
-  painter_.setClipRegion(textClip);
+  {
+    // Through the same path as every other clip (see applyClip).
+    const auto keep = dc_.clip;
+    const auto keepMeta = dc_.meta;
+    dc_.clip = textClip;
+    dc_.meta.reset();
+    const bool ok = applyClip();
+    dc_.clip = keep;
+    dc_.meta = keepMeta;
+    if (!ok)
+      return;
+  }
   if (dc_.bkMode == OPAQUE && !(options & ETO_OPAQUE)) {
     painter_.save();
     painter_.setTransform(place.toTarget);
