@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <regex>
 #include <set>
 
@@ -342,6 +346,32 @@ TEST_F(WriterTest, ErrorsReachTheCallerAndAbandonTheDocument) {
   EXPECT_EQ(-1, pdf::begin_document(nullptr, file.c_str(), 0, ""));
   EXPECT_EQ(-1, pdf::get_errnum(nullptr));
   pdf::delete_writer(nullptr);
+}
+
+TEST_F(WriterTest, DashWritesToStandardOutputAndLeavesItOpen) {
+  std::string file = path("stdout.pdf");
+  std::fflush(stdout);
+  int saved = dup(1);
+  FILE *target = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(nullptr, target);
+  dup2(fileno(target), 1);
+  pdf::WriterPtr w = pdf::new_writer();
+  pdf::add_memory_file(w.get(), "tile.bmp", makeBmp(colourPicture(4, 3), 24));
+  int begun = pdf::begin_document(w.get(), "-", 0, "");
+  int img = pdf::load_image(w.get(), "auto", "tile.bmp", 0, "");
+  pdf::begin_page_ext(w.get(), 10, 10, "");
+  pdf::fit_image(w.get(), img, 0, 0, "adjustpage");
+  pdf::end_page_ext(w.get(), "");
+  int ended = pdf::end_document(w.get(), "");
+  bool stillOpen = std::fflush(stdout) == 0 && fcntl(1, F_GETFD) != -1;
+  dup2(saved, 1);
+  close(saved);
+  std::fclose(target);
+  EXPECT_EQ(1, begun);
+  EXPECT_EQ(1, ended);
+  EXPECT_TRUE(stillOpen);
+  std::string report;
+  EXPECT_TRUE(qpdfCheck(file, &report)) << report;
 }
 
 TEST_F(WriterTest, DeletingAWriterWithAnOpenDocumentClosesItsFile) {
