@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <list>
+#include <mutex>
 
 namespace emf {
 
@@ -412,6 +414,87 @@ QImage recolorMonochrome(const DecodedDib &dib, QRgb color0, QRgb color1) {
       d[x] = ix[x] ? c1 : c0;
   }
   return out;
+}
+
+struct DibCache::Entry {
+  const uint8_t *bmi;
+  size_t bmiSize;
+  const uint8_t *bits;
+  size_t bitsSize;
+  uint32_t usage;
+  bool keepAlpha;
+  size_t paletteHash;
+  DecodedDib dib;
+  std::string reason;
+  size_t bytes;
+};
+
+struct DibCache::State {
+  mutable std::mutex mutex;
+  std::list<Entry> entries; // most recently used first
+  size_t bytes = 0;
+};
+
+DibCache::DibCache(size_t byteBudget) : budget_(byteBudget), state_(std::make_unique<State>()) {}
+DibCache::~DibCache() = default;
+
+DecodedDib DibCache::get(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t usage,
+                         std::span<const QRgb> palette, bool keepAlpha, std::string *reason) {
+  // the palette only matters to palette-indexed tables, but hashing it always keeps the key simple
+  const size_t paletteHash =
+      qHashBits(palette.data(), palette.size() * sizeof(QRgb), size_t(palette.size()) * 0x9e3779b97f4a7c15ull);
+  auto same = [&](const Entry &e) {
+    return e.bmi == bmi.data() && e.bmiSize == bmi.size() && e.bits == bits.data() && e.bitsSize == bits.size() &&
+           e.usage == usage && e.keepAlpha == keepAlpha && e.paletteHash == paletteHash;
+  };
+  State &st = *state_;
+  {
+    std::lock_guard lock(st.mutex);
+    for (auto it = st.entries.begin(); it != st.entries.end(); ++it)
+      if (same(*it)) {
+        st.entries.splice(st.entries.begin(), st.entries, it);
+        if (reason)
+          *reason = it->reason;
+        return it->dib;
+      }
+  }
+  // decode outside the lock; two threads may decode the same bitmap once each, which is harmless
+  std::string why;
+  DecodedDib dib = decodeDib(bmi, bits, usage, palette, &why, keepAlpha);
+  if (reason)
+    *reason = why;
+  const size_t bytes = size_t(dib.image.sizeInBytes()) + size_t(dib.indices.sizeInBytes()) + 256;
+  if (bytes > budget_)
+    return dib;
+  std::lock_guard lock(st.mutex);
+  for (const Entry &e : st.entries)
+    if (same(e))
+      return dib;
+  st.entries.push_front(
+      Entry{bmi.data(), bmi.size(), bits.data(), bits.size(), usage, keepAlpha, paletteHash, dib, why, bytes});
+  st.bytes += bytes;
+  while (st.bytes > budget_ && !st.entries.empty()) {
+    st.bytes -= st.entries.back().bytes;
+    st.entries.pop_back();
+  }
+  return dib;
+}
+
+void DibCache::clear() {
+  State &st = *state_;
+  std::lock_guard lock(st.mutex);
+  st.entries.clear();
+  st.bytes = 0;
+}
+
+size_t DibCache::bytesHeld() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->bytes;
+}
+
+size_t DibCache::entries() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->entries.size();
 }
 
 } // namespace emf

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRgb>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -91,5 +92,31 @@ DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits
 // Recolours a decoded monochrome DIB: pixels of index 0 become color0, of index 1 color1 (both 0x00RRGGBB or
 // QRgb; the result is Format_RGB32). Returns the image unchanged for a DIB that is not monochrome.
 QImage recolorMonochrome(const DecodedDib &dib, QRgb color0, QRgb color1);
+
+// Decoded bitmaps of one metafile, kept between the plays of its bands so that a bitmap is decoded once per page
+// rather than once per band. Entries are keyed by the addresses and lengths of the spans, so the spans must point
+// into bytes that stay unchanged and alive as long as the cache (the metafile's own bytes: keep one cache per
+// metafile), plus the usage, keepAlpha and the palette's contents. Holds at most `byteBudget` bytes of images,
+// dropping the least recently used; a bitmap larger than the budget is decoded and not kept. Thread-safe.
+class DibCache {
+public:
+  explicit DibCache(size_t byteBudget = size_t(256) << 20);
+  ~DibCache();
+  DibCache(const DibCache &) = delete;
+  DibCache &operator=(const DibCache &) = delete;
+
+  // Same contract as decodeDib (with default limits); failures are remembered too.
+  DecodedDib get(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t usage,
+                 std::span<const QRgb> palette = {}, bool keepAlpha = false, std::string *reason = nullptr);
+  void clear();
+  size_t bytesHeld() const;
+  size_t entries() const;
+
+private:
+  struct Entry;
+  struct State;
+  size_t budget_;
+  std::unique_ptr<State> state_;
+};
 
 } // namespace emf

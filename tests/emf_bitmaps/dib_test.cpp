@@ -474,3 +474,44 @@ TEST(DibHostile, RandomHeadersGiveDeclaredSizeOrAReason) {
   }
   EXPECT_GT(decoded, 50); // the generator must also reach the decoding paths, not only the rejections
 }
+
+// ---- cache of decoded bitmaps ----
+
+TEST(DibCacheTest, DecodesOncePerBitmapAndKeepsToItsBudget) {
+  Bytes bmi = infoHeader(4, 4, 8, BI_RGB, 2);
+  addColor(bmi, kRed);
+  addColor(bmi, kBlue);
+  const Bytes bitsA(16, 0), bitsB(16, 1);
+  DibCache cache(4 * 4 * 4 * 2 + 512); // room for two small bitmaps
+  const DecodedDib first = cache.get(bmi, bitsA, DIB_RGB_COLORS);
+  ASSERT_FALSE(first.isNull());
+  EXPECT_EQ(first.image.pixel(0, 0), kRed);
+  // the same spans give the same shared image, without decoding again
+  const DecodedDib again = cache.get(bmi, bitsA, DIB_RGB_COLORS);
+  EXPECT_EQ(again.image.constBits(), first.image.constBits());
+  EXPECT_EQ(cache.entries(), 1u);
+  // other bits, another usage or other alpha handling are other entries with their own pixels
+  EXPECT_EQ(cache.get(bmi, bitsB, DIB_RGB_COLORS).image.pixel(0, 0), kBlue);
+  const std::vector<QRgb> pal = {kGreen, kWhite};
+  Bytes palBmi = infoHeader(4, 4, 8, BI_RGB, 2);
+  put16(palBmi, 1);
+  put16(palBmi, 0);
+  EXPECT_EQ(cache.get(palBmi, bitsA, DIB_PAL_COLORS, pal).image.pixel(0, 0), kWhite);
+  // a third entry pushes the least recently used one out
+  EXPECT_LE(cache.bytesHeld(), size_t(4 * 4 * 4 * 2 + 512));
+  EXPECT_EQ(cache.entries(), 2u);
+  // the palette's contents are part of the key
+  const std::vector<QRgb> pal2 = {kBlack, kRed};
+  EXPECT_EQ(cache.get(palBmi, bitsA, DIB_PAL_COLORS, pal2).image.pixel(0, 0), kRed);
+
+  // failures are reported the same way from the cache
+  std::string why;
+  EXPECT_TRUE(cache.get(bmi, Bytes(3, 0), DIB_RGB_COLORS, {}, false, &why).isNull());
+  EXPECT_FALSE(why.empty());
+  why.clear();
+  EXPECT_TRUE(cache.get(bmi, Bytes(3, 0), DIB_RGB_COLORS, {}, false, &why).isNull());
+  EXPECT_FALSE(why.empty());
+  cache.clear();
+  EXPECT_EQ(cache.entries(), 0u);
+  EXPECT_EQ(cache.bytesHeld(), 0u);
+}
