@@ -47,4 +47,13 @@ void BlockAverager::averageRow(const uint8_t *src, long long stride, uint8_t *ou
   }
 }
 
+void widenRow(const uint8_t *__restrict bgrx, uint16_t *__restrict out, long long cols) {
+  for (long long x = 0; x < cols; ++x) {
+    out[4 * x] = uint16_t(bgrx[4 * x] * 257u);
+    out[4 * x + 1] = uint16_t(bgrx[4 * x + 1] * 257u);
+    out[4 * x + 2] = uint16_t(bgrx[4 * x + 2] * 257u);
+    out[4 * x + 3] = 0;
+  }
+}
+
 } // namespace render

@@ -26,6 +26,10 @@ private:
   std::vector<uint16_t> sums_; // column sums of up to 20 rows: at most 5100
 };
 
+// Widens cols pixels of 4 bytes (blue, green, red, unused) to 16-bit samples in the same order, the fourth (the
+// opacity of the image library's pixels) set to 0: opaque. 8-bit values v become v x 257, so 255 is full scale.
+void widenRow(const uint8_t *bgrx, uint16_t *out, long long cols);
+
 // Truncating division of a block sum by S x S through the reciprocal above (exposed for the tests).
 inline uint32_t divideBlockSum(uint32_t sum, uint64_t recip) { return uint32_t((uint64_t(sum) * recip) >> 32); }
 inline uint64_t blockReciprocal(int factor) {

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <iostream>
+#include <memory>
 #include <mutex>
 
 namespace render {
@@ -69,16 +71,14 @@ private:
 
 constexpr double kInchPerHundredthMm = 0.0003937007874015748;
 
-inline Quantum toQuantum(uint8_t v) { return Quantum(v * 257u); }
+// Image pixels are four 16-bit samples blue, green, red, opacity here, the order of the band's bytes.
+static_assert(sizeof(Quantum) == 2 && sizeof(Magick::PixelPacket) == 8);
+static_assert(offsetof(Magick::PixelPacket, blue) == 0 && offsetof(Magick::PixelPacket, green) == 2 &&
+              offsetof(Magick::PixelPacket, red) == 4 && offsetof(Magick::PixelPacket, opacity) == 6);
 
 // 32-bit band pixels (blue, green, red, unused) into one row of image pixels, opaque.
 void copyRow(const uint8_t *src, Magick::PixelPacket *dst, long long cols) {
-  for (long long x = 0; x < cols; ++x) {
-    dst[x].red = toQuantum(src[4 * x + 2]);
-    dst[x].green = toQuantum(src[4 * x + 1]);
-    dst[x].blue = toQuantum(src[4 * x]);
-    dst[x].opacity = 0;
-  }
+  widenRow(src, reinterpret_cast<uint16_t *>(dst), cols);
 }
 
 // Rows of the image written per pixel-cache request.
@@ -176,6 +176,14 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
   BackgroundParams background = BackgroundParams::fromSettings(s, -1, -1, -1, thumb);
   background.m = int(S);
 
+  const size_t bandStride = size_t(cols * S) * 4;
+  std::unique_ptr<uint8_t[]> bandMemory;
+  try {
+    bandMemory = std::make_unique_for_overwrite<uint8_t[]>(bandStride * size_t(plan.B));
+  } catch (const std::bad_alloc &) {
+    return Magick::Image(); // the band cannot be made
+  }
+
   if (options.progress)
     options.progress->setRange(0, plan.n);
   BlockAverager averager{int(S), int(cols)};
@@ -189,7 +197,8 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
       break;
     if (options.progress)
       options.progress->setPosition(i);
-    QImage band(int(cols * S), h, QImage::Format_RGB32);
+    // Every band is drawn in the same memory: fresh memory for each band would cost a page fault per 4 KB.
+    QImage band(bandMemory.get(), int(cols * S), h, qsizetype(bandStride), QImage::Format_RGB32);
     if (band.isNull())
       return Magick::Image();
     const int a = i * plan.B;
