@@ -6,6 +6,7 @@
 #include "app/welcome_dialog.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "render/image_library.h"
 #include "view/page_strip.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -316,6 +318,52 @@ TEST_F(FrameWindow, CaptureSideDrivesTheStrip) {
   cw.setStripScrollOffset(0);
   EXPECT_EQ(w.strip()->scrollPosition(), 0);
   w.strip()->scanTimer().stop();
+}
+
+TEST_F(FrameWindow, InitialCaptureFillsTheStripAndShowsTheFirstPage) {
+  const QString job = QStringLiteral(FOLVEX_TEST_DATA "/../../resources/sample-job/00001");
+  if (!QFile::exists(job + ".SPL"))
+    GTEST_SKIP() << "the sample print job is missing: " << job.toStdString();
+  render::InitializeImageLibrary();
+  const QString spool = QString::fromStdString(platform::ntSpoolFolder());
+  ASSERT_TRUE(QFile::copy(job + ".SPL", spool + "00001.SPL"));
+  ASSERT_TRUE(QFile::copy(job + ".SHD", spool + "00001.SHD"));
+  lvFrameWin w;
+  w.show();
+  ResizeClient(w, 900, 700);
+  w.startInitialCapture();
+  auto &store = capture::pageStore();
+  QTRY_VERIFY_WITH_TIMEOUT(w.strip()->scanTimer().isActive(), 60000);
+  EXPECT_EQ(w.strip()->scanTimer().interval(), capture::kScanTimerInterval);
+  ASSERT_EQ(store.pageCount(), 3);
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(store.viewState.load(), capture::kViewImageReady);
+  EXPECT_EQ(w.strip()->scrollBar()->maximum(), 30);
+  EXPECT_EQ(w.strip()->scrollPosition(), 0); // the first pass does not scroll
+  // The thumbnails lie centred in the strip's client area, one under the other.
+  const int clientW = w.strip()->clientRect().width();
+  for (int i = 0; i < 3; ++i) {
+    const auto &p = store.pages[static_cast<size_t>(i)];
+    EXPECT_EQ(p.thumbX, (clientW - p.thumbW) / 2) << i;
+    EXPECT_EQ(w.strip()->pageAt(QPoint(p.thumbX + 1, p.thumbY + 1)), i);
+  }
+  // The preview shows the rendered first page and the status line tells about it.
+  Settle();
+  const QImage shown = w.preview()->grab().toImage();
+  const QPoint origin = w.preview()->imageOrigin(store.currentImageDisplay.size());
+  const QPoint probe(std::max(origin.x(), 0) + 60, std::max(origin.y(), 0) + 60);
+  EXPECT_EQ(shown.pixel(probe), store.currentImageDisplay.pixel(probe - origin));
+  ASSERT_TRUE(w.pageInfoText());
+  EXPECT_TRUE(w.pageInfoText()->text.startsWith(QStringLiteral("1(3): ")));
+  // A click on the third thumbnail makes it current and renders it.
+  const auto &third = store.pages[2];
+  QTest::mouseClick(w.strip(), Qt::LeftButton, {}, QPoint(third.thumbX + 5, third.thumbY + 5));
+  EXPECT_EQ(store.currentPage, 2);
+  EXPECT_EQ(store.viewState.load(), capture::kViewImageReady);
+  EXPECT_TRUE(w.pageInfoText()->text.startsWith(QStringLiteral("3(3): ")));
+  w.strip()->scanTimer().stop();
+  QFile::remove(spool + "00001.SPL");
+  QFile::remove(spool + "00001.SHD");
 }
 
 TEST_F(FrameWindow, EndOfProgramStoresTheNormalRectangle) {
