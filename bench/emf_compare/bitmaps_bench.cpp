@@ -43,6 +43,18 @@ void BM_DecodeDib24(benchmark::State &state) {
 }
 BENCHMARK(BM_DecodeDib24)->Unit(benchmark::kMillisecond);
 
+// The same bitmap met again in the next band: served from the cache.
+void BM_DecodeDib24Cached(benchmark::State &state) {
+  const int w = 2000, h = 1500;
+  const auto bmi = infoHeader(w, h, 24, emf::BI_RGB);
+  std::vector<uint8_t> bits(size_t((w * 3 + 3) / 4 * 4) * h, 0x5a);
+  emf::DibCache cache;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(cache.get(bmi, bits, emf::DIB_RGB_COLORS));
+  state.SetItemsProcessed(state.iterations() * int64_t(w) * h);
+}
+BENCHMARK(BM_DecodeDib24Cached)->Unit(benchmark::kMicrosecond);
+
 void BM_DecodeDib8(benchmark::State &state) {
   const int w = 2000, h = 1500;
   auto bmi = infoHeader(w, h, 8, emf::BI_RGB);
