@@ -38,5 +38,7 @@ inline void usePrivateFolders() {
     testenv::usePrivateFolders();                                                                                      \
     QApplication app(argc, argv);                                                                                      \
     ::testing::InitGoogleTest(&argc, argv);                                                                            \
-    return RUN_ALL_TESTS();                                                                                            \
+    const int result = RUN_ALL_TESTS();                                                                                \
+    testenv::root().remove();                                                                                          \
+    return result;                                                                                                     \
   }
