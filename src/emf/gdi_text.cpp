@@ -1,8 +1,10 @@
 #include "emf/gdi_text.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QPainter>
 #include <cmath>
+#include <map>
 
 namespace emf {
 
@@ -27,6 +29,26 @@ QFont::StyleHint styleHint(uint8_t pitchAndFamily) {
   }
 }
 
+// The installed family drawn for a face name: the usual Windows faces map to their metric-compatible stand-ins,
+// an installed family is used as it is, and anything else falls back to the sans-serif (or monospace) stand-in.
+QString installedFace(const QString &face, uint8_t pitchAndFamily) {
+  static const std::map<QString, QString> known = {
+      {"arial", "Liberation Sans"},           {"helvetica", "Liberation Sans"},
+      {"times new roman", "Liberation Serif"}, {"times", "Liberation Serif"},
+      {"courier new", "Liberation Mono"},     {"courier", "Liberation Mono"},
+      {"calibri", "Carlito"},                 {"cambria", "Caladea"},
+  };
+  const QString key = face.trimmed().toLower();
+  auto it = known.find(key);
+  if (it != known.end() && QFontDatabase::hasFamily(it->second))
+    return it->second;
+  if (!face.isEmpty() && QFontDatabase::hasFamily(face))
+    return face;
+  const bool mono = (pitchAndFamily & 3) == 1 || (pitchAndFamily & 0xf0) == 0x30;
+  const bool serif = (pitchAndFamily & 0xf0) == 0x10;
+  return mono ? QStringLiteral("Liberation Mono") : serif ? QStringLiteral("Liberation Serif") : QStringLiteral("Liberation Sans");
+}
+
 } // namespace
 
 const FontCache::Base &FontCache::base(const GdiFont &f) {
@@ -37,6 +59,7 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
     return it->second;
   QFont qf(f.face.isEmpty() ? QStringLiteral("Arial") : f.face);
   qf.setStyleHint(styleHint(f.pitchAndFamily));
+  qf.setFamily(installedFace(f.face, f.pitchAndFamily));
   qf.setWeight(QFont::Weight(weight));
   qf.setItalic(f.italic);
   qf.setPixelSize(256);
@@ -173,12 +196,20 @@ void drawText(QPainter &p, const SizedFont &font, const TextLayout &layout, cons
   run.setRawFont(font.raw);
   run.setGlyphIndexes(glyphs);
   run.setPositions(positions);
-  run.setUnderline(font.underline);
-  run.setStrikeOut(font.strikeOut);
   p.save();
   p.setTransform(QTransform::fromScale(font.stretch, 1) * place.toTarget);
   p.setPen(QColor::fromRgb(color));
   p.drawGlyphRun(QPointF(0, 0), run);
+  if (font.underline || font.strikeOut) {
+    // The lines span the text's advance, at the font's positions, at least one pixel thick.
+    p.setTransform(place.toTarget);
+    const double thick = std::max(1.0, font.raw.lineThickness());
+    const double width = layout.width();
+    if (font.underline)
+      p.fillRect(QRectF(0, font.raw.underlinePosition() - thick / 2, width, thick), QColor::fromRgb(color));
+    if (font.strikeOut)
+      p.fillRect(QRectF(0, -font.raw.xHeight() / 2 - thick / 2, width, thick), QColor::fromRgb(color));
+  }
   p.restore();
 }
 

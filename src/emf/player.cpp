@@ -1964,9 +1964,8 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
   const DecodedDib dib = decodeDib(a.bmi, a.bits, a.usage, pal, nullptr, a.keepAlpha);
   if (dib.isNull())
     return;
-  QImage src = dib.image;
-  if (dib.monochrome && type != EMR_STRETCHDIBITS && type != EMR_SETDIBITSTODEVICE)
-    src = recolorMonochrome(dib, dc_.textColor, dc_.bkColor); // mono bitmaps take the DC's colours
+  // Bitmaps in records are device-independent: even a 1-bit one keeps the colours of its own table.
+  const QImage &src = dib.image;
   // Source rectangle in top-down image rows.
   QRect srcRect(a.xSrc, a.ySrc, a.cxSrc, a.cySrc);
   bool mirrorX = (p1.x() < p0.x()), mirrorY = (p1.y() < p0.y());
@@ -2038,7 +2037,9 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
     origin = visible.topLeft();
   } else {
     QRect valid;
-    stretched = stretchForBlt(src, srcRect, dstRect.size(), dc_.stretchMode, mirrorX, mirrorY, &valid);
+    // Blending carries alpha through the stretch: AND / OR merging of shrunk pixels would mix alpha into colour.
+    const int mode = blend ? COLORONCOLOR : dc_.stretchMode;
+    stretched = stretchForBlt(src, srcRect, dstRect.size(), mode, mirrorX, mirrorY, &valid);
     if (stretched.isNull())
       return;
     origin = dstRect.topLeft();
