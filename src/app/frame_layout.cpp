@@ -93,20 +93,30 @@ std::optional<StatusText> PageInfoPlacement(int cx, int cy, bool previewShown, c
   return StatusText{PageInfoText(info), QPoint(20, cy - 21), false};
 }
 
-std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, int readinessState) {
+std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, int readinessState,
+                                             const std::function<int(const QString &)> &textWidth) {
   if (!previewShown || cx < kReadinessMinWidth)
     return std::nullopt;
   const int y = cy - 21;
+  std::optional<StatusText> t;
   switch (readinessState) {
   case 1:
-    return StatusText{QStringLiteral("Ready to process print jobs."), QPoint(cx - 320, y), false};
+    t = StatusText{QStringLiteral("Ready to process print jobs."), QPoint(cx - 320, y), false};
+    break;
   case 2:
-    return StatusText{QStringLiteral("System ready. Partly acceptable printers exist."), QPoint(cx - 390, y), false};
+    t = StatusText{QStringLiteral("System ready. Partly acceptable printers exist."), QPoint(cx - 390, y), false};
+    break;
   case 0:
-    return StatusText{QStringLiteral("System not ready. No acceptable printers!"), QPoint(cx - 380, y), true};
+    t = StatusText{QStringLiteral("System not ready. No acceptable printers!"), QPoint(cx - 380, y), true};
+    break;
   default:
     return std::nullopt;
   }
+  if (textWidth) {
+    const int lastX = cx - 172; // the status line's fill ends at cx - 170
+    t->at.setX(std::min(t->at.x(), lastX - textWidth(t->text)));
+  }
+  return t;
 }
 
 QRect StartupReadinessArea(int cx, int cy) { return Edges(50, cy - 25, cx - 100, cy - 4); }

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QRegion>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -97,8 +98,10 @@ struct StatusText {
 };
 // The page information, when the client is wide enough and the preview is shown.
 std::optional<StatusText> PageInfoPlacement(int cx, int cy, bool previewShown, const PageInfo &info);
-// The readiness text for the state, when the client is wide enough and the preview is shown.
-std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, int readinessState);
+// The readiness text for the state, when the client is wide enough and the preview is shown. With the text's width
+// in the status font, a text that would run past the status line (into the strip's panel) moves left to end there.
+std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, int readinessState,
+                                             const std::function<int(const QString &)> &textWidth = {});
 // Areas repainted when the state changes: at start-up (right edge - 100) and on a scan tick (right edge - 70).
 QRect StartupReadinessArea(int cx, int cy);
 QRect TickReadinessArea(int cx, int cy);

@@ -7,7 +7,7 @@ namespace frame {
 QFont StatusFont() {
   QFont f(QStringLiteral("Arial"));
   f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(12);
+  f.setPixelSize(11);
   return f;
 }
 

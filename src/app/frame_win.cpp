@@ -172,7 +172,9 @@ std::optional<frame::StatusText> lvFrameWin::pageInfoText() const {
 }
 
 std::optional<frame::StatusText> lvFrameWin::readinessText() const {
-  return frame::ReadinessPlacement(width(), height(), preview_->isVisibleTo(this), capture::readinessState());
+  const QFontMetrics fm(frame::StatusFont());
+  return frame::ReadinessPlacement(width(), height(), preview_->isVisibleTo(this), capture::readinessState(),
+                                   [&fm](const QString &t) { return fm.horizontalAdvance(t); });
 }
 
 void lvFrameWin::paintEvent(QPaintEvent *) {

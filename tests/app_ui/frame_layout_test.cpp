@@ -149,6 +149,11 @@ TEST(StatusLine, TextsAreHiddenOnNarrowClientsAndWithoutPreview) {
   EXPECT_EQ(none->at, QPoint(620, 679));
   EXPECT_TRUE(none->warning);
   EXPECT_FALSE(ReadinessPlacement(1000, 700, true, 7));
+  // A text too wide for the room left of the strip ends where the status line ends; a narrow one stays put.
+  const auto wide = ReadinessPlacement(1000, 700, true, 2, [](const QString &) { return 240; });
+  EXPECT_EQ(wide->at.x(), 1000 - 172 - 240);
+  const auto narrow = ReadinessPlacement(1000, 700, true, 2, [](const QString &) { return 150; });
+  EXPECT_EQ(narrow->at.x(), 610);
 }
 
 TEST(StatusLine, RepaintAreas) {
