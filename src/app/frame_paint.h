@@ -1,4 +1,4 @@
-// Drawing helpers shared by the frame, the welcome screen, the page strip and the preview.
+// Drawing functions shared by the frame, the welcome screen, the page strip and the preview.
 #pragma once
 
 #include "app/frame_layout.h"
