@@ -179,6 +179,21 @@ TextPlacement placeText(const SizedFont &font, const TextLayout &layout, QPointF
   return p;
 }
 
+QPainterPath textOutline(const SizedFont &font, const TextLayout &layout, const TextPlacement &place) {
+  QPainterPath out;
+  if (!font.raw.isValid())
+    return out;
+  const QTransform m = QTransform::fromScale(font.stretch, 1) * place.toTarget;
+  double x = 0, y = 0;
+  for (size_t i = 0; i < layout.glyphs.size(); ++i) {
+    const QPainterPath g = font.raw.pathForGlyph(layout.glyphs[i]);
+    out.addPath(m.map(g.translated(x / font.stretch, y)));
+    x += layout.advanceX[i];
+    y += layout.advanceY[i];
+  }
+  return out;
+}
+
 void drawText(QPainter &p, const SizedFont &font, const TextLayout &layout, const TextPlacement &place, QRgb color) {
   if (!font.raw.isValid() || layout.glyphs.empty())
     return;

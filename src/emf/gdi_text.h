@@ -5,6 +5,7 @@
 #include "emf/device_context.h"
 
 #include <QGlyphRun>
+#include <QPainterPath>
 #include <QRawFont>
 #include <QString>
 #include <QTransform>
@@ -58,6 +59,9 @@ struct TextPlacement {
   QRectF box;          // the text's cell box in text space
 };
 TextPlacement placeText(const SizedFont &font, const TextLayout &layout, QPointF refTarget, uint32_t textAlign);
+
+// The outlines of the glyphs in target pixels (text drawn inside a path bracket becomes part of the path).
+QPainterPath textOutline(const SizedFont &font, const TextLayout &layout, const TextPlacement &place);
 
 // Draws the glyphs in colour (antialiasing is the painter's; the caller sets it).
 void drawText(QPainter &p, const SizedFont &font, const TextLayout &layout, const TextPlacement &place, QRgb color);

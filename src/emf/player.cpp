@@ -307,7 +307,9 @@ private:
     if (forGap)
       return qp;
     QList<qreal> dashes;
-    const uint32_t ds = gp.dashStyle();
+    uint32_t ds = gp.dashStyle();
+    if (!gp.extended && gp.width > 1 && ds >= PS_DASH && ds <= PS_DASHDOTDOT)
+      ds = PS_SOLID; // pens of the simple kind wider than one unit draw their styles solid
     if (geometric) {
       switch (ds) {
       case PS_DASH:
@@ -1611,6 +1613,12 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
       std::abs(refT.y()) > kMaxCoord)
     return;
   const TextPlacement place = placeText(sf, layout, refT, dc_.textAlign);
+  if (dc_.pathOpen) {
+    // Inside a path bracket the glyph outlines join the path and nothing is drawn.
+    dc_.path.addPath(textOutline(sf, layout, place));
+    pathNeedsMove_ = true;
+    return;
+  }
 
   std::optional<QRegion> clip = effectiveClip(dc_);
   QRegion rclRegion;
