@@ -31,8 +31,8 @@ private:
 void widenRow(const uint8_t *bgrx, uint16_t *out, long long cols);
 
 // Truncating division of a block sum by S x S through the reciprocal above (exposed for the tests).
-inline uint32_t divideBlockSum(uint32_t sum, uint64_t recip) { return uint32_t((uint64_t(sum) * recip) >> 32); }
-inline uint64_t blockReciprocal(int factor) {
+constexpr uint32_t divideBlockSum(uint32_t sum, uint64_t recip) { return uint32_t((uint64_t(sum) * recip) >> 32); }
+constexpr uint64_t blockReciprocal(int factor) {
   const uint64_t d = uint64_t(factor) * uint64_t(factor);
   return ((uint64_t(1) << 32) / d) + 1;
 }
