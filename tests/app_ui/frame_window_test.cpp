@@ -197,6 +197,31 @@ TEST_F(FrameWindow, PageInformationOnlyForARenderedCurrentPage) {
   EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("progress9991")), nullptr);
 }
 
+TEST_F(FrameWindow, RenderKeepsTheWindowServedWithWaitCursorAndProgress) {
+  render::InitializeImageLibrary();
+  lvFrameWin w;
+  w.show();
+  ResizeClient(w, 900, 600);
+  AddPage("1-0001.emf", 10, 10, 100, 130);
+  bool ranDuringRender = false;
+  QRect progressPlace;
+  Qt::CursorShape cursor = Qt::ArrowCursor;
+  // Queued before the render starts, so it runs in the event loop the window keeps during the render.
+  QTimer::singleShot(0, &w, [&] {
+    ranDuringRender = w.rendering();
+    if (auto *bar = w.findChild<QWidget *>(QStringLiteral("progress9991")))
+      progressPlace = bar->geometry();
+    if (QApplication::overrideCursor())
+      cursor = QApplication::overrideCursor()->shape();
+  });
+  ASSERT_TRUE(w.renderPage(0));
+  EXPECT_TRUE(ranDuringRender);
+  EXPECT_EQ(progressPlace, QRect(365, 600 - 19, 900 - 185 - 365, 11));
+  EXPECT_EQ(cursor, Qt::WaitCursor);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(w.rendering());
+}
+
 TEST_F(FrameWindow, ButtonHoverMarksAreExclusiveAndClearedByTheViews) {
   lvFrameWin w;
   w.show();
