@@ -13,7 +13,9 @@ using MagickCore::Quantum;
 
 namespace render {
 
-// Receives the render's progress: range 0..n, then position i before band i.
+// Receives the render's progress: range 0..n, then position i before band i. Called on the rendering thread while
+// the render lock is held: an implementation must not wait for a thread that may itself be waiting to render
+// (post to the GUI thread, do not block on it).
 class RenderProgress {
 public:
   virtual ~RenderProgress() = default;
