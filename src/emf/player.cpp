@@ -27,7 +27,8 @@ constexpr uint32_t kMaxPoints = 4'000'000;      // points in one drawing record
 constexpr uint32_t kMaxPolys = 1'000'000;       // polygons in one poly-poly record
 constexpr uint32_t kMaxTextChars = 100'000;     // characters in one text record
 constexpr uint32_t kMaxSaveDepth = 4096;        // nested SAVEDC levels
-constexpr uint32_t kMaxRegionRects = 1'000'000; // rectangles in one region
+constexpr uint32_t kMaxRegionRects = 250'000;   // rectangles in one region
+constexpr uint64_t kMaxGradientPixels = 64ull * 1000000; // pixels one GRADIENTFILL record may shade
 constexpr double kMaxCoord = 1e8;               // target coordinates beyond this are not drawn
 constexpr uint64_t kMaxBlitPixels = 120ull * 1000000;
 
@@ -2120,6 +2121,7 @@ void Player::gradientFill(Reader &r) {
   } else if (mode == GRADIENT_FILL_TRIANGLE) {
     if (!r.has(size_t(nTri) * 12))
       return;
+    uint64_t budget = kMaxGradientPixels;
     for (uint32_t i = 0; i < nTri; ++i) {
       const uint32_t i0 = r.u32(), i1 = r.u32(), i2 = r.u32();
       if (i0 >= nVer || i1 >= nVer || i2 >= nVer)
@@ -2132,6 +2134,10 @@ void Player::gradientFill(Reader &r) {
       const double den = (B.p.y() - C.p.y()) * (A.p.x() - C.p.x()) + (C.p.x() - B.p.x()) * (A.p.y() - C.p.y());
       if (box.isEmpty() || std::abs(den) < 1e-12)
         continue;
+      const uint64_t area = uint64_t(box.width()) * uint64_t(box.height());
+      if (area > budget)
+        break; // a record asking for more shading than any page needs stops here
+      budget -= area;
       endPainter();
       for (int y = box.top(); y <= box.bottom(); ++y) {
         QRgb *line = reinterpret_cast<QRgb *>(img_.scanLine(y));

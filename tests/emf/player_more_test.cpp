@@ -1,0 +1,184 @@
+// Playback of bitmaps, curves, transforms, text outlines and comments.
+#include "emf_builder.h"
+
+#include "emf/metafile.h"
+#include "emf/rop.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace emf;
+using emftest::EmfBuilder;
+
+namespace {
+
+constexpr QRgb kWhite = 0xffffffff;
+constexpr QRgb kRed = 0xffff0000;
+constexpr QRgb kBlue = 0xff0000ff;
+
+QImage play(const EmfBuilder &b, QSize size) {
+  QImage img(size, QImage::Format_RGB32);
+  img.fill(kWhite);
+  HENHMETAFILE mf = b.metafile();
+  EXPECT_TRUE(mf);
+  EXPECT_TRUE(PlayEnhMetaFile(img, mf, QRect(0, 0, 1000, 1000)));
+  return img;
+}
+
+int countColor(const QImage &img, QRgb c, QRect area = QRect()) {
+  if (area.isNull())
+    area = img.rect();
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      n += img.pixel(x, y) == c;
+  return n;
+}
+
+// EMR_STRETCHDIBITS of a 2 x 2 one-bit DIB (bottom-up; colour table red, blue; top row 1 0, bottom row 0 1).
+std::vector<uint8_t> monoStretch(int32_t x, int32_t y, int32_t cx, int32_t cy) {
+  std::vector<uint8_t> p;
+  auto put = [&p](uint32_t v) { EmfBuilder::put32(p, v); };
+  for (int i = 0; i < 4; ++i)
+    put(0);
+  for (int32_t v : {x, y, 0, 0, 2, 2})
+    put(uint32_t(v));
+  put(80);     // offBmi
+  put(48);     // cbBmi
+  put(128);    // offBits
+  put(8);      // cbBits
+  put(0);      // DIB_RGB_COLORS
+  put(SRCCOPY);
+  put(uint32_t(cx));
+  put(uint32_t(cy));
+  for (uint32_t v : {40u, 2u, 2u})
+    put(v);
+  p.push_back(1); // planes
+  p.push_back(0);
+  p.push_back(1); // bit count
+  p.push_back(0);
+  for (int i = 0; i < 6; ++i)
+    put(0);
+  put(0x00ff0000); // RGBQUAD red (bytes b, g, r, 0)
+  put(0x000000ff); // RGBQUAD blue
+  put(0x00000040); // bottom row: 0 1 (first byte, most significant bit first)
+  put(0x00000080); // top row: 1 0
+  return p;
+}
+
+} // namespace
+
+TEST(PlayerBitmaps, OneBitDibKeepsItsColourTableAndIsStretched) {
+  EmfBuilder b;
+  b.rec(EMR_SETTEXTCOLOR, {int32_t(EmfBuilder::rgb(0, 255, 0))}); // must not recolour a DIB
+  b.raw(EMR_STRETCHDIBITS, monoStretch(10, 10, 40, 40));
+  const QImage img = play(b, QSize(100, 100));
+  EXPECT_EQ(img.pixel(15, 15), kBlue); // top-left: index 1
+  EXPECT_EQ(img.pixel(45, 15), kRed);
+  EXPECT_EQ(img.pixel(15, 45), kRed);
+  EXPECT_EQ(img.pixel(45, 45), kBlue);
+  EXPECT_EQ(countColor(img, kRed) + countColor(img, kBlue), 40 * 40); // exactly the destination
+  // Negative destination width mirrors the picture.
+  EmfBuilder m;
+  m.raw(EMR_STRETCHDIBITS, monoStretch(50, 10, -40, 40));
+  const QImage mirrored = play(m, QSize(100, 100));
+  EXPECT_EQ(mirrored.pixel(15, 15), kRed);
+  EXPECT_EQ(mirrored.pixel(45, 15), kBlue);
+}
+
+TEST(PlayerBitmaps, PatternBlitFollowsTheClipAndSkipsOutsideTheImage) {
+  EmfBuilder b;
+  b.solidBrush(1, EmfBuilder::rgb(255, 0, 0)).select(1);
+  b.rec(EMR_INTERSECTCLIPRECT, {0, 0, 30, 100});
+  // BITBLT without a source: PATCOPY paints the brush.
+  b.rec(EMR_BITBLT, {0, 0, 0, 0, 10, 10, 50, 50, int32_t(PATCOPY), 0, 0, 0x3f800000, 0, 0, 0x3f800000, 0, 0, 0, 0,
+                     0, 0, 0, 0});
+  const QImage img = play(b, QSize(100, 100));
+  EXPECT_EQ(countColor(img, kRed), 20 * 50);
+  EXPECT_EQ(img.pixel(35, 20), kWhite);
+}
+
+TEST(PlayerCurves, ArcDirectionChoosesTheHalf) {
+  // The same arc from the right point to the left one: counter-clockwise passes over the top, clockwise below.
+  auto arc = [](int direction) {
+    EmfBuilder b;
+    b.rec(EMR_SETARCDIRECTION, {direction});
+    b.rec(EMR_ARC, {100, 100, 300, 300, 300, 200, 100, 200});
+    return play(b, QSize(400, 400));
+  };
+  const QImage ccw = arc(AD_COUNTERCLOCKWISE), cw = arc(AD_CLOCKWISE);
+  EXPECT_GT(countColor(ccw, 0xff000000, QRect(0, 0, 400, 190)), 100);
+  EXPECT_EQ(countColor(ccw, 0xff000000, QRect(0, 210, 400, 190)), 0);
+  EXPECT_EQ(countColor(cw, 0xff000000, QRect(0, 0, 400, 190)), 0);
+  EXPECT_GT(countColor(cw, 0xff000000, QRect(0, 210, 400, 190)), 100);
+}
+
+TEST(PlayerCurves, PolyDrawAndCurrentPosition) {
+  EmfBuilder b;
+  // POLYDRAW16: move to (10,10), line to (90,10), line to (90,90) and close the figure.
+  std::vector<uint8_t> p;
+  for (int i = 0; i < 4; ++i)
+    EmfBuilder::put32(p, 0);
+  EmfBuilder::put32(p, 3);
+  for (int16_t v : {10, 10, 90, 10, 90, 90}) {
+    p.push_back(uint8_t(v & 0xff));
+    p.push_back(uint8_t(uint16_t(v) >> 8));
+  }
+  for (uint8_t t : {uint8_t(PT_MOVETO), uint8_t(PT_LINETO), uint8_t(PT_LINETO | PT_CLOSEFIGURE)})
+    p.push_back(t);
+  b.raw(EMR_POLYDRAW16, p);
+  b.rec(EMR_LINETO, {90, 0}); // continues from the last point of the POLYDRAW
+  const QImage img = play(b, QSize(100, 100));
+  EXPECT_EQ(img.pixel(50, 10), 0xff000000u);
+  EXPECT_EQ(img.pixel(90, 50), 0xff000000u);
+  EXPECT_EQ(img.pixel(50, 50), 0xff000000u); // the closing diagonal
+  EXPECT_EQ(img.pixel(90, 5), 0xff000000u);  // the LINETO from (90,90) upwards
+}
+
+TEST(PlayerTransforms, WorldTransformRotatesFigures) {
+  EmfBuilder b;
+  b.rec(EMR_MODIFYWORLDTRANSFORM, {0, 0x3f800000, int32_t(0xbf800000), 0, 0x43480000, 0, MWT_SET}); // 90 degrees, x+200
+  b.fill(0, 0, 99, 19, EmfBuilder::rgb(255, 0, 0)); // becomes a tall bar left of x = 200
+  b.rec(EMR_MODIFYWORLDTRANSFORM, {0, 0, 0, 0, 0, 0, MWT_IDENTITY});
+  b.fill(300, 0, 309, 9, EmfBuilder::rgb(0, 0, 255));
+  const QImage img = play(b, QSize(400, 200));
+  EXPECT_EQ(img.pixel(190, 50), kRed);
+  EXPECT_EQ(img.pixel(150, 10), kWhite);
+  EXPECT_EQ(img.pixel(305, 5), kBlue);
+}
+
+TEST(PlayerPaths, TextInsideAPathBecomesOutlines) {
+  EmfBuilder b;
+  b.font(1, -80, "DejaVu Sans").select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
+  b.rec(EMR_BEGINPATH, {});
+  b.textW(10, 10, "O");
+  b.rec(EMR_ENDPATH, {});
+  // Nothing is drawn by the text itself; filling the path paints the letter's ring, not its hole.
+  const QImage none = play(b, QSize(100, 100));
+  EXPECT_EQ(countColor(none, kWhite), 100 * 100);
+  b.solidBrush(2, EmfBuilder::rgb(255, 0, 0)).select(2).rec(EMR_FILLPATH, {0, 0, 0, 0});
+  const QImage filled = play(b, QSize(100, 100));
+  EXPECT_GT(countColor(filled, kRed), 200);
+  EXPECT_EQ(filled.pixel(10 + 33, 10 + 45), kWhite); // inside the O's counter (approximately its centre)
+}
+
+TEST(PlayerComments, PlusRecordsInCommentsAreSkipped) {
+  EmfBuilder b;
+  // A comment carrying what looks like drawing: ignored; the plain records after it are played.
+  b.rec(EMR_GDICOMMENT, {16, 0x2B464D45, 0x4008, 12, 0});
+  b.fill(0, 0, 9, 9, EmfBuilder::rgb(255, 0, 0));
+  EXPECT_EQ(countColor(play(b, QSize(20, 20)), kRed), 100);
+}
+
+TEST(PlayerFill, PolyPolygonFillModes) {
+  // Two nested squares: ALTERNATE leaves the inner one empty, WINDING (same direction) fills it.
+  auto draw = [](int mode) {
+    EmfBuilder b;
+    b.rec(EMR_SETPOLYFILLMODE, {mode}).solidBrush(1, EmfBuilder::rgb(255, 0, 0)).select(1).stock(NULL_PEN);
+    b.rec(EMR_POLYPOLYGON, {0, 0, 0, 0, 2, 8, 4, 4, 0, 0, 100, 0, 100, 100, 0, 100, 25, 25, 75, 25, 75, 75, 25, 75});
+    return play(b, QSize(100, 100));
+  };
+  EXPECT_EQ(draw(ALTERNATE).pixel(50, 50), kWhite);
+  EXPECT_EQ(draw(ALTERNATE).pixel(10, 10), kRed);
+  EXPECT_EQ(draw(WINDING).pixel(50, 50), kRed);
+}
