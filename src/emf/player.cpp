@@ -931,6 +931,8 @@ void Player::createBrush(Reader &r) {
     return;
   if (b.style != BS_SOLID && b.style != BS_NULL && b.style != BS_HATCHED)
     b.style = BS_SOLID; // other styles cannot be made from this record
+  if (b.style == BS_HATCHED && b.hatch > HS_DIAGCROSS)
+    b.style = BS_SOLID; // an unknown hatch paints the brush colour
   storeObject(index, std::move(b));
 }
 
@@ -2022,12 +2024,18 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
     stretched = QImage(visible.size(), QImage::Format_ARGB32);
     stretched.fill(0);
     std::vector<int> xs(size_t(visible.width()));
+    int firstX = visible.width(), lastX = -1; // the columns whose source lies inside the bitmap
     for (int x = 0; x < visible.width(); ++x) {
       double u = (x + visible.left() - dstRect.left() + 0.5) / fx;
       if (mirrorX)
         u = srcRect.width() - u;
       xs[size_t(x)] = srcRect.left() + int(std::floor(u));
+      if (xs[size_t(x)] >= 0 && xs[size_t(x)] < s.width()) {
+        firstX = std::min(firstX, x);
+        lastX = x;
+      }
     }
+    int firstY = visible.height(), lastY = -1;
     for (int y = 0; y < visible.height(); ++y) {
       double v = (y + visible.top() - dstRect.top() + 0.5) / fy;
       if (mirrorY)
@@ -2035,6 +2043,8 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
       const int sy = srcRect.top() + int(std::floor(v));
       if (sy < 0 || sy >= s.height())
         continue;
+      firstY = std::min(firstY, y);
+      lastY = y;
       const QRgb *in = reinterpret_cast<const QRgb *>(s.constScanLine(sy));
       QRgb *out = reinterpret_cast<QRgb *>(stretched.scanLine(y));
       for (int x = 0; x < visible.width(); ++x) {
@@ -2044,6 +2054,10 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
       }
     }
     origin = visible.topLeft();
+    // A source rectangle reaching outside the bitmap draws only the part that exists.
+    if (lastX < firstX || lastY < firstY)
+      return;
+    visible = QRect(visible.left() + firstX, visible.top() + firstY, lastX - firstX + 1, lastY - firstY + 1);
   } else {
     QRect valid;
     // Blending carries alpha through the stretch: AND / OR merging of shrunk pixels would mix alpha into colour.
