@@ -61,18 +61,25 @@ int PageStrip::scrollBarWidth() const { return bar_->isVisibleTo(this) ? bar_->w
 
 void PageStrip::resizeEvent(QResizeEvent *) { bar_->setGeometry(width() - bar_->width(), 0, bar_->width(), height()); }
 
-std::vector<ThumbRect> PageStrip::thumbRects() {
+int PageStrip::maxPosition() const {
   const auto &pages = capture::pageStore().pages;
-  std::vector<ThumbRect> r;
-  r.reserve(pages.size());
-  for (const auto &p : pages)
-    r.push_back({p.thumbX, p.thumbY, p.thumbW, p.thumbH});
-  return r;
+  if (pages.empty())
+    return 0;
+  const auto &last = pages.back();
+  return LastPageMaxPosition(ThumbRect{last.thumbX, last.thumbY, last.thumbW, last.thumbH}, height());
 }
 
-int PageStrip::maxPosition() const { return StripMaxPosition(thumbRects(), height()); }
-
-int PageStrip::pageAt(QPoint p) const { return StripHitTest(thumbRects(), scrollPos_, p); }
+int PageStrip::pageAt(QPoint p) const {
+  // Straight over the page list: a mouse move must not copy every rectangle of a long list.
+  const auto &pages = capture::pageStore().pages;
+  const size_t n = pages.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto &pg = pages[i];
+    if (ThumbHit(ThumbRect{pg.thumbX, pg.thumbY, pg.thumbW, pg.thumbH}, scrollPos_, p))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
 
 void PageStrip::setScrollPosition(int pixels) {
   scrollPos_ = std::max(pixels, 0);

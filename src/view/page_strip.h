@@ -29,8 +29,6 @@ public:
   void scroll(ScrollRequest request);
   // After a change of height: a position past the end of the list (the window grew) comes back to the end.
   void correctScrollPosition();
-  // The thumbnail rectangles of the page list, in list coordinates.
-  static std::vector<ThumbRect> thumbRects();
   // The maximum scroll position for the current pages and client height.
   int maxPosition() const;
   QPoint lastRightClickPoint() const { return lastRightClick_; }

@@ -18,11 +18,12 @@ QString StripLabel(const QString &fileName) {
   return label;
 }
 
-int StripMaxPosition(const std::vector<ThumbRect> &pages, int clientBottom) {
-  if (pages.empty())
-    return 0;
-  const ThumbRect &last = pages.back();
+int LastPageMaxPosition(const ThumbRect &last, int clientBottom) {
   return static_cast<int>(std::trunc(last.y - clientBottom + 1.5 * last.h));
+}
+
+int StripMaxPosition(const std::vector<ThumbRect> &pages, int clientBottom) {
+  return pages.empty() ? 0 : LastPageMaxPosition(pages.back(), clientBottom);
 }
 
 double StripRatio(int maxPosition, int rangeMin, int rangeMax) {
@@ -77,12 +78,14 @@ StripScrollResult StripScroll(ScrollRequest request, int position, int maxPositi
   return r;
 }
 
+bool ThumbHit(const ThumbRect &t, int scrollPosition, QPoint p) {
+  return t.x <= p.x() && p.x() <= t.x + t.w && t.y - scrollPosition <= p.y() && p.y() <= t.y + t.h - scrollPosition;
+}
+
 int StripHitTest(const std::vector<ThumbRect> &pages, int scrollPosition, QPoint p) {
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const ThumbRect &t = pages[i];
-    if (t.x <= p.x() && p.x() <= t.x + t.w && t.y - scrollPosition <= p.y() && p.y() <= t.y + t.h - scrollPosition)
+  for (size_t i = 0; i < pages.size(); ++i)
+    if (ThumbHit(pages[i], scrollPosition, p))
       return static_cast<int>(i);
-  }
   return -1;
 }
 

@@ -26,6 +26,7 @@ struct ThumbRect {
 
 // The largest scroll position: trunc(y of the last page - client bottom + 1.5 x its height); 0 with no pages.
 int StripMaxPosition(const std::vector<ThumbRect> &pages, int clientBottom);
+int LastPageMaxPosition(const ThumbRect &last, int clientBottom);
 // Scroll-bar units to pixels: maximum position / (range maximum - range minimum). 0 when the range is empty.
 double StripRatio(int maxPosition, int rangeMin, int rangeMax);
 
@@ -37,6 +38,8 @@ struct StripScrollResult {
 // Applies one request to the position. thumb is the scroll box position the bar reports for thumb requests.
 StripScrollResult StripScroll(ScrollRequest request, int position, int maxPosition, double ratio, int thumb = 0);
 
+// Whether one thumbnail contains the point (edges included), scroll position applied.
+bool ThumbHit(const ThumbRect &r, int scrollPosition, QPoint point);
 // The first page whose thumbnail contains the point (edges included), scroll position applied; -1 for none.
 int StripHitTest(const std::vector<ThumbRect> &pages, int scrollPosition, QPoint point);
 
