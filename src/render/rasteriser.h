@@ -51,14 +51,17 @@ struct RenderRecord {
   int widthMm = 0; // ceil of the unscaled frame width in mm
   int heightMm = 0;
   int fileKb = 0; // size of the temporary image file, in KB
-  // Where the last render spent its time, in milliseconds: background and stamp, metafile playback, transfer
-  // into the image (averaging), and the finishing steps (format options, sharpening, rotation, file).
+  // Where the last render spent its time, in milliseconds of processor time of the rendering thread: background
+  // and stamp, metafile playback, transfer into the image (averaging), and the finishing steps (format options,
+  // sharpening, rotation, file).
   double backgroundMs = 0;
   double playMs = 0;
   double averageMs = 0;
   double finishMs = 0;
 };
 RenderRecord lastRenderRecord();
+// Processor time used by the calling thread so far, in milliseconds (the clock of the record above).
+double ThreadCpuMilliseconds();
 
 // Output size in pixels of a page with the given frame (0.01 mm) at resolution r (not above 0 means 72) and
 // scale in percent. Exposed for the resolution dialog and the tests.
