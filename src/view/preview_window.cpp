@@ -78,18 +78,34 @@ void PreviewWindow::ShowImage(const QImage &image, QPainter *painter) {
   painter->restore();
 }
 
-void PreviewWindow::refreshBars() {
+const QImage *PreviewWindow::shownImage() const {
+  if (!transient_.isNull())
+    return &transient_;
   const auto &store = capture::pageStore();
-  const QImage empty;
-  ShowImage(PreviewDrawsImage(store.viewState.load(), store.pageCount()) ? store.currentImageDisplay : empty, nullptr);
+  return PreviewDrawsImage(store.viewState.load(), store.pageCount()) ? &store.currentImageDisplay : nullptr;
+}
+
+void PreviewWindow::refreshBars() {
+  const QImage *img = shownImage();
+  ShowImage(img ? *img : QImage(), nullptr);
 }
 
 void PreviewWindow::paintEvent(QPaintEvent *) {
   QPainter p(this);
   p.fillRect(rect(), frame::Colour(kViewBackground));
-  const auto &store = capture::pageStore();
-  if (PreviewDrawsImage(store.viewState.load(), store.pageCount()))
-    ShowImage(store.currentImageDisplay, &p);
+  if (const QImage *img = shownImage())
+    ShowImage(*img, &p);
+}
+
+void PreviewWindow::showTransientImage(const QImage &image) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, image] {
+        transient_ = image;
+        refreshBars();
+        update();
+      },
+      Qt::QueuedConnection);
 }
 
 void PreviewWindow::resizeEvent(QResizeEvent *) { refreshBars(); }

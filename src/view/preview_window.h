@@ -33,6 +33,10 @@ public:
   void limitScroll(int maxH, int maxV);
   // Re-reads the current image's size and sets the bars up (no drawing).
   void refreshBars();
+  // Shows another image in place of the current one (an export shows each page it writes); callable from any
+  // thread. An empty image returns to the current image.
+  void showTransientImage(const QImage &image);
+  const QImage &transientImage() const { return transient_; }
 
 signals:
   void mouseEntered();
@@ -50,8 +54,12 @@ private:
 
   QScrollBar *hBar_;
   QScrollBar *vBar_;
+  // The image drawn now: the transient one when set, else the current image when it is ready.
+  const QImage *shownImage() const;
+
   PreviewBars bars_;
   int h_ = 0, v_ = 0;
+  QImage transient_;
 };
 
 // Whether the preview draws the current image: view state 2 and at least one page.

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -218,6 +219,15 @@ TEST_F(ViewWidgets, PreviewPaintsTheImageOnlyWhenReady) {
   Settle();
   EXPECT_EQ(preview.grab().toImage().pixelColor(300, 250), kBackground);
   EXPECT_FALSE(RightClickMenu(&preview, {300, 250}));
+  // An export's page is shown in place of the current image, also from another thread, until it is taken back.
+  QImage exported(100, 100, QImage::Format_RGB32);
+  exported.fill(Qt::yellow);
+  std::thread([&] { preview.showTransientImage(exported); }).join();
+  Settle();
+  EXPECT_EQ(preview.grab().toImage().pixelColor(300, 250), QColor(Qt::yellow));
+  preview.showTransientImage(QImage());
+  Settle();
+  EXPECT_EQ(preview.grab().toImage().pixelColor(300, 250), kBackground);
 }
 
 TEST_F(ViewWidgets, PreviewScrollsALargeImage) {
