@@ -32,6 +32,13 @@ constexpr uint64_t kMaxGradientPixels = 64ull * 1000000; // pixels one GRADIENTF
 constexpr double kMaxCoord = 1e8;               // target coordinates beyond this are not drawn
 constexpr uint64_t kMaxBlitPixels = 120ull * 1000000;
 
+// Rounds to int, keeping far-off values far off instead of overflowing.
+int toInt(double v) {
+  if (!std::isfinite(v))
+    return 0;
+  return int(std::lround(std::clamp(v, -1e9, 1e9)));
+}
+
 QRgb colorRef(uint32_t c) { return qRgb(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); }
 
 struct Rectl {
@@ -472,7 +479,17 @@ private:
     }
     if (closed) {
       devPath.setFillRule(fillRule());
-      fillPathWithBrush(devPath);
+      if (hasPen() && hasBrush() && dc_.rop2 != R2_COPYPEN && penWidthPx() > 1.0 && pathFinite(devPath) &&
+          devPath.elementCount() < 5000) {
+        // Under a mixing operation each pixel is combined once: the interior stops where the wide outline begins.
+        QPainterPathStroker stroker;
+        stroker.setWidth(penWidthPx());
+        QPainterPath inner = devPath.subtracted(stroker.createStroke(devPath.translated(0.5, 0.5)));
+        inner.setFillRule(fillRule());
+        fillPathWithBrush(inner);
+      } else {
+        fillPathWithBrush(devPath);
+      }
     }
     strokeTarget(devPath);
   }
@@ -1299,7 +1316,7 @@ void Player::arcRecord(uint32_t type, Reader &r) {
     logical.closeSubpath();
   if (type == EMR_ARCTO) {
     const QPointF end = logical.currentPosition();
-    dc_.currentPos = QPoint(int(std::lround(end.x())), int(std::lround(end.y())));
+    dc_.currentPos = QPoint(toInt(end.x()), toInt(end.y()));
   }
   QPainterPath path = xf_.map(logical);
   if (type == EMR_ARCTO && dc_.pathOpen) {
@@ -1326,7 +1343,7 @@ void Player::angleArc(Reader &r) {
   logical.lineTo(tmp.currentPosition());
   logical.arcTo(rc, s, sw);
   const QPointF end = logical.currentPosition();
-  dc_.currentPos = QPoint(int(std::lround(end.x())), int(std::lround(end.y())));
+  dc_.currentPos = QPoint(toInt(end.x()), toInt(end.y()));
   QPainterPath path = xf_.map(logical);
   if (dc_.pathOpen) {
     dc_.path.connectPath(path);
@@ -1567,8 +1584,8 @@ void Player::regionRecord(uint32_t type, Reader &r) {
     return;
   if (type == EMR_FRAMERGN) {
     // The frame: the region minus itself shrunk by the stroke size on each side.
-    const int w = std::max(1, int(std::lround(std::abs(strokeW) * scaleX())));
-    const int h = std::max(1, int(std::lround(std::abs(strokeH) * scaleY())));
+    const int w = std::clamp(toInt(std::abs(double(strokeW)) * scaleX()), 1, 1 << 20);
+    const int h = std::clamp(toInt(std::abs(double(strokeH)) * scaleY()), 1, 1 << 20);
     QRegion inner = rgn;
     inner = inner.intersected(rgn.translated(w, 0)).intersected(rgn.translated(-w, 0));
     inner = inner.intersected(rgn.translated(0, h)).intersected(rgn.translated(0, -h));
@@ -1642,12 +1659,10 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
   textClip = textClip.intersected(img_.rect());
   if (updateCp) {
     // The current position moves along the baseline by the text's width (logical units).
-    const double w = layout.width() / std::max(1e-9, sx);
+    const double w = std::clamp(layout.width() / std::max(1e-9, sx), 0.0, 1e9);
     const uint32_t h = dc_.textAlign & TA_CENTER;
-    if (h == TA_LEFT)
-      dc_.currentPos += QPoint(int(std::lround(w)), 0);
-    else if (h == TA_RIGHT)
-      dc_.currentPos -= QPoint(int(std::lround(w)), 0);
+    const double x = dc_.currentPos.x() + (h == TA_LEFT ? w : h == TA_RIGHT ? -w : 0.0);
+    dc_.currentPos.setX(int(std::clamp(std::round(x), -2147483647.0, 2147483647.0)));
   }
   if (!bounds.intersects(QRectF(textClip.boundingRect())))
     return;
@@ -1977,24 +1992,28 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
     return;
   // Bitmaps in records are device-independent: even a 1-bit one keeps the colours of its own table.
   const QImage &src = dib.image;
-  // Source rectangle in top-down image rows.
-  QRect srcRect(a.xSrc, a.ySrc, a.cxSrc, a.cySrc);
+  // Source rectangle in top-down image rows, worked out in 64 bits: the fields are the file's.
   bool mirrorX = (p1.x() < p0.x()), mirrorY = (p1.y() < p0.y());
-  if (a.cxSrc < 0) {
-    srcRect = QRect(a.xSrc + a.cxSrc, srcRect.y(), -a.cxSrc, srcRect.height());
+  int64_t sx0 = a.xSrc, sy0 = a.ySrc, sw = a.cxSrc, sh = a.cySrc;
+  if (sw < 0) {
+    sx0 += sw;
+    sw = -sw;
     mirrorX = !mirrorX;
   }
-  if (a.cySrc < 0) {
-    srcRect = QRect(srcRect.x(), a.ySrc + a.cySrc, srcRect.width(), -a.cySrc);
+  if (sh < 0) {
+    sy0 += sh;
+    sh = -sh;
     mirrorY = !mirrorY;
   }
-  if (srcRect.isEmpty())
-    return;
   if (a.bottomUpSrcY) {
     DibHeader h;
     if (parseDibHeader(a.bmi, h) && !h.topDown)
-      srcRect.moveTop(src.height() - srcRect.top() - srcRect.height());
+      sy0 = int64_t(src.height()) - sy0 - sh;
   }
+  constexpr int64_t kLimit = int64_t(1) << 28;
+  if (sw == 0 || sh == 0 || sw > kLimit || sh > kLimit || std::llabs(sx0) > kLimit || std::llabs(sy0) > kLimit)
+    return;
+  const QRect srcRect{int(sx0), int(sy0), int(sw), int(sh)};
 
   if (!axisAligned) {
     // Rotated or sheared: the painter maps the source rectangle (copy only).
@@ -2079,9 +2098,16 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
   } else if (mask) {
     // The mask lines up with the source: its pixel for a destination pixel sits at the same source offset.
     QImage m = mask->indices.isNull() ? mask->image.convertToFormat(QImage::Format_Grayscale8) : mask->indices;
-    if (fx != 1.0 || fy != 1.0)
-      m = m.scaled(int(std::lround(m.width() * fx)), int(std::lround(m.height() * fy)));
-    const QPoint mo = dstRect.topLeft() - QPoint(int(std::lround(maskOrigin.x() * fx)), int(std::lround(maskOrigin.y() * fy)));
+    if (fx != 1.0 || fy != 1.0) {
+      const double mw = m.width() * fx, mh = m.height() * fy;
+      if (!(mw >= 1 && mh >= 1) || mw * mh > double(kMaxBlitPixels)) {
+        beginPainter();
+        return;
+      }
+      m = m.scaled(toInt(mw), toInt(mh));
+    }
+    const QPoint mo = dstRect.topLeft() - QPoint(int(std::clamp(std::round(maskOrigin.x() * fx), -1e8, 1e8)),
+                                                 int(std::clamp(std::round(maskOrigin.y() * fy), -1e8, 1e8)));
     applyRop4(img_, visible, &stretched, origin, pattern, a.rop, &m, mo, clipPtr);
   } else {
     applyRop3(img_, visible, &stretched, origin, pattern, a.rop, clipPtr);
@@ -2123,8 +2149,7 @@ void Player::gradientFill(Reader &r) {
         continue;
       const Vertex &a = v[ul], &b = v[lr];
       const QRectF rc = QRectF(a.p, b.p).normalized();
-      const QRect ir(QPoint(int(std::lround(rc.left())), int(std::lround(rc.top()))),
-                     QPoint(int(std::lround(rc.right())) - 1, int(std::lround(rc.bottom())) - 1));
+      const QRect ir(QPoint(toInt(rc.left()), toInt(rc.top())), QPoint(toInt(rc.right()) - 1, toInt(rc.bottom()) - 1));
       if (ir.isEmpty() || !ir.intersects(limit))
         continue;
       QLinearGradient g(a.p, mode == GRADIENT_FILL_RECT_H ? QPointF(b.p.x(), a.p.y()) : QPointF(a.p.x(), b.p.y()));
