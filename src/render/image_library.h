@@ -5,8 +5,8 @@
 
 namespace render {
 
-// Points the image library at the policy file beside the running program (MAGICK_CONFIGURE_PATH, unless the
-// environment already names a folder) and initialises it. Safe to call more than once.
+// Points the image library at the policy file beside the running program (its folder first in
+// MAGICK_CONFIGURE_PATH) and initialises it. Safe to call more than once.
 void InitializeImageLibrary(const std::string &programPath = {});
 
 } // namespace render
