@@ -182,3 +182,22 @@ TEST(PlayerFill, PolyPolygonFillModes) {
   EXPECT_EQ(draw(ALTERNATE).pixel(10, 10), kRed);
   EXPECT_EQ(draw(WINDING).pixel(50, 50), kRed);
 }
+
+TEST(PlayerBitmaps, ExtremeSourceRectanglesAreRefused) {
+  // Source offsets and extents at the ends of the integer range must neither overflow nor draw.
+  EmfBuilder b;
+  auto rec = monoStretch(10, 10, 40, 40);
+  const int32_t extremes[][4] = {{INT32_MIN, 0, 2, 2}, {0, INT32_MAX, 2, -2}, {2, 2, INT32_MIN, 2}, {0, 0, 2, INT32_MAX}};
+  for (const auto &e : extremes) {
+    for (int i = 0; i < 4; ++i) {
+      const uint32_t v = uint32_t(e[i]);
+      for (int k = 0; k < 4; ++k)
+        rec[16 + 8 + 4 * size_t(i) + size_t(k)] = uint8_t(v >> (8 * k)); // xSrc, ySrc, cxSrc, cySrc
+    }
+    b.raw(EMR_STRETCHDIBITS, rec);
+  }
+  b.fill(0, 0, 4, 4, EmfBuilder::rgb(0, 0, 255));
+  const QImage img = play(b, QSize(100, 100));
+  EXPECT_EQ(countColor(img, kBlue), 25);
+  EXPECT_EQ(countColor(img, kRed), 0);
+}

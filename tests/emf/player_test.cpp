@@ -228,6 +228,7 @@ TEST(PlayerBrushes, HatchIsAnEightPixelPatternAndOpaqueFillsGaps) {
     if (img.pixel(20, y) == kRed)
       rows.push_back(y);
   ASSERT_GE(rows.size(), 4u);
+  EXPECT_EQ(rows[0] % 8, 3); // the line sits on the fourth row of each 8-row cell, counted from the image top
   for (size_t i = 1; i < rows.size(); ++i)
     EXPECT_EQ(rows[i] - rows[i - 1], 8);
   EXPECT_EQ(img.pixel(20, rows[0] + 1), kWhite); // transparent gaps
