@@ -493,12 +493,15 @@ void lvFrameWin::endOfProgram() {
   strip_->scanTimer().stop();
   if (initialCapture_)
     initialCapture_->wait();
+  rememberNormalRect();
+  const auto placement = frame::EndPlacementValues(isMaximized(), normalRect_);
+  // The window goes at once; closing the printer monitor may take a few seconds.
+  hide();
   const int pageCount = capture::pageStore().pageCount();
   capture::ReleasePages();
   // Close the printer monitor (a bounded number of rounds) and start it again to restore the printers.
   app::closeMonitorAtExit(pageCount > 0);
-  rememberNormalRect();
-  for (const auto &[name, value] : frame::EndPlacementValues(isMaximized(), normalRect_))
+  for (const auto &[name, value] : placement)
     RegSetInt(name, value);
   emit ended();
 }
