@@ -72,6 +72,9 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
     b.raw = QRawFont::fromFont(fallback);
   }
   if (b.raw.isValid()) {
+    const QByteArray maxp = b.raw.fontTable("maxp");
+    if (maxp.size() >= 6)
+      b.glyphCount = uint32_t(uint8_t(maxp[4]) << 8 | uint8_t(maxp[5]));
     const double cell = b.raw.ascent() + b.raw.descent();
     if (cell > 0)
       b.emPerCell = b.raw.pixelSize() / cell;
@@ -109,6 +112,7 @@ SizedFont FontCache::resolve(const GdiFont &f, double heightPx, double widthPx) 
       out.stretch = std::clamp(std::abs(widthPx) / avg, 0.01, 100.0);
   }
   out.angleDeg = f.escapement / 10.0;
+  out.glyphCount = b.glyphCount;
   out.underline = f.underline;
   out.strikeOut = f.strikeOut;
   return out;
@@ -126,6 +130,10 @@ TextLayout layoutText(const SizedFont &font, const QString &text, const std::vec
   TextLayout l;
   if (glyphIndices) {
     l.glyphs = *glyphIndices;
+    // Indices meant for another font may lie past this one's glyphs: those draw the missing-glyph box.
+    for (quint32 &g : l.glyphs)
+      if (g >= font.glyphCount)
+        g = 0;
   } else if (font.raw.isValid()) {
     const QList<quint32> g = font.raw.glyphIndexesForString(text);
     l.glyphs.assign(g.begin(), g.end());

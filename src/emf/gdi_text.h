@@ -23,6 +23,7 @@ struct SizedFont {
   double stretch = 1.0; // horizontal scale of the glyphs (a nonzero width asks for wider or narrower letters)
   double angleDeg = 0;  // baseline angle, counter-clockwise on the page
   bool underline = false, strikeOut = false;
+  uint32_t glyphCount = 0xffff; // glyphs in the font; larger glyph indices draw the missing-glyph box
 };
 
 class FontCache {
@@ -35,6 +36,7 @@ private:
   struct Base {
     QRawFont raw;
     double emPerCell = 1.0; // em size over (ascent + descent)
+    uint32_t glyphCount = 0xffff;
   };
   const Base &base(const GdiFont &f);
   std::map<Key, Base> bases_;

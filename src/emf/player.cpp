@@ -16,7 +16,6 @@
 #include <QPolygonF>
 #include <cmath>
 #include <cstring>
-#include <cstdio>
 
 namespace emf {
 
