@@ -25,14 +25,19 @@ int main(int argc, char *argv[]) {
   QObject::connect(&channel, &platform::WindowChannel::raiseRequested, &dialog, &monitor::MonitorDialog::raiseWindow);
   channel.listen();
 
+  QTimer quitTimer;
   if (const int ms = qEnvironmentVariableIntValue("FOLVEX_QUIT_AFTER_MS"); ms > 0) {
-    // Smoke tests: close whatever is open (a question, the dialog) after a while.
-    QTimer::singleShot(ms, &app, [&dialog] {
+    // Smoke tests: close whatever is open (a message, the question, the dialog) after a while, and again at each
+    // tick until the program ends, since a message may open while the dialog is not shown yet.
+    quitTimer.setInterval(ms);
+    QObject::connect(&quitTimer, &QTimer::timeout, &app, [&dialog] {
       for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *box = qobject_cast<QMessageBox *>(w))
           box->reject();
-      dialog.reject();
+      if (dialog.isVisible())
+        dialog.reject();
     });
+    quitTimer.start();
   }
 
   const monitor::MonitorCore::InitResult r = dialog.initialise();

@@ -14,8 +14,8 @@
 //   table in cupsPrinterStatus; any other reason reported with the "-error" suffix -> ERROR.
 //   A server that answers the request without the printer's attributes is the "no record size" failure.
 // - opening with administer access: the server accepts an administrative request from this user
-//   (a Set-Printer-Attributes request that changes nothing, checked by the server against its policy for
-//   administrative operations); the monitor times the round trip of that request as the printer's response.
+//   (a Release-Held-New-Jobs request, which the server's policy groups with Pause-Printer and which changes
+//   nothing on a queue that holds no new jobs); the monitor times the round trip as the printer's response.
 // - jobs at level 1 (Get-Jobs of the not yet completed jobs): job-id, job-name, job-originating-host-name,
 //   job-originating-user-name, job-impressions (pages), time-at-creation (submitted), document-format (datatype);
 //   job-state and job-state-reasons -> JOB_STATUS_* (cupsJobStatus); job-printer-state-message, when set, is the
@@ -147,9 +147,12 @@ IppPtr CupsSpooler::request(ipp_t *req, const char *resource) {
   }
   IppPtr response(cupsDoRequest(http, req, resource));
   if (!response) {
-    // Transport failure: drop the connection so that the next call starts afresh.
+    // No answer: drop the connection so that the next call starts afresh. Only when the server itself failed
+    // (unreachable, timed out) is it left alone for a moment; a refused authentication is an answer too.
     http_.reset();
-    sinceFailure_.start();
+    const ipp_status_t error = cupsLastError();
+    if (error >= IPP_STATUS_ERROR_INTERNAL && error < IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED)
+      sinceFailure_.start();
   }
   return response;
 }
@@ -244,9 +247,18 @@ PrinterRead CupsSpooler::getPrinter(const std::string &name) {
 }
 
 bool CupsSpooler::openPrinterAdminister(const std::string &name) {
-  // Administrative requests go to the /admin/ resource, where the server's policy asks for an administrator.
-  IppPtr response = printerRequest(IPP_OP_SET_PRINTER_ATTRIBUTES, name, "/admin/");
-  return succeeded(response.get());
+  // The server's policy puts Release-Held-New-Jobs in the same group as Pause-Printer and Resume-Printer.
+  // On a queue that holds no new jobs the server answers "not possible" once the user has passed the policy,
+  // and changes nothing; a queue that does hold new jobs is asked to hold them, which changes nothing either.
+  IppPtr state = printerRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
+  if (!succeeded(state.get()))
+    return false;
+  bool holding = false;
+  for (const std::string &r : keywords(ippFindAttribute(state.get(), "printer-state-reasons", IPP_TAG_KEYWORD)))
+    holding = holding || r == "hold-new-jobs";
+  IppPtr response =
+      printerRequest(holding ? IPP_OP_HOLD_NEW_JOBS : IPP_OP_RELEASE_HELD_NEW_JOBS, name, "/admin/");
+  return succeeded(response.get()) || (response && ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_POSSIBLE);
 }
 
 std::optional<std::vector<JobInfo1>> CupsSpooler::enumJobs(const std::string &name) {

@@ -6,6 +6,7 @@
 #include "monitor/printer_settings.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -174,6 +175,44 @@ TEST_F(CupsMonitor, SetAndRefreshModesChangeAndRestoreTheQueues) {
   }
   EXPECT_TRUE(spooler_->enumJobs("FolvexTwo")->empty());
   EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(CupsMonitor, AUserWithoutAdministerRightsGetsTheConditionalCodeAndChangesNothing) {
+  const QString qvt = QStringLiteral(FOLVEX_BIN_DIR "/qvt");
+  const QString runuser = QStringLiteral("/usr/sbin/runuser");
+  if (!QFileInfo(qvt).isExecutable() || !QFileInfo(runuser).isExecutable())
+    GTEST_SKIP() << "needs qvt and runuser";
+  // A folder of the unprivileged user's own for its registry and files.
+  QTemporaryDir home(QStringLiteral("/tmp/folvex-nobody-XXXXXX"));
+  ASSERT_TRUE(home.isValid());
+  for (const char *sub : {"reg", "run", "data", "tmp", "config"})
+    QDir().mkpath(home.path() + QLatin1Char('/') + QString::fromLatin1(sub));
+  QProcess chown;
+  chown.start(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("nobody"), home.path()});
+  ASSERT_TRUE(chown.waitForFinished(10000));
+  ASSERT_EQ(chown.exitCode(), 0);
+  QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther |
+                                         QFile::ReadOther);
+  QFile::setPermissions(home.path() + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+  QStringList env;
+  for (const auto &[name, sub] : std::initializer_list<std::pair<const char *, const char *>>{
+           {"FOLVEX_REGISTRY_DIR", "reg"}, {"XDG_RUNTIME_DIR", "run"}, {"XDG_DATA_HOME", "data"}, {"TMPDIR", "tmp"},
+           {"XDG_CONFIG_HOME", "config"}, {"HOME", ""}})
+    env << QString::fromLatin1(name) + QLatin1Char('=') + home.path() + QLatin1Char('/') + QString::fromLatin1(sub);
+  env << QStringLiteral("CUPS_SERVER=") + qEnvironmentVariable("CUPS_SERVER") << QStringLiteral("QT_QPA_PLATFORM=offscreen")
+      << QStringLiteral("FOLVEX_QUIT_AFTER_MS=300");
+  // "set" as that user: the queues cannot be administered, so nothing changes and the program ends by itself.
+  QProcess run;
+  run.start(runuser, QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
+                                 QStringLiteral("env")} + env + QStringList{qvt, QStringLiteral("set")});
+  ASSERT_TRUE(run.waitForStarted(5000));
+  ASSERT_TRUE(run.waitForFinished(30000)) << "qvt did not end";
+  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  QFile hive(home.path() + QStringLiteral("/reg/user.reg"));
+  ASSERT_TRUE(hive.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(hive.readAll().contains("\"lvKodEstPrinters\"=dword:00000002"));
+  EXPECT_FALSE(status("FolvexOne") & platform::PRINTER_STATUS_PAUSED);
 }
 
 TEST(CupsNoServer, NoReachableServerMeansNoPrintersWithoutWaiting) {
