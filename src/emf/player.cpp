@@ -1631,7 +1631,23 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
   if (!std::isfinite(refT.x()) || !std::isfinite(refT.y()) || std::abs(refT.x()) > kMaxCoord ||
       std::abs(refT.y()) > kMaxCoord)
     return;
-  const TextPlacement place = placeText(sf, layout, refT, dc_.textAlign);
+  // A world transform that rotates, shears or mirrors turns the text with it: the glyphs are laid out at their
+  // upright target size, brought back to logical units and mapped like every other figure.
+  const bool upright = dc_.world.type() <= QTransform::TxScale && dc_.world.m11() > 0 && dc_.world.m22() > 0 &&
+                       xf_.type() <= QTransform::TxScale && xf_.m11() > 0;
+  TextPlacement place;
+  if (upright) {
+    place = placeText(sf, layout, refT, dc_.textAlign);
+  } else {
+    const QTransform page = pageTransform(dc_) * fm_.deviceToTarget;
+    const double k = std::max(1e-9, sy);
+    const TextPlacement local = placeText(sf, layout, QPointF(0, 0), dc_.textAlign);
+    place.box = local.box;
+    place.toTarget = local.toTarget * QTransform::fromScale(1 / k, page.m22() < 0 ? -1 / k : 1 / k) *
+                     QTransform::fromTranslate(refLogical.x(), refLogical.y()) * xf_;
+    if (!finiteTransform(place.toTarget))
+      return;
+  }
   if (dc_.pathOpen) {
     // Inside a path bracket the glyph outlines join the path and nothing is drawn.
     dc_.path.addPath(textOutline(sf, layout, place));

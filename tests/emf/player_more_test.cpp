@@ -201,3 +201,31 @@ TEST(PlayerBitmaps, ExtremeSourceRectanglesAreRefused) {
   EXPECT_EQ(countColor(img, kBlue), 25);
   EXPECT_EQ(countColor(img, kRed), 0);
 }
+
+TEST(PlayerText, WorldRotationTurnsTheTextAndPageFlipsDoNot) {
+  auto box = [](bool rotate, bool lometric) {
+    EmfBuilder b;
+    if (lometric)
+      b.rec(EMR_SETMAPMODE, {MM_LOMETRIC});
+    if (rotate) // a quarter turn about the origin, then moved to (500, 100)
+      b.rec(EMR_MODIFYWORLDTRANSFORM, {0, 0x3f800000, int32_t(0xbf800000), 0, 0x43fa0000, 0x42c80000, MWT_SET});
+    b.font(1, -40, "DejaVu Sans").select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
+    b.textW(0, lometric ? -500 : 0, "HHHHHHHH");
+    QImage img(1000, 1000, QImage::Format_RGB32);
+    img.fill(kWhite);
+    PlayEnhMetaFile(img, b.metafile(), img.rect());
+    QRect r;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x)
+        if (img.pixel(x, y) != kWhite)
+          r = r.united(QRect(x, y, 1, 1));
+    return r;
+  };
+  const QRect flat = box(false, false), turned = box(true, false), flipped = box(false, true);
+  ASSERT_FALSE(flat.isEmpty());
+  EXPECT_GT(flat.width(), 2 * flat.height());
+  EXPECT_GT(turned.height(), 2 * turned.width()); // runs down the page
+  EXPECT_LT(turned.right(), 500);                  // to the left of the turned origin
+  EXPECT_GT(flipped.width(), 2 * flipped.height()); // y-up mapping: still a horizontal line of text
+  EXPECT_GT(flipped.top(), 40);
+}
