@@ -25,7 +25,8 @@ inline constexpr unsigned kStatusText = 0xAF0000;
 inline constexpr unsigned kNotReadyText = 0x0000FF;
 inline constexpr unsigned kWelcomeTitle = 0xAF00FF;
 
-// Client heights below this are laid out as kMinLayoutHeight; the frame's outer height is then set to kMinOuterHeight.
+// Client heights below this are laid out as kMinLayoutHeight, and the frame is brought to that client height
+// (kMinOuterHeight outside under a usual title bar).
 inline constexpr int kSmallestFullHeight = 416;
 inline constexpr int kMinLayoutHeight = 384;
 inline constexpr int kMinOuterHeight = 415;
@@ -42,7 +43,7 @@ inline constexpr int kScrollBarThickness = 12;
 struct FrameLayout {
   bool wide = true;                // the preview window is shown
   int layoutHeight = 0;            // the client height the rectangles were made for
-  bool enforceMinHeight = false;   // the frame must be given kMinOuterHeight outside
+  bool enforceMinHeight = false;   // the frame must be brought to kMinLayoutHeight inside
   bool enforceNarrowWidth = false; // the frame must be given kNarrowWidth outside
   QRect preview;                   // empty in the narrow layout
   QRect strip;

@@ -125,7 +125,9 @@ void lvFrameWin::applyLayout() {
   if (!isMaximized() && !isFullScreen()) {
     if (layout_.enforceMinHeight || layout_.enforceNarrowWidth) {
       const int w = layout_.enforceNarrowWidth ? frame::kNarrowWidth - deco.width() : cx;
-      const int h = layout_.enforceMinHeight ? frame::kMinOuterHeight - deco.height() : cy;
+      // The smallest frame is 415 pixels high outside: a client of the 384 pixels the layout uses under a usual
+      // title bar. The client is given those 384 directly, so no band is left over whatever the decoration.
+      const int h = layout_.enforceMinHeight ? frame::kMinLayoutHeight : cy;
       if (w != cx || h != cy)
         QMetaObject::invokeMethod(
             this, [this, w, h] { resize(w, h); }, Qt::QueuedConnection);
