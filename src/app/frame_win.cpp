@@ -181,7 +181,7 @@ std::optional<frame::StatusText> lvFrameWin::readinessText() const {
 
 void lvFrameWin::paintEvent(QPaintEvent *) {
   QPainter p(this);
-  const int cx = width(), cy = height();
+  const int cx = width();
   p.fillRect(rect(), frame::Colour(frame::kFrameFill));
   frame::FrameRect(p, rect(), frame::Colour(frame::kFrameEdge));
   const frame::FramePaintPlan plan = frame::ComputePaintPlan(cx, layout_.layoutHeight, layout_);
@@ -204,7 +204,6 @@ void lvFrameWin::paintEvent(QPaintEvent *) {
     draw(*info);
   if (const auto ready = readinessText())
     draw(*ready);
-  (void)cy;
 }
 
 // ---- mouse ----
