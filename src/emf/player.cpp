@@ -1674,10 +1674,23 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
   textClip = textClip.intersected(img_.rect());
   if (updateCp) {
     // The current position moves along the baseline by the text's width (logical units).
-    const double w = std::clamp(layout.width() / std::max(1e-9, sx), 0.0, 1e9);
+    // With a dx array the move is its sum in logical units; with ETO_PDY the dy values move it too (up).
+    double w = layout.width() / std::max(1e-9, sx), up = 0;
+    if (!adx.empty()) {
+      const size_t step = pdy ? 2 : 1;
+      w = 0;
+      for (size_t i = 0; i < n; ++i) {
+        w += (*dx)[i * step];
+        if (pdy)
+          up += (*dx)[i * step + 1];
+      }
+    }
+    w = std::clamp(w, -1e9, 1e9);
     const uint32_t h = dc_.textAlign & TA_CENTER;
     const double x = dc_.currentPos.x() + (h == TA_LEFT ? w : h == TA_RIGHT ? -w : 0.0);
-    dc_.currentPos.setX(int(std::clamp(std::round(x), -2147483647.0, 2147483647.0)));
+    const double y = dc_.currentPos.y() - (h == TA_CENTER ? 0.0 : std::clamp(up, -1e9, 1e9));
+    dc_.currentPos = QPoint(int(std::clamp(std::round(x), -2147483647.0, 2147483647.0)),
+                            int(std::clamp(std::round(y), -2147483647.0, 2147483647.0)));
   }
   if (!bounds.intersects(QRectF(textClip.boundingRect())))
     return;
