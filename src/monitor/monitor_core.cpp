@@ -34,13 +34,20 @@ Mode parseMode(const QString &tail) {
 
 int toggledImage(int image) {
   switch (image) {
-  case ImgPlus: return ImgPlusMarked;
-  case ImgPlusMarked: return ImgPlus;
-  case ImgMinus: return ImgMinusMarked;
-  case ImgMinusMarked: return ImgMinus;
-  case ImgQuestion: return ImgQuestionMarked;
-  case ImgQuestionMarked: return ImgQuestion;
-  default: return image;
+  case ImgPlus:
+    return ImgPlusMarked;
+  case ImgPlusMarked:
+    return ImgPlus;
+  case ImgMinus:
+    return ImgMinusMarked;
+  case ImgMinusMarked:
+    return ImgMinus;
+  case ImgQuestion:
+    return ImgQuestionMarked;
+  case ImgQuestionMarked:
+    return ImgQuestion;
+  default:
+    return image;
   }
 }
 
@@ -123,7 +130,8 @@ bool MonitorCore::readRecord(PrinterRecord &rec, bool connection) {
     break;
   }
   // The printer reads again: its failures may be reported anew later.
-  std::erase_if(reported_, [&](const std::string &k) { return k.size() > rec.name.size() && k.ends_with(" " + rec.name); });
+  std::erase_if(reported_,
+                [&](const std::string &k) { return k.size() > rec.name.size() && k.ends_with(" " + rec.name); });
   rec.paused = (r.info.status & platform::PRINTER_STATUS_PAUSED) ? 1 : 0;
   rec.statusText = printerStatusText(r.info.status);
   rec.port = r.info.port;
@@ -162,10 +170,17 @@ long MonitorCore::jobCount(const std::string &name) {
 int32_t MonitorCore::responseProbe(const std::string &name) {
   // The plain read first: only its messages matter.
   switch (spooler_.getPrinter(name).error) {
-  case platform::SpoolError::Open: report(name, "!bFlag || !hPrinter. Error 020016"); break;
-  case platform::SpoolError::Size: report(name, "dwNeeded == 0. Error 020017"); break;
-  case platform::SpoolError::Alloc: report(name, "!ppi2. Error 020018"); break;
-  default: break;
+  case platform::SpoolError::Open:
+    report(name, "!bFlag || !hPrinter. Error 020016");
+    break;
+  case platform::SpoolError::Size:
+    report(name, "dwNeeded == 0. Error 020017");
+    break;
+  case platform::SpoolError::Alloc:
+    report(name, "!ppi2. Error 020018");
+    break;
+  default:
+    break;
   }
   QElapsedTimer clock; // monotonic: the elapsed time is never negative
   clock.start();
@@ -179,11 +194,19 @@ bool MonitorCore::datatypeCheck(const std::string &name) {
     return true;
   const platform::PrinterRead r = spooler_.getPrinter(name);
   switch (r.error) {
-  case platform::SpoolError::Open: report(name, "!bFlag || !hPrinter. Error 020033"); return false;
-  case platform::SpoolError::Size: report(name, "dwNeeded == 0. Error 020034"); return false;
-  case platform::SpoolError::Alloc: report(name, "!ppi2. Error 020035"); return false;
-  case platform::SpoolError::Read: return false;
-  case platform::SpoolError::None: break;
+  case platform::SpoolError::Open:
+    report(name, "!bFlag || !hPrinter. Error 020033");
+    return false;
+  case platform::SpoolError::Size:
+    report(name, "dwNeeded == 0. Error 020034");
+    return false;
+  case platform::SpoolError::Alloc:
+    report(name, "!ppi2. Error 020035");
+    return false;
+  case platform::SpoolError::Read:
+    return false;
+  case platform::SpoolError::None:
+    break;
   }
   return r.info.datatype == "EMF";
 }
@@ -209,11 +232,19 @@ bool MonitorCore::changedMark(const std::string &name) const {
 bool MonitorCore::pausedQuery(const std::string &name) {
   const platform::PrinterRead r = spooler_.getPrinter(name);
   switch (r.error) {
-  case platform::SpoolError::Open: report(name, "!bFlag || !hPrinter. Error 020030"); return false;
-  case platform::SpoolError::Size: report(name, "dwNeeded == 0. Error 020031"); return false;
-  case platform::SpoolError::Alloc: report(name, "!ppi2. Error 020032"); return false;
-  case platform::SpoolError::Read: return false;
-  case platform::SpoolError::None: break;
+  case platform::SpoolError::Open:
+    report(name, "!bFlag || !hPrinter. Error 020030");
+    return false;
+  case platform::SpoolError::Size:
+    report(name, "dwNeeded == 0. Error 020031");
+    return false;
+  case platform::SpoolError::Alloc:
+    report(name, "!ppi2. Error 020032");
+    return false;
+  case platform::SpoolError::Read:
+    return false;
+  case platform::SpoolError::None:
+    break;
   }
   return (r.info.status & platform::PRINTER_STATUS_PAUSED) != 0;
 }
@@ -422,7 +453,8 @@ void MonitorCore::saveSetting() {
     }
     ok = writeSettingsFile(settingsFilePath(kDefaultSettingsFile), defaultTable_);
     if (!ok && hooks_.notify)
-      hooks_.notify({QStringLiteral("Create lvFXPrn.ini Error! 020009"), QStringLiteral("QRPrnSupport Message"), false});
+      hooks_.notify(
+          {QStringLiteral("Create lvFXPrn.ini Error! 020009"), QStringLiteral("QRPrnSupport Message"), false});
   }
   if (ok)
     buttons_.saveSetting = false;
@@ -526,8 +558,7 @@ void MonitorCore::restoreDefaultSettings() {
 
 void MonitorCore::recordPreparedSettings() {
   const bool write =
-      mode_ == Mode::Work ||
-      (mode_ == Mode::Set && !settingsFileReadable(settingsFilePath(kPreparedSettingsFile)));
+      mode_ == Mode::Work || (mode_ == Mode::Set && !settingsFileReadable(settingsFilePath(kPreparedSettingsFile)));
   if (write) {
     const std::string path = settingsFilePath(kPreparedSettingsFile);
     writeSettingsFile(path, entriesFrom(states(local_), states(connections_), WriteMode::Current));

@@ -103,8 +103,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent *event) {
 // ---- dialog --------------------------------------------------------------------------------------------------
 
 MonitorDialog::MonitorDialog(platform::Spooler &spooler, Mode mode, QWidget *parent)
-    : QDialog(parent), core_(spooler, mode,
-                             {[this](const Notice &n) { notify(n); }, [this] { return confirm(); }}) {
+    : QDialog(parent), core_(spooler, mode, {[this](const Notice &n) { notify(n); }, [this] { return confirm(); }}) {
   setWindowTitle(kMonitorTitle);
   setWindowIcon(appIcon());
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -112,7 +111,8 @@ MonitorDialog::MonitorDialog(platform::Spooler &spooler, Mode mode, QWidget *par
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
   // Dialog units from the dialog's font: a quarter of the average character width, an eighth of its height.
   const QFontMetrics fm(font());
-  baseX_ = std::max(1, (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2);
+  baseX_ = std::max(
+      1, (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2);
   baseY_ = std::max(1, fm.height());
   listImages_ = printerListImages();
   infoImages_ = infoImages();
@@ -155,16 +155,26 @@ QRect MonitorDialog::du(int x, int y, int w, int h) const {
 
 QPushButton *MonitorDialog::button(int id) const {
   switch (id) {
-  case 1005: return help_;
-  case 2: return cancel_;
-  case 1024: return setPause_;
-  case 1012: return cancelCurrent_;
-  case 1002: return cancelAll_;
-  case 1027: return resume_;
-  case 1028: return save_;
-  case 1: return exit_;
-  case 1033: return setAll_;
-  default: return nullptr;
+  case 1005:
+    return help_;
+  case 2:
+    return cancel_;
+  case 1024:
+    return setPause_;
+  case 1012:
+    return cancelCurrent_;
+  case 1002:
+    return cancelAll_;
+  case 1027:
+    return resume_;
+  case 1028:
+    return save_;
+  case 1:
+    return exit_;
+  case 1033:
+    return setAll_;
+  default:
+    return nullptr;
   }
 }
 
@@ -193,18 +203,23 @@ void MonitorDialog::buildControls() {
   help_ = pushButton("Help", 382, 7, 50, 14, true);
 
   label("Existing printers", 7, 29, 82, 8);
-  printers_ = makeList(this,
-                       {{"Printer Name", 240}, {"Documents", 75}, {"Status", 75}, {"Port", 114}, {"Datatype", 65},
-                        {"Response", 65}},
-                       true, QColor(192, 255, 192));
+  printers_ = makeList(
+      this,
+      {{"Printer Name", 240}, {"Documents", 75}, {"Status", 75}, {"Port", 114}, {"Datatype", 65}, {"Response", 65}},
+      true, QColor(192, 255, 192));
   printers_->setIconSize(QSize(12, 12));
   place(printers_, 7, 38, 425, 93);
   cancel_ = pushButton("Cancel", 159, 134, 50, 14, true);
   cancel_->hide();
   label("Selected printer jobs", 7, 140, 156, 8);
   jobs_ = makeList(this,
-                   {{"Document Name", 182}, {"Status", 65}, {"Owner", 118}, {"Pages", 42}, {"Submitted", 113},
-                    {"Port", 52}, {"Datatype", 62}},
+                   {{"Document Name", 182},
+                    {"Status", 65},
+                    {"Owner", 118},
+                    {"Pages", 42},
+                    {"Submitted", 113},
+                    {"Port", 52},
+                    {"Datatype", 62}},
                    true, QColor(192, 192, 255));
   place(jobs_, 7, 150, 425, 93);
   label("Selected Printer", 7, 247, 87, 8);

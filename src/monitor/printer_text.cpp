@@ -43,18 +43,12 @@ constexpr Word kPrinterWords[] = {
 };
 
 constexpr Word kJobWords[] = {
-    {platform::JOB_STATUS_DELETING, "Deleting"},
-    {platform::JOB_STATUS_BLOCKED_DEVQ, "Blocked"},
-    {platform::JOB_STATUS_ERROR, "Error"},
-    {platform::JOB_STATUS_OFFLINE, "Offline"},
-    {platform::JOB_STATUS_PAPEROUT, "PaperOut"},
-    {platform::JOB_STATUS_PAUSED, "Paused"},
-    {platform::JOB_STATUS_PRINTED, "Printed"},
-    {platform::JOB_STATUS_PRINTING, "Printing"},
-    {platform::JOB_STATUS_RESTART, "Restart"},
-    {platform::JOB_STATUS_SPOOLING, "Spooling"},
-    {platform::JOB_STATUS_DELETED, "Deleted"},
-    {platform::JOB_STATUS_USER_INTERVENTION, "RequiresTheUser"},
+    {platform::JOB_STATUS_DELETING, "Deleting"}, {platform::JOB_STATUS_BLOCKED_DEVQ, "Blocked"},
+    {platform::JOB_STATUS_ERROR, "Error"},       {platform::JOB_STATUS_OFFLINE, "Offline"},
+    {platform::JOB_STATUS_PAPEROUT, "PaperOut"}, {platform::JOB_STATUS_PAUSED, "Paused"},
+    {platform::JOB_STATUS_PRINTED, "Printed"},   {platform::JOB_STATUS_PRINTING, "Printing"},
+    {platform::JOB_STATUS_RESTART, "Restart"},   {platform::JOB_STATUS_SPOOLING, "Spooling"},
+    {platform::JOB_STATUS_DELETED, "Deleted"},   {platform::JOB_STATUS_USER_INTERVENTION, "RequiresTheUser"},
 };
 
 template <size_t N> std::string joinWords(const Word (&table)[N], uint32_t status) {

@@ -24,8 +24,8 @@
 //   Cancel-Job with purge-job (the job's files are removed as well).
 // - no reachable server: no printers, every open fails. Every request has a short timeout, and after a failed
 //   connection the server is not asked again for a moment, so a listing never hangs.
-#include "platform/spooler.h"
 #include "platform/spooler_cups.h"
+#include "platform/spooler.h"
 
 #include <cups/cups.h>
 
@@ -173,8 +173,8 @@ IppPtr CupsSpooler::printerRequest(ipp_op_t op, const std::string &name, const c
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri(name).c_str());
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   if (op == IPP_OP_GET_PRINTER_ATTRIBUTES) {
-    static const char *const attrs[] = {"printer-name",  "printer-state",           "printer-state-reasons",
-                                        "device-uri",    "document-format-default", "printer-type"};
+    static const char *const attrs[] = {"printer-name", "printer-state",           "printer-state-reasons",
+                                        "device-uri",   "document-format-default", "printer-type"};
     ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 6, nullptr, attrs);
   }
   return request(req, resource);
@@ -236,8 +236,8 @@ PrinterRead CupsSpooler::getPrinter(const std::string &name) {
     return out;
   }
   out.info.name = name;
-  out.info.status = cupsPrinterStatus(ippGetInteger(state, 0),
-                                      keywords(ippFindAttribute(response.get(), "printer-state-reasons", IPP_TAG_KEYWORD)));
+  out.info.status = cupsPrinterStatus(
+      ippGetInteger(state, 0), keywords(ippFindAttribute(response.get(), "printer-state-reasons", IPP_TAG_KEYWORD)));
   out.info.port = text(ippFindAttribute(response.get(), "device-uri", IPP_TAG_URI));
   out.info.datatype = text(ippFindAttribute(response.get(), "document-format-default", IPP_TAG_MIMETYPE));
   if (ipp_attribute_t *t = ippFindAttribute(response.get(), "printer-type", IPP_TAG_ENUM))
@@ -256,8 +256,7 @@ bool CupsSpooler::openPrinterAdminister(const std::string &name) {
   bool holding = false;
   for (const std::string &r : keywords(ippFindAttribute(state.get(), "printer-state-reasons", IPP_TAG_KEYWORD)))
     holding = holding || r == "hold-new-jobs";
-  IppPtr response =
-      printerRequest(holding ? IPP_OP_HOLD_NEW_JOBS : IPP_OP_RELEASE_HELD_NEW_JOBS, name, "/admin/");
+  IppPtr response = printerRequest(holding ? IPP_OP_HOLD_NEW_JOBS : IPP_OP_RELEASE_HELD_NEW_JOBS, name, "/admin/");
   return succeeded(response.get()) || (response && ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_POSSIBLE);
 }
 

@@ -12,12 +12,12 @@ class MemorySpooler : public Spooler {
 public:
   struct Printer {
     PrinterInfo2 info;
-    bool connection = false;     // enumerated as a connection rather than a local printer
-    bool canOpen = true;         // opening without defaults succeeds
-    bool canAdminister = true;   // opening with administer access succeeds
+    bool connection = false;                 // enumerated as a connection rather than a local printer
+    bool canOpen = true;                     // opening without defaults succeeds
+    bool canAdminister = true;               // opening with administer access succeeds
     SpoolError readError = SpoolError::None; // makes getPrinter fail at this step
-    bool jobsFail = false;       // enumJobs fails
-    bool controlFails = false;   // pause and resume fail
+    bool jobsFail = false;                   // enumJobs fails
+    bool controlFails = false;               // pause and resume fail
     std::vector<JobInfo1> jobs;
   };
 

@@ -191,21 +191,26 @@ TEST_F(CupsMonitor, AUserWithoutAdministerRightsGetsTheConditionalCodeAndChanges
   chown.start(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("nobody"), home.path()});
   ASSERT_TRUE(chown.waitForFinished(10000));
   ASSERT_EQ(chown.exitCode(), 0);
-  QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther |
-                                         QFile::ReadOther);
+  QFile::setPermissions(home.path(),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther | QFile::ReadOther);
   QFile::setPermissions(home.path() + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
   QStringList env;
-  for (const auto &[name, sub] : std::initializer_list<std::pair<const char *, const char *>>{
-           {"FOLVEX_REGISTRY_DIR", "reg"}, {"XDG_RUNTIME_DIR", "run"}, {"XDG_DATA_HOME", "data"}, {"TMPDIR", "tmp"},
-           {"XDG_CONFIG_HOME", "config"}, {"HOME", ""}})
+  for (const auto &[name, sub] :
+       std::initializer_list<std::pair<const char *, const char *>>{{"FOLVEX_REGISTRY_DIR", "reg"},
+                                                                    {"XDG_RUNTIME_DIR", "run"},
+                                                                    {"XDG_DATA_HOME", "data"},
+                                                                    {"TMPDIR", "tmp"},
+                                                                    {"XDG_CONFIG_HOME", "config"},
+                                                                    {"HOME", ""}})
     env << QString::fromLatin1(name) + QLatin1Char('=') + home.path() + QLatin1Char('/') + QString::fromLatin1(sub);
-  env << QStringLiteral("CUPS_SERVER=") + qEnvironmentVariable("CUPS_SERVER") << QStringLiteral("QT_QPA_PLATFORM=offscreen")
-      << QStringLiteral("FOLVEX_QUIT_AFTER_MS=300");
+  env << QStringLiteral("CUPS_SERVER=") + qEnvironmentVariable("CUPS_SERVER")
+      << QStringLiteral("QT_QPA_PLATFORM=offscreen") << QStringLiteral("FOLVEX_QUIT_AFTER_MS=300");
   // "set" as that user: the queues cannot be administered, so nothing changes and the program ends by itself.
   QProcess run;
-  run.start(runuser, QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
-                                 QStringLiteral("env")} + env + QStringList{qvt, QStringLiteral("set")});
+  run.start(runuser,
+            QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), QStringLiteral("env")} +
+                env + QStringList{qvt, QStringLiteral("set")});
   ASSERT_TRUE(run.waitForStarted(5000));
   ASSERT_TRUE(run.waitForFinished(30000)) << "qvt did not end";
   EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();

@@ -6,9 +6,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include <cstring>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstring>
 
 #include <sys/socket.h>
 #include <sys/un.h>

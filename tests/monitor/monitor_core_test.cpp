@@ -16,28 +16,25 @@ using platform::MemorySpooler;
 class Monitor : public MonitorEnv {
 protected:
   std::unique_ptr<MonitorCore> make(Mode mode, bool answerYes = false) {
-    auto core = std::make_unique<MonitorCore>(
-        spooler, mode,
-        MonitorCore::Hooks{[this](const Notice &n) { notices.push_back(n); },
-                           [this, answerYes] {
-                             ++questions;
-                             return answerYes;
-                           }});
+    auto core = std::make_unique<MonitorCore>(spooler, mode,
+                                              MonitorCore::Hooks{[this](const Notice &n) { notices.push_back(n); },
+                                                                 [this, answerYes] {
+                                                                   ++questions;
+                                                                   return answerYes;
+                                                                 }});
     core->setTimeZone(QTimeZone::utc());
     core->setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     return core;
   }
-  MemorySpooler::Printer &printer(const std::string &name, bool paused = false, const std::string &port = "LPT1:",
-                                  bool connection = false) {
+  MemorySpooler::Printer &printer(const std::string &name, bool paused = false,
+                                  const std::string &port = "LPT1:", bool connection = false) {
     auto &p = spooler.add(name, connection);
     p.info.status = paused ? uint32_t(platform::PRINTER_STATUS_PAUSED) : 0u;
     p.info.port = port;
     p.info.datatype = "RAW";
     return p;
   }
-  bool paused(const std::string &name) {
-    return spooler.find(name)->info.status & platform::PRINTER_STATUS_PAUSED;
-  }
+  bool paused(const std::string &name) { return spooler.find(name)->info.status & platform::PRINTER_STATUS_PAUSED; }
   static int rowOf(const MonitorCore &core, const std::string &name) {
     const auto &rows = core.printerRows();
     const auto it = std::find_if(rows.begin(), rows.end(), [&](const PrinterRow &r) { return r.name == name; });
@@ -130,8 +127,7 @@ TEST_F(Monitor, OnlyUnacceptablePrintersGiveCodeTwoAndTheWarningSign) {
   core->initialise();
   EXPECT_EQ(core->code(), 2);
   EXPECT_EQ(core->infoImage(), InfoWarning);
-  EXPECT_EQ(core->infoText().toStdString(),
-            "The system printers are conditionally acceptable. Read Help for details.");
+  EXPECT_EQ(core->infoText().toStdString(), "The system printers are conditionally acceptable. Read Help for details.");
   EXPECT_EQ(readKodEstPrinters(), 2);
 }
 

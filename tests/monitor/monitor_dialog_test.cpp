@@ -196,7 +196,8 @@ TEST_F(Dialog, DestroyingTheWorkDialogRecordsThePreparedSettings) {
 TEST_F(Dialog, HelpShowsTheTopicFromTheInstallationFolder) {
   const QString install = path("tmp") + QStringLiteral("/install");
   ASSERT_TRUE(QDir().mkpath(install + QStringLiteral("/Lumdoc")));
-  auto key = platform::RegKey::create(platform::Hive::LocalMachine, "Software\\Tarvik\\Folvex2", platform::RegAccess::All);
+  auto key =
+      platform::RegKey::create(platform::Hive::LocalMachine, "Software\\Tarvik\\Folvex2", platform::RegAccess::All);
   ASSERT_TRUE(key);
   ASSERT_TRUE(key->setString("InstallPath", install.toStdString()));
   auto d = make(Mode::Work);
@@ -204,7 +205,8 @@ TEST_F(Dialog, HelpShowsTheTopicFromTheInstallationFolder) {
   const int before = static_cast<int>(QApplication::topLevelWidgets().size());
   d->showHelpTopic(); // the page is missing: nothing opens, nothing breaks
   EXPECT_EQ(static_cast<int>(QApplication::topLevelWidgets().size()), before);
-  writeAll((install + QStringLiteral("/Lumdoc/quenby.htm")).toStdString(), "<html><body><h1>Monitor</h1></body></html>");
+  writeAll((install + QStringLiteral("/Lumdoc/quenby.htm")).toStdString(),
+           "<html><body><h1>Monitor</h1></body></html>");
   d->showHelpTopic();
   bool shown = false;
   for (QWidget *w : QApplication::topLevelWidgets())

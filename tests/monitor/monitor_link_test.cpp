@@ -29,8 +29,8 @@ protected:
     MonitorEnv::TearDown();
   }
   void setInstallPath(const QString &folder) {
-    auto key = platform::RegKey::create(platform::Hive::LocalMachine, "Software\\Tarvik\\Folvex2",
-                                        platform::RegAccess::All);
+    auto key =
+        platform::RegKey::create(platform::Hive::LocalMachine, "Software\\Tarvik\\Folvex2", platform::RegAccess::All);
     ASSERT_TRUE(key);
     ASSERT_TRUE(key->setString("InstallPath", folder.toStdString()));
   }
@@ -46,7 +46,8 @@ protected:
   }
   QStringList calls(const QString &folder, int expected) {
     const std::string file = (folder + QStringLiteral("/calls.log")).toStdString();
-    [[maybe_unused]] const bool arrived = QTest::qWaitFor([&] { return QString::fromStdString(readAll(file)).count(QLatin1Char('\n')) >= expected; }, 5000);
+    [[maybe_unused]] const bool arrived = QTest::qWaitFor(
+        [&] { return QString::fromStdString(readAll(file)).count(QLatin1Char('\n')) >= expected; }, 5000);
     QTest::qWait(100); // nothing more should follow
     const std::string text = readAll(file);
     if (text == "<missing>")
@@ -72,11 +73,13 @@ public:
       if (closeWhenAsked)
         channel_->deleteLater();
     });
-    QMetaObject::invokeMethod(channel_, [this] { listening = channel_->listen(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        channel_, [this] { listening = channel_->listen(); }, Qt::BlockingQueuedConnection);
   }
   ~StandInMonitor() {
     if (channel_)
-      QMetaObject::invokeMethod(channel_, [this] { delete channel_.data(); }, Qt::BlockingQueuedConnection);
+      QMetaObject::invokeMethod(
+          channel_, [this] { delete channel_.data(); }, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
   }
@@ -132,7 +135,8 @@ TEST_F(MonitorLink, CancellingAllDocumentsAsksFirst) {
   const QString folder = fakeInstall();
   answer = false;
   EXPECT_FALSE(app::cancelAllDocuments());
-  EXPECT_EQ(questions, QStringList{"Tarvik Folvex! message|Are you sure you want to cancel all documents for all printers?"});
+  EXPECT_EQ(questions,
+            QStringList{"Tarvik Folvex! message|Are you sure you want to cancel all documents for all printers?"});
   EXPECT_TRUE(calls(folder, 0).isEmpty());
   answer = true;
   EXPECT_TRUE(app::cancelAllDocuments());
@@ -176,7 +180,8 @@ TEST_F(MonitorLink, TheRealMonitorIsFoundClosedAndRestarted) {
   EXPECT_TRUE(QTest::qWaitFor([] { return !platform::findWindow(app::kMonitorWindowTitle); }, 10000));
   EXPECT_TRUE(messages.isEmpty());
   // qvt found no printer and said so in the settings key.
-  auto key = platform::RegKey::open(platform::Hive::CurrentUser, "Software\\Tarvik\\Folvex2", platform::RegAccess::Read);
+  auto key =
+      platform::RegKey::open(platform::Hive::CurrentUser, "Software\\Tarvik\\Folvex2", platform::RegAccess::Read);
   ASSERT_TRUE(key);
   auto value = key->query("lvKodEstPrinters");
   ASSERT_TRUE(value);
