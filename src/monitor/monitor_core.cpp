@@ -67,7 +67,7 @@ MonitorCore::MonitorCore(platform::Spooler &spooler, Mode mode, Hooks hooks)
       legacy_(platform::platformId() == platform::VER_PLATFORM_WIN32_WINDOWS) {}
 
 void MonitorCore::report(const std::string &name, const char *text, bool) {
-  if (!reported_.insert(std::string(text) + " " + name).second)
+  if (!reported_[name].insert(text).second)
     return;
   if (hooks_.notify)
     hooks_.notify({QString::fromLatin1(text), kDefaultCaption, false});
@@ -130,8 +130,7 @@ bool MonitorCore::readRecord(PrinterRecord &rec, bool connection) {
     break;
   }
   // The printer reads again: its failures may be reported anew later.
-  std::erase_if(reported_,
-                [&](const std::string &k) { return k.size() > rec.name.size() && k.ends_with(" " + rec.name); });
+  reported_.erase(rec.name);
   rec.paused = (r.info.status & platform::PRINTER_STATUS_PAUSED) ? 1 : 0;
   rec.statusText = printerStatusText(r.info.status);
   rec.port = r.info.port;

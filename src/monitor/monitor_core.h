@@ -11,6 +11,7 @@
 #include <QTimeZone>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -196,9 +197,9 @@ private:
   bool infoShown_ = false;
   int code_ = 0;
   bool ticking_ = false;
-  // Failures already reported, "<message> <printer>": a printer that stays unreadable is reported once,
-  // not at every refresh tick, until it reads again.
-  std::set<std::string> reported_;
+  // Failures already reported, by printer: a printer that stays unreadable is reported once, not at every
+  // refresh tick, until it reads again.
+  std::map<std::string, std::set<std::string>> reported_;
 };
 
 // The texts of the Info row.

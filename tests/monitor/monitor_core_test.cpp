@@ -209,6 +209,18 @@ TEST_F(Monitor, RefreshTickShowsCountsAndConnectionFailures) {
   EXPECT_EQ(std::count(t2.begin(), t2.end(), "!bFlag || !hPrinter. Error 020010"), 2);
 }
 
+TEST_F(Monitor, APrinterReadingWellDoesNotRenewAnotherPrintersReport) {
+  printer("Gone");
+  printer("Not Gone");
+  auto core = make(Mode::Work);
+  core->initialise();
+  spooler.find("Gone")->canOpen = false;
+  for (int i = 0; i < 3; ++i)
+    core->refreshTick();
+  const auto t = texts();
+  EXPECT_EQ(std::count(t.begin(), t.end(), "!bFlag || !hPrinter. Error 020010"), 1);
+}
+
 TEST_F(Monitor, ReadFailuresNameTheirStepAndTableAndKeepOldValues) {
   printer("L");
   printer("\\\\s\\C", false, "", true);
