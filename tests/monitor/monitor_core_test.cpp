@@ -214,7 +214,7 @@ TEST_F(Monitor, APrinterReadingWellDoesNotRenewAnotherPrintersReport) {
   printer("Not Gone");
   auto core = make(Mode::Work);
   core->initialise();
-  spooler.find("Gone")->canOpen = false;
+  spooler.find("Not Gone")->canOpen = false; // its name ends like the other one
   for (int i = 0; i < 3; ++i)
     core->refreshTick();
   const auto t = texts();
