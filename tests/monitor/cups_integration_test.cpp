@@ -19,13 +19,17 @@ protected:
   void SetUp() override {
     MonitorEnv::SetUp();
     const QString dir = qEnvironmentVariable("FOLVEX_CUPSD_DIR");
-    if (dir.isEmpty() || QFile::exists(dir + QStringLiteral("/skip")) ||
-        !QFileInfo(dir + QStringLiteral("/run/cups.sock")).exists()) {
+    QString socket;
+    if (QFile server(dir + QStringLiteral("/server")); server.open(QIODevice::ReadOnly))
+      socket = QString::fromUtf8(server.readAll()).trimmed();
+    if (dir.isEmpty() || QFile::exists(dir + QStringLiteral("/skip")) || socket.isEmpty() ||
+        !QFileInfo::exists(socket)) {
       QFile skip(dir + QStringLiteral("/skip"));
       const QString why = skip.open(QIODevice::ReadOnly) ? QString::fromUtf8(skip.readAll()).trimmed()
                                                          : QStringLiteral("no private cupsd for this run");
       GTEST_SKIP() << "CUPS integration skipped: " << why.toStdString();
     }
+    qputenv("CUPS_SERVER", socket.toLocal8Bit());
     spooler_ = platform::makeCupsSpooler();
     // Every test starts from the fixture's state.
     ASSERT_TRUE(spooler_->resumePrinter("FolvexOne"));

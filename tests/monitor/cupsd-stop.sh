@@ -12,5 +12,9 @@ if [ -f "$DIR/pid" ]; then
     kill -9 "$PID" 2>/dev/null
   fi
 fi
+if [ -f "$DIR/short" ]; then
+  SHORT=$(cat "$DIR/short")
+  case "$SHORT" in /tmp/folvex-cupsd.*) rm -rf "$SHORT" ;; esac
+fi
 rm -rf "$DIR"
 exit 0
