@@ -189,7 +189,8 @@ void scaleViewportExt(DeviceContext &dc, int xNum, int xDenom, int yNum, int yDe
 QTransform pageTransform(const DeviceContext &dc) {
   const double sx = dc.windowExt.width() ? double(dc.viewportExt.width()) / dc.windowExt.width() : 1.0;
   const double sy = dc.windowExt.height() ? double(dc.viewportExt.height()) / dc.windowExt.height() : 1.0;
-  return QTransform(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx, dc.viewportOrg.y() - dc.windowOrg.y() * sy);
+  return QTransform(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx,
+                    dc.viewportOrg.y() - dc.windowOrg.y() * sy);
 }
 
 QTransform logicalToTarget(const DeviceContext &dc, const FrameMapping &fm) {

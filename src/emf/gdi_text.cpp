@@ -33,10 +33,14 @@ QFont::StyleHint styleHint(uint8_t pitchAndFamily) {
 // an installed family is used as it is, and anything else falls back to the sans-serif (or monospace) stand-in.
 QString installedFace(const QString &face, uint8_t pitchAndFamily) {
   static const std::map<QString, QString> known = {
-      {"arial", "Liberation Sans"},           {"helvetica", "Liberation Sans"},
-      {"times new roman", "Liberation Serif"}, {"times", "Liberation Serif"},
-      {"courier new", "Liberation Mono"},     {"courier", "Liberation Mono"},
-      {"calibri", "Carlito"},                 {"cambria", "Caladea"},
+      {"arial", "Liberation Sans"},
+      {"helvetica", "Liberation Sans"},
+      {"times new roman", "Liberation Serif"},
+      {"times", "Liberation Serif"},
+      {"courier new", "Liberation Mono"},
+      {"courier", "Liberation Mono"},
+      {"calibri", "Carlito"},
+      {"cambria", "Caladea"},
   };
   const QString key = face.trimmed().toLower();
   auto it = known.find(key);
@@ -46,7 +50,9 @@ QString installedFace(const QString &face, uint8_t pitchAndFamily) {
     return face;
   const bool mono = (pitchAndFamily & 3) == 1 || (pitchAndFamily & 0xf0) == 0x30;
   const bool serif = (pitchAndFamily & 0xf0) == 0x10;
-  return mono ? QStringLiteral("Liberation Mono") : serif ? QStringLiteral("Liberation Serif") : QStringLiteral("Liberation Sans");
+  return mono    ? QStringLiteral("Liberation Mono")
+         : serif ? QStringLiteral("Liberation Serif")
+                 : QStringLiteral("Liberation Sans");
 }
 
 } // namespace

@@ -109,8 +109,8 @@ HENHMETAFILE EnhMetaFile::fromBytes(std::vector<uint8_t> bytes, std::string *rea
   bool sawEof = false;
   while (offset < size) {
     if (size - offset < 8) {
-      setReason(reason, "record " + std::to_string(index) + " at offset " + std::to_string(offset) +
-                            " is cut off (" + std::to_string(size - offset) + " bytes left)");
+      setReason(reason, "record " + std::to_string(index) + " at offset " + std::to_string(offset) + " is cut off (" +
+                            std::to_string(size - offset) + " bytes left)");
       return {};
     }
     const uint32_t type = readU32(p + offset);

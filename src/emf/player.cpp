@@ -22,13 +22,13 @@ namespace emf {
 namespace {
 
 // Limits on what a record may ask for.
-constexpr uint32_t kMaxPoints = 4'000'000;      // points in one drawing record
-constexpr uint32_t kMaxPolys = 1'000'000;       // polygons in one poly-poly record
-constexpr uint32_t kMaxTextChars = 100'000;     // characters in one text record
-constexpr uint32_t kMaxSaveDepth = 4096;        // nested SAVEDC levels
-constexpr uint32_t kMaxRegionRects = 250'000;   // rectangles in one region
+constexpr uint32_t kMaxPoints = 4'000'000;               // points in one drawing record
+constexpr uint32_t kMaxPolys = 1'000'000;                // polygons in one poly-poly record
+constexpr uint32_t kMaxTextChars = 100'000;              // characters in one text record
+constexpr uint32_t kMaxSaveDepth = 4096;                 // nested SAVEDC levels
+constexpr uint32_t kMaxRegionRects = 250'000;            // rectangles in one region
 constexpr uint64_t kMaxGradientPixels = 64ull * 1000000; // pixels one GRADIENTFILL record may shade
-constexpr double kMaxCoord = 1e8;               // target coordinates beyond this are not drawn
+constexpr double kMaxCoord = 1e8;                        // target coordinates beyond this are not drawn
 constexpr uint64_t kMaxBlitPixels = 120ull * 1000000;
 
 // Rounds to int, keeping far-off values far off instead of overflowing.
@@ -124,9 +124,9 @@ QPainter::CompositionMode rop2Mode(int rop2) {
 
 bool pathFinite(const QPainterPath &path) {
   const QRectF b = path.controlPointRect();
-  return std::isfinite(b.left()) && std::isfinite(b.top()) && std::isfinite(b.right()) &&
-         std::isfinite(b.bottom()) && std::abs(b.left()) < kMaxCoord && std::abs(b.right()) < kMaxCoord &&
-         std::abs(b.top()) < kMaxCoord && std::abs(b.bottom()) < kMaxCoord;
+  return std::isfinite(b.left()) && std::isfinite(b.top()) && std::isfinite(b.right()) && std::isfinite(b.bottom()) &&
+         std::abs(b.left()) < kMaxCoord && std::abs(b.right()) < kMaxCoord && std::abs(b.top()) < kMaxCoord &&
+         std::abs(b.bottom()) < kMaxCoord;
 }
 
 class Player {
@@ -265,8 +265,8 @@ private:
     const GdiPen &p = pen();
     if (p.extended && p.brushStyle == BS_HATCHED)
       return texture(hatchImage(p.hatch, p.color, dc_.bkColor, dc_.bkMode == OPAQUE));
-    if (p.extended && !p.pattern.isNull() && (p.brushStyle == BS_DIBPATTERNPT || p.brushStyle == BS_DIBPATTERN ||
-                                              p.brushStyle == BS_PATTERN))
+    if (p.extended && !p.pattern.isNull() &&
+        (p.brushStyle == BS_DIBPATTERNPT || p.brushStyle == BS_DIBPATTERN || p.brushStyle == BS_PATTERN))
       return texture(p.pattern);
     return QBrush(QColor::fromRgb(p.color));
   }
@@ -654,7 +654,8 @@ void Player::play(uint32_t type, Reader &r) {
     if (r.ok()) {
       // The brush origin is in reference-device pixels; patterns are aligned in target pixels.
       const QPointF t = fm_.deviceToTarget.map(QPointF(x, y));
-      dc_.brushOrg = QPoint(int(std::lround(std::clamp(t.x(), -1e9, 1e9))), int(std::lround(std::clamp(t.y(), -1e9, 1e9))));
+      dc_.brushOrg =
+          QPoint(int(std::lround(std::clamp(t.x(), -1e9, 1e9))), int(std::lround(std::clamp(t.y(), -1e9, 1e9))));
     }
     return;
   }
@@ -1164,8 +1165,7 @@ void Player::polyDraw(uint32_t type, Reader &r) {
   r.skip(16);
   const uint32_t count = r.u32();
   QPolygonF pts;
-  if (!r.ok() || !(isShort ? readPoints<true>(r, count, pts) : readPoints<false>(r, count, pts)) ||
-      !r.has(count))
+  if (!r.ok() || !(isShort ? readPoints<true>(r, count, pts) : readPoints<false>(r, count, pts)) || !r.has(count))
     return;
   std::vector<uint8_t> types(count);
   for (uint8_t &t : types)
@@ -1195,7 +1195,8 @@ void Player::polyDraw(uint32_t type, Reader &r) {
     const QPointF last = pts[count - 1];
     const QTransform inv = xf_.inverted();
     const QPointF l = inv.map(last);
-    dc_.currentPos = QPoint(int(std::lround(std::clamp(l.x(), -2e9, 2e9))), int(std::lround(std::clamp(l.y(), -2e9, 2e9))));
+    dc_.currentPos =
+        QPoint(int(std::lround(std::clamp(l.x(), -2e9, 2e9))), int(std::lround(std::clamp(l.y(), -2e9, 2e9))));
   }
   if (dc_.pathOpen) {
     dc_.path.addPath(path);
@@ -1598,8 +1599,8 @@ void Player::regionRecord(uint32_t type, Reader &r) {
 
 // ---- text ----
 
-void Player::outputText(QPointF refLogical, const QString &text, const std::vector<quint32> *glyphs,
-                        uint32_t options, const Rectl *rcl, const std::vector<int32_t> *dx, bool pdy) {
+void Player::outputText(QPointF refLogical, const QString &text, const std::vector<quint32> *glyphs, uint32_t options,
+                        const Rectl *rcl, const std::vector<int32_t> *dx, bool pdy) {
   const bool updateCp = dc_.textAlign & TA_UPDATECP;
   if (updateCp)
     refLogical = dc_.currentPos;
@@ -1666,8 +1667,8 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
         painter_.fillRect(rc, QColor::fromRgb(dc_.bkColor));
   }
   // Only text that can land on the image is drawn.
-  const QRectF bounds = place.toTarget.mapRect(place.box.adjusted(-sf.raw.pixelSize(), -sf.raw.pixelSize(),
-                                                                  sf.raw.pixelSize(), sf.raw.pixelSize()));
+  const QRectF bounds = place.toTarget.mapRect(
+      place.box.adjusted(-sf.raw.pixelSize(), -sf.raw.pixelSize(), sf.raw.pixelSize(), sf.raw.pixelSize()));
   QRegion textClip = clip ? *clip : QRegion(img_.rect());
   if (haveRect && (options & ETO_CLIPPED))
     textClip = textClip.intersected(rclRegion);
@@ -1759,9 +1760,9 @@ void Player::textItem(Reader &r, bool wide, const std::span<const uint8_t> rec, 
 }
 
 void Player::extTextOut(uint32_t type, Reader &r) {
-  r.skip(16);       // bounds
-  r.u32();          // graphics mode
-  r.skip(8);        // scales
+  r.skip(16); // bounds
+  r.u32();    // graphics mode
+  r.skip(8);  // scales
   const size_t emrText = r.pos();
   if (!r.ok())
     return;
@@ -1911,9 +1912,9 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
     if (d.isNull())
       return;
     // Source rectangle to parallelogram: an affine map, drawn through the painter.
-    const QTransform toPara(
-        (pts[1].x() - pts[0].x()) / a.cxSrc, (pts[1].y() - pts[0].y()) / a.cxSrc, (pts[2].x() - pts[0].x()) / a.cySrc,
-        (pts[2].y() - pts[0].y()) / a.cySrc, pts[0].x(), pts[0].y());
+    const QTransform toPara((pts[1].x() - pts[0].x()) / a.cxSrc, (pts[1].y() - pts[0].y()) / a.cxSrc,
+                            (pts[2].x() - pts[0].x()) / a.cySrc, (pts[2].y() - pts[0].y()) / a.cySrc, pts[0].x(),
+                            pts[0].y());
     const QTransform m = QTransform::fromTranslate(-a.xSrc, -a.ySrc) * toPara * xf_;
     if (!finiteTransform(m))
       return;
@@ -1921,8 +1922,7 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
       return;
     painter_.save();
     painter_.setTransform(m);
-    painter_.drawImage(QRectF(a.xSrc, a.ySrc, a.cxSrc, a.cySrc), d.image,
-                       QRectF(a.xSrc, a.ySrc, a.cxSrc, a.cySrc));
+    painter_.drawImage(QRectF(a.xSrc, a.ySrc, a.cxSrc, a.cySrc), d.image, QRectF(a.xSrc, a.ySrc, a.cxSrc, a.cySrc));
     painter_.restore();
     return;
   }
@@ -2045,10 +2045,9 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
 
   if (!axisAligned) {
     // Rotated or sheared: the painter maps the source rectangle (copy only).
-    const QTransform m =
-        QTransform::fromTranslate(-srcRect.x(), -srcRect.y()) *
-        QTransform::fromScale(a.cxDest / srcRect.width(), a.cyDest / srcRect.height()) *
-        QTransform::fromTranslate(a.xDest, a.yDest) * xf_;
+    const QTransform m = QTransform::fromTranslate(-srcRect.x(), -srcRect.y()) *
+                         QTransform::fromScale(a.cxDest / srcRect.width(), a.cyDest / srcRect.height()) *
+                         QTransform::fromTranslate(a.xDest, a.yDest) * xf_;
     if (!finiteTransform(m))
       return;
     if (!applyClip())
@@ -2195,9 +2194,10 @@ void Player::gradientFill(Reader &r) {
         continue;
       const Vertex &A = v[i0], &B = v[i1], &C = v[i2];
       const QRectF bb = QPolygonF({A.p, B.p, C.p}).boundingRect();
-      const QRect box = QRect(QPoint(int(std::floor(std::max(bb.left(), -1e8))), int(std::floor(std::max(bb.top(), -1e8)))),
-                              QPoint(int(std::ceil(std::min(bb.right(), 1e8))), int(std::ceil(std::min(bb.bottom(), 1e8)))))
-                            .intersected(limit);
+      const QRect box =
+          QRect(QPoint(int(std::floor(std::max(bb.left(), -1e8))), int(std::floor(std::max(bb.top(), -1e8)))),
+                QPoint(int(std::ceil(std::min(bb.right(), 1e8))), int(std::ceil(std::min(bb.bottom(), 1e8)))))
+              .intersected(limit);
       const double den = (B.p.y() - C.p.y()) * (A.p.x() - C.p.x()) + (C.p.x() - B.p.x()) * (A.p.y() - C.p.y());
       if (box.isEmpty() || std::abs(den) < 1e-12)
         continue;

@@ -62,8 +62,7 @@ public:
     // A rectangle excludes its right and bottom edge, and without a pen loses one more row and column.
     return rectangle(l, t, r + 2, b + 2);
   }
-  EmfBuilder &font(uint32_t index, int32_t height, const QString &face, int32_t weight = 400,
-                   int32_t escapement = 0) {
+  EmfBuilder &font(uint32_t index, int32_t height, const QString &face, int32_t weight = 400, int32_t escapement = 0) {
     std::vector<uint8_t> p;
     put32(p, index);
     for (int32_t v : {height, 0, escapement, escapement, weight})

@@ -43,11 +43,11 @@ std::vector<uint8_t> monoStretch(int32_t x, int32_t y, int32_t cx, int32_t cy) {
     put(0);
   for (int32_t v : {x, y, 0, 0, 2, 2})
     put(uint32_t(v));
-  put(80);     // offBmi
-  put(48);     // cbBmi
-  put(128);    // offBits
-  put(8);      // cbBits
-  put(0);      // DIB_RGB_COLORS
+  put(80);  // offBmi
+  put(48);  // cbBmi
+  put(128); // offBits
+  put(8);   // cbBits
+  put(0);   // DIB_RGB_COLORS
   put(SRCCOPY);
   put(uint32_t(cx));
   put(uint32_t(cy));
@@ -91,8 +91,8 @@ TEST(PlayerBitmaps, PatternBlitFollowsTheClipAndSkipsOutsideTheImage) {
   b.solidBrush(1, EmfBuilder::rgb(255, 0, 0)).select(1);
   b.rec(EMR_INTERSECTCLIPRECT, {0, 0, 30, 100});
   // BITBLT without a source: PATCOPY paints the brush.
-  b.rec(EMR_BITBLT, {0, 0, 0, 0, 10, 10, 50, 50, int32_t(PATCOPY), 0, 0, 0x3f800000, 0, 0, 0x3f800000, 0, 0, 0, 0,
-                     0, 0, 0, 0});
+  b.rec(EMR_BITBLT,
+        {0, 0, 0, 0, 10, 10, 50, 50, int32_t(PATCOPY), 0, 0, 0x3f800000, 0, 0, 0x3f800000, 0, 0, 0, 0, 0, 0, 0, 0});
   const QImage img = play(b, QSize(100, 100));
   EXPECT_EQ(countColor(img, kRed), 20 * 50);
   EXPECT_EQ(img.pixel(35, 20), kWhite);
@@ -187,7 +187,8 @@ TEST(PlayerBitmaps, ExtremeSourceRectanglesAreRefused) {
   // Source offsets and extents at the ends of the integer range must neither overflow nor draw.
   EmfBuilder b;
   auto rec = monoStretch(10, 10, 40, 40);
-  const int32_t extremes[][4] = {{INT32_MIN, 0, 2, 2}, {0, INT32_MAX, 2, -2}, {2, 2, INT32_MIN, 2}, {0, 0, 2, INT32_MAX}};
+  const int32_t extremes[][4] = {
+      {INT32_MIN, 0, 2, 2}, {0, INT32_MAX, 2, -2}, {2, 2, INT32_MIN, 2}, {0, 0, 2, INT32_MAX}};
   for (const auto &e : extremes) {
     for (int i = 0; i < 4; ++i) {
       const uint32_t v = uint32_t(e[i]);
@@ -224,8 +225,8 @@ TEST(PlayerText, WorldRotationTurnsTheTextAndPageFlipsDoNot) {
   const QRect flat = box(false, false), turned = box(true, false), flipped = box(false, true);
   ASSERT_FALSE(flat.isEmpty());
   EXPECT_GT(flat.width(), 2 * flat.height());
-  EXPECT_GT(turned.height(), 2 * turned.width()); // runs down the page
-  EXPECT_LT(turned.right(), 500);                  // to the left of the turned origin
+  EXPECT_GT(turned.height(), 2 * turned.width());   // runs down the page
+  EXPECT_LT(turned.right(), 500);                   // to the left of the turned origin
   EXPECT_GT(flipped.width(), 2 * flipped.height()); // y-up mapping: still a horizontal line of text
   EXPECT_GT(flipped.top(), 40);
 }

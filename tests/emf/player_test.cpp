@@ -128,10 +128,10 @@ TEST(PlayerMapping, ModesPlaceTheSameSquare) {
 TEST(PlayerState, SaveAndRestoreRelativeAndAbsolute) {
   EmfBuilder b;
   b.solidBrush(1, red).solidBrush(2, blue).stock(NULL_PEN);
-  b.select(1).rec(EMR_SAVEDC, {});                                // level 1: red
+  b.select(1).rec(EMR_SAVEDC, {});                                     // level 1: red
   b.select(2).rec(EMR_SETVIEWPORTORGEX, {500, 0}).rec(EMR_SAVEDC, {}); // level 2: blue, shifted
   b.rec(EMR_SETVIEWPORTORGEX, {0, 500});
-  b.rec(EMR_RESTOREDC, {-1}); // back to level 2
+  b.rec(EMR_RESTOREDC, {-1});  // back to level 2
   b.rectangle(0, 0, 101, 101); // blue at x 500
   b.rec(EMR_RESTOREDC, {1});   // absolute: level 1, which also drops level 2
   b.rectangle(0, 0, 101, 101); // red at origin
@@ -203,9 +203,15 @@ TEST(PlayerRop2, KnownPixels) {
   const QRgb bg = 0xff336699;
   const uint32_t penRef = EmfBuilder::rgb(0x0f, 0xf0, 0x55);
   const Case cases[] = {
-      {R2_XORPEN, 0xff3c96cc},  {R2_NOT, 0xffcc9966},     {R2_MASKPEN, 0xff036011},
-      {R2_MERGEPEN, 0xff3ff6dd}, {R2_BLACK, 0xff000000},   {R2_WHITE, 0xffffffff},
-      {R2_NOP, bg},              {R2_NOTCOPYPEN, 0xfff00faa}, {R2_COPYPEN, 0xff0ff055},
+      {R2_XORPEN, 0xff3c96cc},
+      {R2_NOT, 0xffcc9966},
+      {R2_MASKPEN, 0xff036011},
+      {R2_MERGEPEN, 0xff3ff6dd},
+      {R2_BLACK, 0xff000000},
+      {R2_WHITE, 0xffffffff},
+      {R2_NOP, bg},
+      {R2_NOTCOPYPEN, 0xfff00faa},
+      {R2_COPYPEN, 0xff0ff055},
   };
   for (const Case &c : cases) {
     EmfBuilder b;
@@ -304,10 +310,10 @@ TEST(PlayerBands, BandsTogetherEqualOnePlayback) {
 
 TEST(PlayerSafety, BadRecordsAreSkipped) {
   EmfBuilder b;
-  b.rec(9999, {1, 2, 3});                            // unknown type
-  b.rec(EMR_POLYLINE16, {0, 0, 10, 10, 1000000});    // count far beyond the record
-  b.rec(EMR_SELECTOBJECT, {60000});                  // slot beyond the table
-  b.rec(EMR_CREATEPEN, {0, 0, 1, 0, 0});             // slot 0 is reserved
+  b.rec(9999, {1, 2, 3});                         // unknown type
+  b.rec(EMR_POLYLINE16, {0, 0, 10, 10, 1000000}); // count far beyond the record
+  b.rec(EMR_SELECTOBJECT, {60000});               // slot beyond the table
+  b.rec(EMR_CREATEPEN, {0, 0, 1, 0, 0});          // slot 0 is reserved
   b.rec(EMR_RESTOREDC, {-100});
   b.rec(EMR_SETMAPMODE, {MM_ANISOTROPIC}).rec(EMR_SETWINDOWEXTEX, {0, 0});
   b.rec(EMR_SETWORLDTRANSFORM, {0, 0, 0, 0, 0, 0}); // singular
