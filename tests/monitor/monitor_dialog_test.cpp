@@ -1,5 +1,6 @@
 // The monitor dialog: its controls, the small window of the command modes, timers, help topics and links.
 #include "monitor/monitor_dialog.h"
+#include "monitor/monitor_icons.h"
 #include "platform/registry.h"
 #include "platform/spooler_memory.h"
 
@@ -212,6 +213,44 @@ TEST_F(Dialog, HelpShowsTheTopicFromTheInstallationFolder) {
   for (QWidget *w : QApplication::topLevelWidgets())
     shown = shown || (w->isVisible() && w->windowTitle() == QStringLiteral("Help"));
   EXPECT_TRUE(shown);
+}
+
+} // namespace
+
+namespace {
+
+TEST(MonitorIcons, ListAndInfoImagesHaveTheirSizesAndDiffer) {
+  const auto list = monitor::printerListImages();
+  ASSERT_EQ(list.size(), 6u);
+  const auto info = monitor::infoImages();
+  ASSERT_EQ(info.size(), 3u);
+  std::vector<QImage> all;
+  for (const QPixmap &p : list) {
+    EXPECT_EQ(p.size(), QSize(12, 12));
+    all.push_back(p.toImage());
+  }
+  for (const QPixmap &p : info) {
+    EXPECT_EQ(p.size(), QSize(16, 16));
+    all.push_back(p.toImage());
+  }
+  for (size_t i = 0; i < all.size(); ++i)
+    for (size_t j = i + 1; j < all.size(); ++j)
+      EXPECT_NE(all[i], all[j]) << i << " and " << j << " look the same";
+  // The marked forms carry red that the plain forms do not.
+  auto reds = [](const QImage &img) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) {
+        const QColor c = img.pixelColor(x, y);
+        n += c.alpha() > 128 && c.red() > 180 && c.green() < 80 && c.blue() < 80;
+      }
+    return n;
+  };
+  for (int plain = 0; plain < 3; ++plain)
+    EXPECT_EQ(reds(all[plain]), 0) << plain;
+  for (int marked = 3; marked < 6; ++marked)
+    EXPECT_GT(reds(all[marked]), 0) << marked;
+  EXPECT_FALSE(monitor::appIcon().pixmap(32, 32).isNull());
 }
 
 } // namespace
