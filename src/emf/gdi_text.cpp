@@ -63,6 +63,11 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
   auto it = bases_.find(key);
   if (it != bases_.end())
     return it->second;
+  if (bases_.size() >= 256) {
+    // A bound on what many different files can leave behind; sized fonts refer to their bases, so both go.
+    bases_.clear();
+    sized_.clear();
+  }
   QFont qf(f.face.isEmpty() ? QStringLiteral("Arial") : f.face);
   qf.setStyleHint(styleHint(f.pitchAndFamily));
   qf.setFamily(installedFace(f.face, f.pitchAndFamily));

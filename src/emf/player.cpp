@@ -129,6 +129,12 @@ bool pathFinite(const QPainterPath &path) {
          std::abs(b.bottom()) < kMaxCoord;
 }
 
+// Matched fonts are kept per thread across playbacks: every band of a page asks for the same fonts again.
+FontCache &threadFonts() {
+  thread_local FontCache cache;
+  return cache;
+}
+
 class Player {
 public:
   Player(QImage &target, const EnhMetaFile &mf, const QRect &dest)
@@ -173,7 +179,7 @@ private:
   std::vector<DeviceContext> saved_;
   std::vector<ObjectRef> handles_;
   QTransform xf_; // logical to target, kept current
-  FontCache fonts_;
+  FontCache &fonts_ = threadFonts();
   bool pathNeedsMove_ = true;
 
   void resetDc() {
@@ -1627,11 +1633,33 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
       }
     }
   }
-  TextLayout layout = layoutText(sf, text, glyphs, adx.empty() ? nullptr : &adx, ady.empty() ? nullptr : &ady);
   const QPointF refT = toTarget(refLogical);
   if (!std::isfinite(refT.x()) || !std::isfinite(refT.y()) || std::abs(refT.x()) > kMaxCoord ||
       std::abs(refT.y()) > kMaxCoord)
     return;
+  if (!updateCp && !dc_.pathOpen && !(rcl && (options & ETO_OPAQUE))) {
+    // Text that cannot reach this image (another band of the page) is not even laid out: everything it draws lies
+    // within its whole advance plus a few ems of the reference point, whatever the alignment and direction.
+    const double em = sf.raw.isValid() ? sf.raw.pixelSize() : std::abs(heightPx);
+    double reach = 0;
+    if (!adx.empty()) {
+      for (size_t i = 0; i < adx.size(); ++i)
+        reach += std::abs(adx[i]) + (ady.empty() ? 0.0 : std::abs(ady[i]));
+    } else {
+      reach = double(n) * em * 2 * sf.stretch;
+    }
+    reach += 4 * em;
+    // Under a rotating or shearing transform the glyph size in the target can exceed the vertical scale.
+    if (!(xf_.type() <= QTransform::TxScale))
+      reach *= 1 + std::max(sx, sy) / std::max(1e-9, std::min(sx, sy));
+    const QRectF area(refT.x() - reach, refT.y() - reach, 2 * reach, 2 * reach);
+    QRect limit = img_.rect();
+    if (const auto c = effectiveClip(dc_))
+      limit = limit.intersected(c->boundingRect());
+    if (!area.intersects(QRectF(limit)))
+      return;
+  }
+  TextLayout layout = layoutText(sf, text, glyphs, adx.empty() ? nullptr : &adx, ady.empty() ? nullptr : &ady);
   // A world transform that rotates, shears or mirrors turns the text with it: the glyphs are laid out at their
   // upright target size, brought back to logical units and mapped like every other figure.
   const bool upright = dc_.world.type() <= QTransform::TxScale && dc_.world.m11() > 0 && dc_.world.m22() > 0 &&

@@ -300,6 +300,13 @@ TEST(PlayerBands, BandsTogetherEqualOnePlayback) {
   b.rec(EMR_INTERSECTCLIPRECT, {0, 0, 1000, 500});
   b.rec(EMR_CREATEBRUSHINDIRECT, {2, int32_t(BS_HATCHED), int32_t(blue), int32_t(HS_DIAGCROSS)});
   b.select(2).rectangle(200, 300, 800, 900);
+  // Text across band edges, upright and turned, with and without a dx array: skipping text that misses a band
+  // must never skip text that reaches it.
+  b.font(3, -60, "DejaVu Sans").select(3).rec(EMR_SETBKMODE, {TRANSPARENT});
+  b.textW(20, 150, "Band edge");
+  b.textW(20, 330, "gjpqy", 0, {40, 40, 40, 40, 40});
+  b.font(4, -50, "DejaVu Sans", 400, 900).select(4);
+  b.textW(900, 780, "Upwards");
   // Bands a multiple of the 8-pixel hatch high, as the renderer's bands are.
   const QImage whole = play(b, QSize(500, 400), QRect(0, 0, 500, 400));
   for (int i = 0; i < 5; ++i) {
