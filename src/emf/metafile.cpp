@@ -130,10 +130,6 @@ HENHMETAFILE EnhMetaFile::fromBytes(std::vector<uint8_t> bytes, std::string *rea
                             std::to_string(recSize) + ") runs past the end of the data");
       return {};
     }
-    if (index > 0 && type == kEmrHeader) {
-      setReason(reason, "second EMR_HEADER at offset " + std::to_string(offset));
-      return {};
-    }
     offset += recSize;
     ++index;
     if (type == kEmrEof) {
