@@ -484,8 +484,7 @@ private:
     }
     if (closed) {
       devPath.setFillRule(fillRule());
-      if (hasPen() && hasBrush() && dc_.rop2 != R2_COPYPEN && penWidthPx() > 1.0 && pathFinite(devPath) &&
-          devPath.elementCount() < 5000) {
+      if (hasPen() && hasBrush() && dc_.rop2 != R2_COPYPEN && pathFinite(devPath) && devPath.elementCount() < 5000) {
         // Under a mixing operation each pixel is combined once: the interior stops where the wide outline begins.
         QPainterPathStroker stroker;
         stroker.setWidth(penWidthPx());
