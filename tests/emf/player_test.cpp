@@ -222,6 +222,18 @@ TEST(PlayerRop2, KnownPixels) {
   }
 }
 
+TEST(PlayerRop2, OutlineAndFillCombineEachPixelOnce) {
+  // XOR over white: the outline pixels take the pen once and the interior the brush once.
+  EmfBuilder b;
+  b.solidBrush(1, EmfBuilder::rgb(255, 0, 0)).pen(2, PS_SOLID, 0, EmfBuilder::rgb(0, 0, 255));
+  b.select(1).select(2).rec(EMR_SETROP2, {R2_XORPEN}).rectangle(10, 10, 30, 30);
+  const QImage img = play(b, QSize(50, 50), QRect(0, 0, 1000, 1000));
+  EXPECT_EQ(img.pixel(10, 20), 0xffffff00u); // left edge: white ^ blue
+  EXPECT_EQ(img.pixel(20, 10), 0xffffff00u); // top edge
+  EXPECT_EQ(img.pixel(29, 20), 0xffffff00u); // right edge
+  EXPECT_EQ(img.pixel(20, 20), 0xff00ffffu); // interior: white ^ red
+}
+
 TEST(PlayerBrushes, HatchIsAnEightPixelPatternAndOpaqueFillsGaps) {
   EmfBuilder b;
   b.rec(EMR_CREATEBRUSHINDIRECT, {1, int32_t(BS_HATCHED), int32_t(red), int32_t(HS_HORIZONTAL)});
