@@ -95,6 +95,8 @@ private:
 const QString kDamaged = QStringLiteral("Error|Tarvik Folvex! is damaged.\nPlease re-install.\nError 010003");
 
 TEST_F(MonitorLink, AFailedStartAtStartUpSaysTheInstallationIsDamaged) {
+  // A private machine hive without "InstallPath" (without one, the hive beside the program would be read).
+  writeAll(path("reg").toStdString() + "/machine.reg", "Windows Registry Editor Version 5.00\n\n");
   EXPECT_TRUE(app::monitorProgram().isEmpty()) << "no InstallPath";
   EXPECT_FALSE(app::startMonitorAtStartup());
   EXPECT_EQ(messages, QStringList{kDamaged});
