@@ -18,10 +18,14 @@ struct Outcome {
   QByteArray output;
 };
 
-Outcome runProgram(const QString &name, const QTemporaryDir &dir) {
-  const QString root = dir.path();
+void makeFolders(const QString &root) {
   for (const char *sub : {"registry", "tmp", "run", "config", "data"})
     QDir().mkpath(root + "/" + sub);
+}
+
+Outcome runProgram(const QString &name, const QTemporaryDir &dir) {
+  const QString root = dir.path();
+  makeFolders(root);
   QFile::setPermissions(root + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -67,6 +71,26 @@ TEST(Smoke, ProgramsOpenAndCloseTheirWindows) {
     EXPECT_TRUE(o.finished) << "did not end by itself";
     EXPECT_EQ(o.status, QProcess::NormalExit) << o.output.toStdString();
     EXPECT_EQ(o.code, 0) << o.output.toStdString();
+  }
+}
+
+TEST(Smoke, ProgramsGoOnWithADamagedUserHive) {
+  for (const QString name : {"Folvex", "qvt"}) {
+    SCOPED_TRACE(name.toStdString());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    makeFolders(dir.path());
+    QFile hive(dir.path() + "/registry/user.reg");
+    ASSERT_TRUE(hive.open(QIODevice::WriteOnly));
+    hive.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Tarvik\\Folvex2]\n\"Kod");
+    hive.close();
+    const Outcome o = runProgram(name, dir);
+    ASSERT_TRUE(o.started);
+    EXPECT_TRUE(o.finished) << "did not end by itself";
+    EXPECT_EQ(o.status, QProcess::NormalExit) << o.output.toStdString();
+    EXPECT_EQ(o.code, 0) << o.output.toStdString();
+    if (name == "Folvex") // it reads every setting at start
+      EXPECT_TRUE(QFile::exists(dir.path() + "/registry/user.reg.bad")) << o.output.toStdString();
   }
 }
 
