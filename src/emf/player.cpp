@@ -1,5 +1,6 @@
 // The drawing side of playback: one Player turns the device-context state and each record into QPainter calls
 // on the target image, plus the per-pixel operations QPainter lacks (raster operations, masks).
+#include <algorithm>
 #include "emf/player.h"
 
 #include "emf/device_context.h"
@@ -1835,11 +1836,43 @@ void Player::smallTextOut(Reader &r) {
 
 // ---- bitmaps ----
 
+// A SetDIBitsToDevice record may carry only some rows of its bitmap: scanCount rows starting at scan firstScan,
+// counted from the bottom. For an uncompressed bottom-up bitmap the header is rewritten to describe just those rows
+// (into ownHeader) and the source row moved to match, so the rows outside stay undrawn. Returns false when the
+// rows asked for cannot be taken from this bitmap.
+bool limitToScans(std::span<const uint8_t> &bmi, int32_t &ySrc, uint32_t firstScan, uint32_t scanCount,
+                  std::vector<uint8_t> &ownHeader) {
+  if (bmi.size() < 40)
+    return true; // core headers and short headers are decoded as they stand
+  auto rd32 = [&bmi](size_t at) {
+    return uint32_t(bmi[at]) | uint32_t(bmi[at + 1]) << 8 | uint32_t(bmi[at + 2]) << 16 | uint32_t(bmi[at + 3]) << 24;
+  };
+  const uint32_t headerSize = rd32(0);
+  const int32_t height = int32_t(rd32(8));
+  const uint32_t compression = rd32(16);
+  if (headerSize < 40 || height <= 0 || (compression != 0 && compression != 3))
+    return true; // top-down and compressed bitmaps always carry every row
+  if (scanCount == 0 || firstScan >= uint32_t(height))
+    return false;
+  if (firstScan == 0 && scanCount >= uint32_t(height))
+    return true;
+  const uint32_t rows = std::min<uint32_t>(scanCount, uint32_t(height) - firstScan);
+  ownHeader.assign(bmi.begin(), bmi.end());
+  ownHeader[8] = uint8_t(rows);
+  ownHeader[9] = uint8_t(rows >> 8);
+  ownHeader[10] = uint8_t(rows >> 16);
+  ownHeader[11] = uint8_t(rows >> 24);
+  bmi = ownHeader;
+  ySrc = int32_t(std::clamp<int64_t>(int64_t(ySrc) - firstScan, INT32_MIN, INT32_MAX));
+  return true;
+}
+
 void Player::bitmapRecord(uint32_t type, Reader &r) {
   const auto rec = recordBytes_;
   BlitArgs a;
   r.skip(16); // bounds
   uint32_t offBmi = 0, cbBmi = 0, offBits = 0, cbBits = 0;
+  uint32_t firstScan = 0, scanCount = 0; // SetDIBitsToDevice: the rows the record carries
   BlendFunction blend;
   uint32_t transparent = 0;
   uint32_t offBmiMask = 0, cbBmiMask = 0, offBitsMask = 0, cbBitsMask = 0, usageMask = 0;
@@ -1902,8 +1935,8 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
       a.cxDest = r.i32();
       a.cyDest = r.i32();
     } else {
-      r.u32(); // first scan line
-      r.u32(); // number of scan lines
+      firstScan = r.u32();
+      scanCount = r.u32();
       a.cxDest = a.cxSrc;
       a.cyDest = a.cySrc;
     }
@@ -1975,11 +2008,14 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
     a.xSrc = int32_t(std::lround(std::clamp(s.x(), -1e9, 1e9)));
     a.ySrc = int32_t(std::lround(std::clamp(s.y(), -1e9, 1e9)));
   }
+  std::vector<uint8_t> bandHeader;
   if (cbBmi > 0) {
     Reader whole(rec);
     a.bmi = whole.bytesAt(offBmi, cbBmi);
     a.bits = whole.bytesAt(offBits, cbBits);
     if (!whole.ok())
+      return;
+    if (type == EMR_SETDIBITSTODEVICE && !limitToScans(a.bmi, a.ySrc, firstScan, scanCount, bandHeader))
       return;
   } else if (ropUsesSource(a.rop)) {
     return; // a source is needed and missing

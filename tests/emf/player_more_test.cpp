@@ -86,6 +86,50 @@ TEST(PlayerBitmaps, OneBitDibKeepsItsColourTableAndIsStretched) {
   EXPECT_EQ(mirrored.pixel(45, 15), kBlue);
 }
 
+namespace {
+
+// EMR_SETDIBITSTODEVICE of a 1 x 4 bottom-up 24-bit DIB of which the record carries scans 1 and 2 only
+// (scan 1 red, scan 2 blue), drawn 1:1 at (10, 10).
+std::vector<uint8_t> partialScans(uint32_t firstScan, uint32_t scanCount) {
+  std::vector<uint8_t> p;
+  auto put = [&p](uint32_t v) { EmfBuilder::put32(p, v); };
+  for (int i = 0; i < 4; ++i)
+    put(0); // bounds
+  for (int32_t v : {10, 10, 0, 0, 1, 4})
+    put(uint32_t(v));
+  put(76);  // offBmi
+  put(40);  // cbBmi
+  put(116); // offBits
+  put(8);   // cbBits
+  put(0);   // DIB_RGB_COLORS
+  put(firstScan);
+  put(scanCount);
+  for (uint32_t v : {40u, 1u, 4u})
+    put(v);
+  put(0x00180001); // one plane, 24 bits
+  for (int i = 0; i < 6; ++i)
+    put(0);
+  put(0x00ff0000); // scan 1: bytes b, g, r = red, then padding
+  put(0x000000ff); // scan 2: blue
+  return p;
+}
+
+} // namespace
+
+TEST(PlayerBitmaps, SetDIBitsToDeviceDrawsOnlyTheScansItCarries) {
+  EmfBuilder b;
+  b.raw(EMR_SETDIBITSTODEVICE, partialScans(1, 2));
+  const QImage img = play(b, QSize(100, 100));
+  EXPECT_EQ(img.pixel(10, 10), kWhite); // scan 3: not in the record
+  EXPECT_EQ(img.pixel(10, 11), kBlue);  // scan 2
+  EXPECT_EQ(img.pixel(10, 12), kRed);   // scan 1
+  EXPECT_EQ(img.pixel(10, 13), kWhite); // scan 0: not in the record
+  // A first scan past the bitmap draws nothing.
+  EmfBuilder none;
+  none.raw(EMR_SETDIBITSTODEVICE, partialScans(4, 2));
+  EXPECT_EQ(countColor(play(none, QSize(100, 100)), kWhite), 100 * 100);
+}
+
 TEST(PlayerBitmaps, PatternBlitFollowsTheClipAndSkipsOutsideTheImage) {
   EmfBuilder b;
   b.solidBrush(1, EmfBuilder::rgb(255, 0, 0)).select(1);
