@@ -1,6 +1,5 @@
 // The drawing side of playback: one Player turns the device-context state and each record into QPainter calls
 // on the target image, plus the per-pixel operations QPainter lacks (raster operations, masks).
-#include <algorithm>
 #include "emf/player.h"
 
 #include "emf/device_context.h"
@@ -15,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPathStroker>
 #include <QPolygonF>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
