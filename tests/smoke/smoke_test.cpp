@@ -89,8 +89,9 @@ TEST(Smoke, ProgramsGoOnWithADamagedUserHive) {
     EXPECT_TRUE(o.finished) << "did not end by itself";
     EXPECT_EQ(o.status, QProcess::NormalExit) << o.output.toStdString();
     EXPECT_EQ(o.code, 0) << o.output.toStdString();
-    if (name == "Folvex") // it reads every setting at start
+    if (name == "Folvex") { // it reads every setting at start
       EXPECT_TRUE(QFile::exists(dir.path() + "/registry/user.reg.bad")) << o.output.toStdString();
+    }
   }
 }
 
