@@ -150,41 +150,10 @@ void checkPageSize(Writer *w, double width, double height) {
   }
 }
 
-// Writes the page tree node for `count` pages starting at page `first`; returns its object number.
-std::int64_t writeTreeNode(Writer *w, std::size_t first, std::size_t count, std::int64_t parent, bool root) {
-  Output &out = w->out;
-  if (count <= 10 && (first % 10) == 0) {
-    std::int64_t leaf = w->leafNodes[first / 10];
-    out.beginObject(leaf);
-    out.put("<<");
-    out.put("/Type/Pages\n");
-    out.put("/Count ");
-    out.putInt(static_cast<std::int64_t>(count));
-    out.put("\n");
-    if (!root)
-      out.putRef("/Parent", parent);
-    out.put("/Kids");
-    out.put("[");
-    for (std::size_t i = first; i < first + count; ++i) {
-      out.put(" ");
-      out.putInt(w->pages[i].object);
-      out.put(" 0 R");
-    }
-    out.put("]");
-    out.put(">>\n");
-    out.put("endobj\n");
-    return leaf;
-  }
-  std::int64_t node = out.reserve();
-  std::size_t m = 10;
-  while (m * 10 < count)
-    m *= 10;
-  std::vector<std::int64_t> kids;
-  for (std::size_t start = first; start < first + count; start += m) {
-    std::size_t n = std::min(m, first + count - start);
-    kids.push_back(writeTreeNode(w, start, n, node, false));
-  }
-  out.beginObject(node);
+// Writes one /Pages object with its kids (object numbers) and page count.
+void writePagesObject(Output &out, std::int64_t object, std::size_t count, std::int64_t parent, bool root,
+                      const std::vector<std::int64_t> &kids) {
+  out.beginObject(object);
   out.put("<<");
   out.put("/Type/Pages\n");
   out.put("/Count ");
@@ -202,6 +171,28 @@ std::int64_t writeTreeNode(Writer *w, std::size_t first, std::size_t count, std:
   out.put("]");
   out.put(">>\n");
   out.put("endobj\n");
+}
+
+// Writes the page tree node for `count` pages starting at page `first`; returns its object number.
+std::int64_t writeTreeNode(Writer *w, std::size_t first, std::size_t count, std::int64_t parent, bool root) {
+  Output &out = w->out;
+  std::vector<std::int64_t> kids;
+  if (count <= 10 && (first % 10) == 0) {
+    const std::int64_t leaf = w->leafNodes[first / 10];
+    for (std::size_t i = first; i < first + count; ++i)
+      kids.push_back(w->pages[i].object);
+    writePagesObject(out, leaf, count, parent, root, kids);
+    return leaf;
+  }
+  const std::int64_t node = out.reserve();
+  std::size_t m = 10;
+  while (m * 10 < count)
+    m *= 10;
+  for (std::size_t start = first; start < first + count; start += m) {
+    const std::size_t n = std::min(m, first + count - start);
+    kids.push_back(writeTreeNode(w, start, n, node, false));
+  }
+  writePagesObject(out, node, count, parent, root, kids);
   return node;
 }
 
