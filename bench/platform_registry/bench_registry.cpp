@@ -1,6 +1,6 @@
 // The registry is read on every scan tick (lvKodEstPrinters) and once per setting at start-up; these measure the
 // cost of those reads against a hive of realistic size, and of one durable write.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "platform/registry.h"
 #include "platform/registry_file.h"
 

@@ -2,7 +2,7 @@
 // and 300 dpi and factors 0, 3, 10 and 20, with the share of the time spent in background, playback, averaging
 // and finishing; plus the averaging loop, the background patterns and the encoders on their own.
 // The pages are read from the shared corpus; the page benchmarks are skipped when it is absent.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "render/averaging.h"
 #include "render/background.h"
 #include "render/encoding.h"

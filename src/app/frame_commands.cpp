@@ -161,7 +161,14 @@ void BuildPopup(QMenu &menu, Popup which, const MenuState &state) {
   }
 }
 
-int ActionCommand(const QAction *action) { return action && action->data().isValid() ? action->data().toInt() : 0; }
+int ActionCommand(const QAction *action) { return view::MenuActionCommand(action); }
+
+void BuildViewPopup(QMenu &menu, view::ViewMenu which, const view::ViewMenuState &state) {
+  MenuState s;
+  s.pageCount = state.pageCount;
+  s.pageUnderPoint = state.pageUnderPoint;
+  BuildPopup(menu, which == view::ViewMenu::Strip ? Popup::RClick2 : Popup::RClick, s);
+}
 
 bool CommandTable::run(int id) const {
   const auto it = actions_.find(id);

@@ -2,6 +2,8 @@
 // connects a command to its action. A command without an action does nothing when chosen.
 #pragma once
 
+#include "view/view_menus.h"
+
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -73,6 +75,8 @@ struct MenuState {
 void BuildPopup(QMenu &menu, Popup which, const MenuState &state);
 // The command id of a menu action (0 for none).
 int ActionCommand(const QAction *action);
+// The builder the page strip and the preview use for their menus ("RClick2" and "RClick").
+void BuildViewPopup(QMenu &menu, view::ViewMenu which, const view::ViewMenuState &state);
 
 // The command table: actions registered by the parts of the program that implement them.
 class CommandTable {

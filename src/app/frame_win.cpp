@@ -2,7 +2,6 @@
 
 #include "app/frame_paint.h"
 #include "app/monitor_link.h"
-#include "app/settings.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
 #include "platform/ipc.h"
@@ -11,6 +10,7 @@
 #include "render/commands.h"
 #include "render/rasteriser.h"
 #include "render/resolution.h"
+#include "settings/settings.h"
 #include "view/page_strip.h"
 #include "view/preview_window.h"
 
@@ -84,6 +84,8 @@ lvFrameWin::lvFrameWin(QWidget *parent) : QWidget(parent) {
       [](bool underMouse) { return frame::LampFor(capture::readinessState(), capture::blinkFlag(), underMouse); });
   connect(strip_, &view::PageStrip::mouseEntered, this, [this] { markButton(-1); });
   connect(preview_, &view::PreviewWindow::mouseEntered, this, [this] { markButton(-1); });
+  strip_->setMenuBuilder(frame::BuildViewPopup);
+  preview_->setMenuBuilder(frame::BuildViewPopup);
   connect(strip_, &view::PageStrip::commandChosen, this, &lvFrameWin::runCommand);
   connect(preview_, &view::PreviewWindow::commandChosen, this, &lvFrameWin::runCommand);
   connect(strip_, &view::PageStrip::previewLimitRequested, preview_, &view::PreviewWindow::limitScroll);

@@ -2,7 +2,7 @@
 
 #include "app/frame_win.h"
 #include "app/monitor_link.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "app/welcome_dialog.h"
 #include "capture/spool_extractor.h"
 #include "capture/spool_watcher.h"

@@ -3,7 +3,7 @@
 #include "app/frame_commands.h"
 #include "app/frame_layout.h"
 #include "app/frame_paint.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 

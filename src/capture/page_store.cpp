@@ -1,6 +1,6 @@
 #include "capture/page_store.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "capture/spool_extractor.h"
 #include "platform/paths.h"
 #include "render/rasteriser.h"

@@ -1,6 +1,6 @@
 #include "render/background.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <QFont>
 #include <QLocale>

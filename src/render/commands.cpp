@@ -1,6 +1,6 @@
 #include "render/commands.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace render {
 

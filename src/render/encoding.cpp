@@ -1,6 +1,6 @@
 #include "render/encoding.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 

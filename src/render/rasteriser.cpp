@@ -1,6 +1,6 @@
 #include "render/rasteriser.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "platform/paths.h"
 #include "render/averaging.h"
 #include "render/background.h"

@@ -1,6 +1,6 @@
 #include "render/resolution.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,8 +1,7 @@
 #include "view/page_strip.h"
 
-#include "app/frame_commands.h"
-#include "app/frame_paint.h"
 #include "capture/page_store.h"
+#include "view/view_paint.h"
 
 #include <QMenu>
 #include <QMouseEvent>
@@ -133,11 +132,11 @@ void PageStrip::armScanTimer(int milliseconds) { scanTimer_.start(milliseconds);
 void PageStrip::paintEvent(QPaintEvent *e) {
   QPainter p(this);
   p.setClipRect(e->rect());
-  p.fillRect(clientRect(), frame::Colour(kViewBackground));
+  p.fillRect(clientRect(), view::Colour(kViewBackground));
   const auto &store = capture::pageStore();
   if (store.viewState.load() <= capture::kViewNothing || store.pages.empty())
     return;
-  p.setFont(frame::StatusFont());
+  p.setFont(view::StatusFont());
   p.setPen(QColor(0, 0, 175));
   const int cw = clientRect().width();
   const QRect visible = e->rect();
@@ -151,8 +150,8 @@ void PageStrip::paintEvent(QPaintEvent *e) {
     if (!pg.thumbnail.isNull())
       p.drawImage(screen.topLeft(), pg.thumbnail);
     if (static_cast<int>(i) == store.currentPage) {
-      frame::FrameRect(p, screen.adjusted(-1, -1, 1, 1), Qt::red);
-      frame::FrameRect(p, screen.adjusted(-2, -2, 2, 2), Qt::red);
+      view::FrameRect(p, screen.adjusted(-1, -1, 1, 1), Qt::red);
+      view::FrameRect(p, screen.adjusted(-2, -2, 2, 2), Qt::red);
     }
     p.drawText(label, Qt::AlignCenter | Qt::TextSingleLine, StripLabel(QString::fromStdString(pg.name)));
   }
@@ -195,13 +194,14 @@ void PageStrip::mousePressEvent(QMouseEvent *e) {
     if (store.pages.empty())
       return;
     lastRightClick_ = pt;
-    frame::MenuState state;
+    ViewMenuState state;
     state.pageCount = store.pageCount();
     state.pageUnderPoint = pageAt(pt) >= 0;
     QMenu menu(this);
-    frame::BuildPopup(menu, frame::Popup::RClick2, state);
+    if (menuBuilder_)
+      menuBuilder_(menu, ViewMenu::Strip, state);
     if (QAction *chosen = menu.exec(e->globalPosition().toPoint()))
-      if (const int id = frame::ActionCommand(chosen))
+      if (const int id = MenuActionCommand(chosen))
         emit commandChosen(id);
   }
   QWidget::mousePressEvent(e);

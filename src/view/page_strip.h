@@ -3,6 +3,7 @@
 #pragma once
 
 #include "view/strip_geometry.h"
+#include "view/view_menus.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -44,6 +45,8 @@ public:
   void choosePage(int index);
   // Renders a page into the current image; the frame provides it (wait cursor, progress, view state).
   void setPageRenderer(std::function<void(int index)> renderer) { renderer_ = std::move(renderer); }
+  // The page menu's items come from the window that holds the strip.
+  void setMenuBuilder(MenuBuilder builder) { menuBuilder_ = std::move(builder); }
 
 signals:
   void mouseEntered();        // clears the hover marks of the button column
@@ -68,6 +71,7 @@ private:
   bool pointing_ = false;
   std::function<void()> tick_;
   std::function<void(int)> renderer_;
+  MenuBuilder menuBuilder_;
 };
 
 // Maps a scroll bar action (QAbstractSlider::SliderAction) to a scroll request.

@@ -1,9 +1,8 @@
 #include "view/preview_window.h"
 
-#include "app/frame_commands.h"
-#include "app/frame_paint.h"
 #include "capture/page_store.h"
 #include "view/page_strip.h"
+#include "view/view_paint.h"
 
 #include <QMenu>
 #include <QMouseEvent>
@@ -92,7 +91,7 @@ void PreviewWindow::refreshBars() {
 
 void PreviewWindow::paintEvent(QPaintEvent *) {
   QPainter p(this);
-  p.fillRect(rect(), frame::Colour(kViewBackground));
+  p.fillRect(rect(), view::Colour(kViewBackground));
   if (const QImage *img = shownImage())
     ShowImage(*img, &p);
 }
@@ -151,9 +150,13 @@ void PreviewWindow::mouseMoveEvent(QMouseEvent *e) {
 void PreviewWindow::mousePressEvent(QMouseEvent *e) {
   if (e->button() == Qt::RightButton && capture::pageStore().pageCount() > 0) {
     QMenu menu(this);
-    frame::BuildPopup(menu, frame::Popup::RClick, {});
+    if (menuBuilder_) {
+      ViewMenuState state;
+      state.pageCount = capture::pageStore().pageCount();
+      menuBuilder_(menu, ViewMenu::Preview, state);
+    }
     if (QAction *chosen = menu.exec(e->globalPosition().toPoint()))
-      if (const int id = frame::ActionCommand(chosen))
+      if (const int id = MenuActionCommand(chosen))
         emit commandChosen(id);
   }
   QWidget::mousePressEvent(e);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "view/preview_geometry.h"
+#include "view/view_menus.h"
 
 #include <QImage>
 #include <QWidget>
@@ -33,6 +34,8 @@ public:
   void limitScroll(int maxH, int maxV);
   // Re-reads the current image's size and sets the bars up (no drawing).
   void refreshBars();
+  // The right-click menu's items come from the window that holds the preview.
+  void setMenuBuilder(MenuBuilder builder) { menuBuilder_ = std::move(builder); }
   // Shows another image in place of the current one (an export shows each page it writes); callable from any
   // thread. An empty image returns to the current image.
   void showTransientImage(const QImage &image);
@@ -60,6 +63,7 @@ private:
   PreviewBars bars_;
   int h_ = 0, v_ = 0;
   QImage transient_;
+  MenuBuilder menuBuilder_;
 };
 
 // Whether the preview draws the current image: view state 2 and at least one page.

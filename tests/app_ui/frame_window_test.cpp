@@ -2,7 +2,7 @@
 // popups, rendering the current page, the window side of the capture, the end of the program, the welcome screen.
 #include "app/frame_commands.h"
 #include "app/frame_win.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "app/welcome_dialog.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"

@@ -1,7 +1,7 @@
 // Two copies of the program: the second finds the first, brings it forward and ends; the first runs on, ends by
 // itself and stores its placement.
 #include "app/frame_win.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "platform/ipc.h"
 
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 // The spool watcher: job time stamps, the known job list, the folder scan on both platform forms, the capture pass,
 // the scan timer tick with the readiness state, and the initial pass on its worker thread.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "capture/page_store.h"
 #include "capture/spool_extractor.h"
 #include "capture/spool_watcher.h"

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "render/commands.h"
 #include "render/image_library.h"
 #include "render/resolution.h"

@@ -68,6 +68,7 @@ std::optional<std::vector<std::pair<QString, bool>>> RightClickMenu(QWidget *w, 
 
 TEST_F(ViewWidgets, StripWithoutPagesShowsBackgroundAndOpensNoMenu) {
   view::PageStrip strip;
+  strip.setMenuBuilder(frame::BuildViewPopup);
   strip.resize(156, 500);
   strip.show();
   Settle();
@@ -78,6 +79,7 @@ TEST_F(ViewWidgets, StripWithoutPagesShowsBackgroundAndOpensNoMenu) {
 
 TEST_F(ViewWidgets, StripPaintsThumbnailsTheRedFrameAndLabels) {
   view::PageStrip strip;
+  strip.setMenuBuilder(frame::BuildViewPopup);
   strip.resize(156, 500);
   strip.show();
   AddPage("12-0003.emf", 7, 20, 130, 92, Qt::white);
@@ -109,6 +111,7 @@ TEST_F(ViewWidgets, StripPaintsThumbnailsTheRedFrameAndLabels) {
 
 TEST_F(ViewWidgets, StripClickRendersThePageAndLimitsThePreview) {
   view::PageStrip strip;
+  strip.setMenuBuilder(frame::BuildViewPopup);
   strip.resize(156, 500);
   strip.show();
   AddPage("1-0001.emf", 7, 20, 130, 92);
@@ -134,6 +137,7 @@ TEST_F(ViewWidgets, StripClickRendersThePageAndLimitsThePreview) {
 
 TEST_F(ViewWidgets, StripMenuGreysThePageItemsOffAPage) {
   view::PageStrip strip;
+  strip.setMenuBuilder(frame::BuildViewPopup);
   strip.resize(156, 500);
   strip.show();
   AddPage("1-0001.emf", 7, 20, 130, 92);
@@ -155,6 +159,7 @@ TEST_F(ViewWidgets, StripMenuGreysThePageItemsOffAPage) {
 
 TEST_F(ViewWidgets, StripScrollBarActionsUseTheStripArithmetic) {
   view::PageStrip strip;
+  strip.setMenuBuilder(frame::BuildViewPopup);
   strip.resize(156, 400);
   strip.show();
   for (int i = 0; i < 10; ++i)
@@ -192,6 +197,7 @@ TEST_F(ViewWidgets, StripScrollBarActionsUseTheStripArithmetic) {
 
 TEST_F(ViewWidgets, PreviewPaintsTheImageOnlyWhenReady) {
   view::PreviewWindow preview;
+  preview.setMenuBuilder(frame::BuildViewPopup);
   preview.resize(600, 500);
   preview.show();
   auto &store = capture::pageStore();
@@ -232,6 +238,7 @@ TEST_F(ViewWidgets, PreviewPaintsTheImageOnlyWhenReady) {
 
 TEST_F(ViewWidgets, PreviewScrollsALargeImage) {
   view::PreviewWindow preview;
+  preview.setMenuBuilder(frame::BuildViewPopup);
   preview.resize(600, 500);
   preview.show();
   auto &store = capture::pageStore();

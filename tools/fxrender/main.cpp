@@ -2,7 +2,7 @@
 // encoding, for batch work and measurement. Settings come from the options only; the user's registry is never
 // touched.
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "capture/spool_extractor.h"
 #include "emf/metafile.h"
 #include "pdf/image_document.h"

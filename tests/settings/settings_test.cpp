@@ -1,5 +1,5 @@
 // The settings store: accessors, the LoadSettings table and its reading rules.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "platform/registry.h"
 
 #include "../platform_registry/test_env.h"
