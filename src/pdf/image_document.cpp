@@ -2,16 +2,11 @@
 
 #include "pdf/writer.h"
 
-#include <cstdio>
-
 namespace pdf {
 
 bool WriteImageFilesToPdf(const std::vector<std::string> &imageFiles, const std::string &pdfPath, std::string *error) {
-  bool started = false;
+  // Nothing to clean up on failure: the writer removes an unfinished document itself.
   auto fail = [&](const std::string &message) {
-    // An unfinished document is of no use to anyone: remove what was written of it.
-    if (started && pdfPath != "-")
-      std::remove(pdfPath.c_str());
     if (error)
       *error = message;
     return false;
@@ -23,7 +18,6 @@ bool WriteImageFilesToPdf(const std::vector<std::string> &imageFiles, const std:
   auto describe = [&]() { return get_errmsg(w) + " (error " + std::to_string(get_errnum(w)) + ")"; };
   if (begin_document(w, pdfPath.c_str(), 0, "") == -1)
     return fail(describe());
-  started = true;
   for (const std::string &file : imageFiles) {
     int image = load_image(w, "auto", file.c_str(), 0, "");
     if (image == -1)

@@ -1,7 +1,9 @@
 #include "pdf/source.h"
 #include "pdf/writer_internal.h"
 
+#include <array>
 #include <cstring>
+#include <memory>
 
 namespace pdf::detail {
 
@@ -77,6 +79,124 @@ private:
   bool ended_ = false;
 };
 
+// Decodes the LZW codes of a GIF image into one index byte per pixel. Output beyond the picture is dropped and
+// a code that names no table entry is an error, so no input can make it write or read out of bounds.
+class LzwDecoder {
+public:
+  LzwDecoder(int minCodeSize, std::uint8_t *out, std::size_t outSize)
+      : min_(minCodeSize), clear_(1u << minCodeSize), out_(out), outSize_(outSize) {
+    for (std::uint32_t i = 0; i < clear_; ++i) {
+      suffix_[i] = static_cast<std::uint8_t>(i);
+      prefix_[i] = kNone;
+    }
+    reset();
+  }
+  // Takes the next piece of code data; false once decoding is over (end code, picture full or a bad code).
+  bool feed(const std::uint8_t *data, std::size_t n) {
+    for (std::size_t i = 0; i < n && !done_; ++i) {
+      bits_ |= std::uint32_t(data[i]) << count_;
+      count_ += 8;
+      while (count_ >= width_ && !done_) {
+        std::uint32_t code = bits_ & ((1u << width_) - 1);
+        bits_ >>= width_;
+        count_ -= width_;
+        step(code);
+      }
+    }
+    return !done_;
+  }
+  bool failed() const { return failed_; }
+
+private:
+  static constexpr std::uint16_t kNone = 0xFFFF;
+
+  void reset() {
+    width_ = min_ + 1;
+    next_ = clear_ + 2;
+    prev_ = kNone;
+  }
+  // Writes the string of a table entry; returns its first byte.
+  std::uint8_t emit(std::uint32_t code) {
+    std::size_t depth = 0;
+    for (std::uint32_t c = code; c != kNone && depth < stack_.size(); c = prefix_[c])
+      stack_[depth++] = suffix_[c];
+    const std::uint8_t first = stack_[depth - 1];
+    while (depth > 0 && pos_ < outSize_)
+      out_[pos_++] = stack_[--depth];
+    if (pos_ >= outSize_)
+      done_ = true;
+    return first;
+  }
+  void step(std::uint32_t code) {
+    if (code == clear_) {
+      reset();
+      return;
+    }
+    if (code == clear_ + 1) {
+      done_ = true;
+      return;
+    }
+    if (prev_ == kNone) {
+      if (code >= clear_)
+        return fail();
+      emit(code);
+      prev_ = static_cast<std::uint16_t>(code);
+      return;
+    }
+    std::uint8_t first;
+    if (code < next_) {
+      first = emit(code);
+    } else if (code == next_ && next_ < 4096) {
+      // The entry being defined: the previous string followed by its own first byte.
+      std::uint32_t c = prev_;
+      while (prefix_[c] != kNone)
+        c = prefix_[c];
+      first = suffix_[c];
+      add(prev_, first);
+      emit(code);
+      prev_ = static_cast<std::uint16_t>(code);
+      grow();
+      return;
+    } else {
+      return fail();
+    }
+    add(prev_, first);
+    prev_ = static_cast<std::uint16_t>(code);
+    grow();
+  }
+  void add(std::uint16_t prefix, std::uint8_t suffix) {
+    if (next_ >= 4096)
+      return;
+    prefix_[next_] = prefix;
+    suffix_[next_] = suffix;
+    ++next_;
+  }
+  void grow() {
+    if (next_ == (1u << width_) && width_ < 12)
+      ++width_;
+  }
+  void fail() {
+    failed_ = true;
+    done_ = true;
+  }
+
+  int min_;
+  std::uint32_t clear_;
+  std::uint8_t *out_;
+  std::size_t outSize_;
+  std::size_t pos_ = 0;
+  std::uint32_t bits_ = 0;
+  int count_ = 0;
+  int width_ = 0;
+  std::uint32_t next_ = 0;
+  std::uint16_t prev_ = kNone;
+  bool done_ = false;
+  bool failed_ = false;
+  std::array<std::uint16_t, 4096> prefix_{};
+  std::array<std::uint8_t, 4096> suffix_{};
+  std::array<std::uint8_t, 4096> stack_{};
+};
+
 // Walks the data sub-blocks from `offset`; calls `piece` for each; false when the file ends first.
 template <class F> bool forEachSubBlock(Source &src, std::uint64_t offset, F &&piece) {
   std::uint8_t block[256];
@@ -111,6 +231,7 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     failLoad(w, ErrNotOfKind, "File '" + name + "' is not a GIF file");
   std::uint64_t pos = 13;
   std::vector<std::uint8_t> table;
+  bool interlaced = false;
   auto readTable = [&](int sizeField) {
     std::size_t entries = std::size_t(1) << (sizeField + 1);
     table.resize(entries * 3);
@@ -162,8 +283,7 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
       pos += sizeof desc;
       s.width = desc[4] | desc[5] << 8;
       s.height = desc[6] | desc[7] << 8;
-      if (desc[8] & 0x40)
-        failLoad(w, 2464, "Interlaced GIF file '" + name + "' is not supported");
+      interlaced = (desc[8] & 0x40) != 0;
       if (desc[8] & 0x80)
         readTable(desc[8] & 7);
       break;
@@ -181,8 +301,42 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   if (!src->readFully(pos, &codeSize, 1))
     damaged();
   ++pos;
-  if (codeSize != 8)
+  if (codeSize < 2 || codeSize > 8)
     failLoad(w, 2462, "LZW code size " + std::to_string(codeSize) + " of GIF file '" + name + "' is not supported");
+
+  image.paletteEntries = static_cast<int>(table.size() / 3);
+  image.palette = table;
+  s.components = 1;
+  s.bpc = 8;
+  if (codeSize != 8 || interlaced) {
+    // Codes narrower than PDF's 9-bit start, or rows in interlaced order, cannot be passed through: the image
+    // is decoded into one index per pixel and compressed again.
+    const std::uint64_t pixels = std::uint64_t(s.width) * std::uint64_t(s.height);
+    if (pixels > w->decodeLimit)
+      failLoad(w, ErrNoMemory, "GIF image in file '" + name + "' is too large");
+    auto indices = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(pixels), 0);
+    auto decoder = std::make_unique<LzwDecoder>(codeSize, indices->data(), indices->size());
+    bool complete =
+        forEachSubBlock(*src, pos, [&](const std::uint8_t *d, std::size_t n) { return decoder->feed(d, n); });
+    if (!complete || decoder->failed())
+      damaged();
+    if (interlaced) {
+      // Passes of every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
+      auto ordered = std::make_shared<std::vector<std::uint8_t>>(indices->size());
+      const std::size_t rowBytes = static_cast<std::size_t>(s.width);
+      static const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+      std::size_t from = 0;
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = start[pass]; y < s.height; y += step[pass], from += rowBytes)
+          std::memcpy(ordered->data() + static_cast<std::size_t>(y) * rowBytes, indices->data() + from, rowBytes);
+      indices = ordered;
+    }
+    image.strips.push_back([indices](const Sink &sink) {
+      sink(indices->data(), indices->size());
+      return true;
+    });
+    return;
+  }
 
   // Check the whole code stream first so that a bad file writes nothing.
   {
@@ -198,10 +352,6 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
       damaged();
   }
 
-  image.paletteEntries = static_cast<int>(table.size() / 3);
-  image.palette = table;
-  s.components = 1;
-  s.bpc = 8;
   s.passThrough = true;
   s.filter = FilterLZW;
   s.extraParms = "/EarlyChange 0";

@@ -1,5 +1,7 @@
 #include "pdf/writer_internal.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -72,13 +74,15 @@ void Output::open(FILE *file, bool ownsFile) {
   compress_ = false;
 }
 
-bool Output::close() {
+bool Output::close(bool sync) {
   bool ok = true;
   if (file_) {
     if (used_ > 0 && std::fwrite(buffer_.data(), 1, used_, file_) != used_)
       ok = false;
     used_ = 0;
     if (std::fflush(file_) != 0)
+      ok = false;
+    if (sync && ownsFile_ && ::fsync(fileno(file_)) != 0)
       ok = false;
     if (ownsFile_ && std::fclose(file_) != 0)
       ok = false;

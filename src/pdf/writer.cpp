@@ -1,10 +1,14 @@
 #include "pdf/writer_internal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <random>
@@ -29,10 +33,15 @@ const char *scopeName(Scope s) {
   return "object";
 }
 
-// Releases everything that belongs to the open document and returns to object scope.
+// Releases everything that belongs to the open document and returns to object scope. What was written of an
+// unfinished document is removed; a file of the same name from before stays as it was.
 void abandonDocument(Writer *w) {
   if (w->out.isOpen())
     w->out.close();
+  if (!w->partName.empty())
+    ::unlink(w->partName.c_str());
+  w->partName.clear();
+  w->targetName.clear();
   w->images.clear();
   w->xobjects.clear();
   w->colorSpaces.clear();
@@ -125,6 +134,71 @@ void putBoxValue(Output &out, const char *name, const std::array<double, 4> &box
 }
 
 bool boxSet(const std::array<double, 4> &box) { return box[0] != 0 || box[1] != 0 || box[2] != 0 || box[3] != 0; }
+
+// The permission bits a newly created file gets from this process.
+mode_t newFileMode() {
+  mode_t mask = 022;
+  if (FILE *f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f))
+      if (std::strncmp(line, "Umask:", 6) == 0) {
+        mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
+        break;
+      }
+    std::fclose(f);
+  }
+  return 0666 & ~mask;
+}
+
+// Opens the file of a new document. A regular file, or a name not taken yet, is written under a hidden name in
+// the same folder and takes its own name only when the document is complete (a failed or abandoned document
+// then never leaves a half-written file behind, nor destroys the one it would have replaced); a device or pipe is
+// written directly. Null with errno set when the file cannot be written.
+FILE *openDocumentFile(Writer *w, const std::string &name) {
+  struct stat st {};
+  std::string target = name;
+  mode_t mode;
+  if (::stat(name.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return nullptr;
+    }
+    if (!S_ISREG(st.st_mode))
+      return std::fopen(name.c_str(), "wb");
+    if (::access(name.c_str(), W_OK) != 0)
+      return nullptr;
+    // Through a link the document replaces the file the link points to, as writing the name itself would.
+    if (char *real = ::realpath(name.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+    mode = st.st_mode & 07777;
+  } else {
+    if (errno != ENOENT)
+      return nullptr;
+    mode = newFileMode();
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  // Kept well below the longest file name a folder takes.
+  const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
+  std::string part = folder + "." + base + ".XXXXXX";
+  int fd = ::mkostemp(part.data(), O_CLOEXEC);
+  if (fd < 0)
+    return nullptr;
+  ::fchmod(fd, mode);
+  FILE *file = ::fdopen(fd, "wb");
+  if (!file) {
+    const int saved = errno;
+    ::close(fd);
+    ::unlink(part.c_str());
+    errno = saved;
+    return nullptr;
+  }
+  w->partName = part;
+  w->targetName = target;
+  return file;
+}
 
 } // namespace
 
@@ -290,7 +364,7 @@ int begin_document(Writer *w, const char *fileName, int nameLength, const std::s
       file = stdout;
       owns = false;
     } else if (!name.empty()) {
-      file = std::fopen(name.c_str(), "wb");
+      file = openDocumentFile(w, name);
     }
     if (!file) {
       const char *why = name.empty() ? "empty file name" : std::strerror(errno);
@@ -416,10 +490,20 @@ int end_document(Writer *w, const std::string &options) {
     out.put("\n");
     out.put("%%EOF\n");
 
-    bool ok = out.close();
+    const bool renamed = !w->partName.empty();
+    bool ok = out.close(renamed);
+    std::string why = ok ? "" : "disk full?";
+    if (ok && renamed) {
+      if (::rename(w->partName.c_str(), w->targetName.c_str()) == 0)
+        w->partName.clear();
+      else {
+        ok = false;
+        why = std::strerror(errno);
+      }
+    }
     abandonDocument(w);
     if (!ok)
-      raiseError(w, ErrWrite, "Couldn't write PDF output (disk full?)");
+      raiseError(w, ErrWrite, "Couldn't write PDF output (" + why + ")");
     return 1;
   });
 }

@@ -6,9 +6,13 @@
 //
 // Every operation checks the writer's magic first; on a null or foreign pointer it does nothing and returns its
 // failure value. Errors never end the process: an operation that raises an error records the number, text and
-// operation name (get_errnum, get_errmsg, get_apiname), abandons the open document (its file is closed as far as
-// written) and returns its failure value, or, when the caller has set a recovery point, throws pdf::Exception.
-// Warnings are recorded and otherwise silent unless a recovery point is set.
+// operation name (get_errnum, get_errmsg, get_apiname), abandons the open document and returns its failure value,
+// or, when the caller has set a recovery point, throws pdf::Exception. Warnings are recorded and otherwise silent
+// unless a recovery point is set.
+//
+// A document bound for a regular file is written under a hidden temporary name in the same folder and renamed to
+// its own name by a successful end_document. An abandoned document (an error, or delete without end_document)
+// leaves nothing behind, and a file that already had the name stays as it was.
 
 #include <cstdint>
 #include <functional>
@@ -65,7 +69,7 @@ using WriterPtr = std::unique_ptr<Writer, WriterDeleter>;
 
 // `new`: a writer object in object scope, or null when memory is short.
 WriterPtr new_writer();
-// `delete`: closes an open document's file as far as written, frees everything, clears the magic.
+// `delete`: abandons an open document (its partial file is removed), frees everything, clears the magic.
 // Takes ownership: pass writer.release().
 void delete_writer(Writer *w);
 
@@ -73,8 +77,8 @@ void delete_writer(Writer *w);
 // "true" disables or enables warnings. Other keys are ignored.
 void set_parameter(Writer *w, const std::string &key, const std::string &value);
 
-// Opens the file (mode "wb"; "-" is standard output). nameLength 0 means the whole text. Returns 1, or -1 when the
-// file cannot be opened (the writer stays in object scope).
+// Begins a document for the file ("-" is standard output; a device is written directly). nameLength 0 means the
+// whole text. Returns 1, or -1 when the file cannot be written (the writer stays in object scope).
 int begin_document(Writer *w, const char *fileName, int nameLength, const std::string &options);
 
 // The remaining operations return 1 on success and -1 when they raised an error (they return normally only when

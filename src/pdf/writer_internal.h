@@ -44,8 +44,9 @@ public:
   // Takes the file; closes it at close() unless it is standard output.
   void open(FILE *file, bool ownsFile);
   bool isOpen() const { return file_ != nullptr; }
-  // Writes out what is buffered and closes the file; true when everything reached the file.
-  bool close();
+  // Writes out what is buffered and closes the file; true when everything reached the file (and, with sync, the
+  // disk).
+  bool close(bool sync = false);
 
   void put(const void *data, std::size_t n);
   void put(const std::string &s) { put(s.data(), s.size()); }
@@ -166,6 +167,10 @@ struct Writer {
   std::uint32_t magic = detail::kMagic;
   detail::Scope scope = detail::Scope::Object;
   detail::Output out;
+  // A document written to a regular file goes to partName in the same folder until it is complete, then is renamed
+  // to targetName; partName is empty otherwise.
+  std::string targetName;
+  std::string partName;
   std::vector<std::string> searchPath;
   int compressLevel = 6;
   bool warningsEnabled = true;

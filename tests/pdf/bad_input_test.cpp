@@ -172,8 +172,12 @@ TEST(BadInput, Gif) {
   IndexedPicture pic = indexedPicture(8, 8, 8);
   Bytes good = makeGif(pic);
   Bytes shortTable(good.begin(), good.begin() + 13 + 100);
-  Bytes codeSize4 = makeGif(pic, GifOptions{false, 4, -1, 0, false});
-  Bytes interlaced = makeGif(pic, GifOptions{true, 8, -1, 0, false});
+  Bytes codeSize9 = makeGif(pic, GifOptions{false, 8, -1, 0, false});
+  const std::size_t codeSizeAt = 13 + 768 + 7 + 10; // header, table, comment extension, image descriptor
+  codeSize9[codeSizeAt] = 9;
+  // Code size 4 (decoded by the writer): a clear code, then code 30, which names no table entry yet.
+  Bytes badCode(codeSize9.begin(), codeSize9.begin() + codeSizeAt);
+  badCode.insert(badCode.end(), {4, 2, 0xD0, 0x03, 0, 0x3B});
   Bytes truncated(good.begin(), good.end() - 20);
   Bytes noImage(good.begin(), good.begin() + 13 + 768);
   noImage.push_back(0x3B);
@@ -209,8 +213,8 @@ TEST(BadInput, Gif) {
   }
   expectFailures({
       {"short-table.gif", shortTable, 2410},
-      {"code4.gif", codeSize4, 2462},
-      {"interlaced.gif", interlaced, 2464},
+      {"code9.gif", codeSize9, 2462},
+      {"badcode.gif", badCode, 2400},
       {"truncated.gif", truncated, 2400},
       {"noimage.gif", noImage, 2402},
       {"version.gif", badVersion, pdf::ErrNotOfKind},

@@ -161,6 +161,28 @@ TEST_F(Embedding, GifCodesArePassedThroughRepacked) {
   expectSame("library.gif", gif, expected);
 }
 
+// Pages of 128 colours or fewer come with LZW codes narrower than PDF's, and interlaced files with their rows
+// out of order: both are decoded and compressed again, and no page is lost.
+TEST_F(Embedding, GifNarrowCodesAndInterlacedRowsAreDecoded) {
+  IndexedPicture small = indexedPicture(23, 9, 4);
+  expectSame("code4.gif", makeGif(small, GifOptions{false, 4, -1, 0, false}), small.toPicture(), 0,
+             {"/Filter/FlateDecode\n"});
+  for (bool interlace : {false, true}) {
+    Magick::Image img = toMagick(colourPicture(97, 61));
+    img.quantizeColors(64);
+    img.quantizeDither(false);
+    img.quantize();
+    img.interlaceType(interlace ? Magick::LineInterlace : Magick::NoInterlace);
+    img.magick("GIF");
+    Magick::Blob blob;
+    img.write(&blob);
+    Bytes gif = blobBytes(blob);
+    // Decoded, not passed through: the library wrote codes narrower than 8 bits.
+    expectSame(interlace ? "interlaced64.gif" : "colours64.gif", gif, fromMagick(Magick::Image(blob)), 0,
+               {"/Filter/FlateDecode\n"});
+  }
+}
+
 TEST_F(Embedding, GifTransparencyAndAspectRatio) {
   IndexedPicture pic = indexedPicture(16, 16, 8);
   Embedded e = embed("key.gif", makeGif(pic, GifOptions{false, 8, 7, 0, false}));

@@ -4,6 +4,8 @@
 #include "pdf/writer.h"
 #include "pdf_test_util.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -374,20 +376,6 @@ TEST_F(WriterTest, DashWritesToStandardOutputAndLeavesItOpen) {
   EXPECT_TRUE(qpdfCheck(file, &report)) << report;
 }
 
-TEST_F(WriterTest, DeletingAWriterWithAnOpenDocumentClosesItsFile) {
-  std::string file = path("open.pdf");
-  pdf::WriterPtr w = pdf::new_writer();
-  pdf::add_memory_file(w.get(), "tile.bmp", makeBmp(colourPicture(4, 3), 24));
-  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
-  ASSERT_EQ(0, pdf::load_image(w.get(), "auto", "tile.bmp", 0, ""));
-  ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
-  w.reset();
-  std::string pdf = text(file);
-  EXPECT_EQ(0u, pdf.find("%PDF-1.5\n"));
-  EXPECT_NE(std::string::npos, pdf.find("/Subtype/Image\n")) << "what was written reached the file";
-  EXPECT_EQ(std::string::npos, pdf.find("%%EOF"));
-}
-
 TEST_F(WriterTest, WarningsAreSilentUnlessAskedFor) {
   std::string tiny = path("tiny.bmp");
   writeFile(tiny, makeBmp(colourPicture(2, 2), 24)); // 2 x 2 points: below the smallest page
@@ -543,13 +531,43 @@ TEST_F(WriterTest, FailedLoadLeavesTheDocumentIntact) {
   EXPECT_TRUE(qpdfCheck(file, &report)) << report;
 }
 
-TEST_F(WriterTest, WriteImageFilesToPdfReportsAndRemovesAFailedDocument) {
+// A document takes its name only when it is complete: an error or an abandoned document leaves neither a
+// half-written file nor a damaged earlier one, and a finished one replaces the earlier file.
+TEST_F(WriterTest, AnUnfinishedDocumentLeavesNothingBehind) {
+  std::string file = path("kept.pdf");
+  writeFile(file, Bytes{'o', 'l', 'd'});
+  auto folderEntries = [&] {
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+  };
+  const QStringList before = folderEntries();
+  {
+    pdf::WriterPtr w = pdf::new_writer();
+    ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+    ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
+    EXPECT_EQ(before.size() + 1, folderEntries().size()) << "the document is written beside its name";
+  } // deleted without end_document, as an aborted export does
+  EXPECT_EQ((Bytes{'o', 'l', 'd'}), readFile(file));
+  EXPECT_EQ(before, folderEntries());
+  pdf::WriterPtr w = pdf::new_writer();
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  EXPECT_EQ(-1, pdf::end_page_ext(w.get(), "")); // an error abandons the document
+  EXPECT_EQ((Bytes{'o', 'l', 'd'}), readFile(file));
+  EXPECT_EQ(before, folderEntries());
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
+  ASSERT_EQ(1, pdf::end_page_ext(w.get(), ""));
+  ASSERT_EQ(1, pdf::end_document(w.get(), ""));
+  EXPECT_EQ(before, folderEntries());
+  EXPECT_TRUE(qpdfCheck(file));
+}
+
+TEST_F(WriterTest, WriteImageFilesToPdfReportsAFailedDocument) {
   std::string good = path("good.bmp"), missing = path("missing.png"), file = path("partial.pdf");
   writeFile(good, makeBmp(colourPicture(8, 8), 24));
   std::string error;
   EXPECT_FALSE(pdf::WriteImageFilesToPdf({good, missing}, file, &error));
   EXPECT_NE(std::string::npos, error.find(missing));
-  EXPECT_TRUE(readFile(file).empty());
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file)));
   EXPECT_FALSE(pdf::WriteImageFilesToPdf({good}, path("no/such/dir.pdf"), &error));
   EXPECT_NE(std::string::npos, error.find("1010"));
 }
