@@ -152,8 +152,9 @@ mode_t newFileMode() {
 
 // Opens the file of a new document. A regular file, or a name not taken yet, is written under a hidden name in
 // the same folder and takes its own name only when the document is complete (a failed or abandoned document
-// then never leaves a half-written file behind, nor destroys the one it would have replaced); a device or pipe is
-// written directly. Null with errno set when the file cannot be written.
+// then never leaves a half-written file behind, nor destroys the one it would have replaced); a device or pipe, and
+// a file in a folder that takes no new files, are written directly. Null with errno set when the file cannot be
+// written.
 FILE *openDocumentFile(Writer *w, const std::string &name) {
   struct stat st {};
   std::string target = name;
@@ -184,8 +185,12 @@ FILE *openDocumentFile(Writer *w, const std::string &name) {
   const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
   std::string part = folder + "." + base + ".XXXXXX";
   int fd = ::mkostemp(part.data(), O_CLOEXEC);
-  if (fd < 0)
+  if (fd < 0) {
+    // A writable file in a folder that takes no new files can still be written in place.
+    if (S_ISREG(st.st_mode) && (errno == EACCES || errno == EPERM || errno == EROFS))
+      return std::fopen(name.c_str(), "wb");
     return nullptr;
+  }
   ::fchmod(fd, mode);
   FILE *file = ::fdopen(fd, "wb");
   if (!file) {
