@@ -1,6 +1,7 @@
 // The printer monitor without its window: the printer and job tables, the lists as rows of text, the buttons'
-// enabling, the settings files and the command modes. The dialog shows what this holds and forwards the user's
-// clicks; tests drive it directly with an in-memory spooler.
+// enabling, the settings files and the command modes. Every call may ask the spooler and so may wait for the print
+// server: the dialog runs this on a worker thread, forwards the user's clicks to it and shows copies of what it
+// holds (view()); tests drive it directly with an in-memory spooler.
 #pragma once
 
 #include "monitor/printer_settings.h"
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -41,6 +43,7 @@ int toggledImage(int image);
 
 struct PrinterRecord {
   std::string name;
+  platform::QueueReach reach = platform::QueueReach::Local;
   uint8_t paused = 0;
   std::string statusText;
   std::string port;
@@ -58,6 +61,7 @@ struct JobRecord {
   std::string submitted;
   std::string port;
   std::string datatype;
+  std::string user; // who submitted the job
   uint32_t jobId = 0;
   uint32_t statusBits = 0;
 };
@@ -83,12 +87,46 @@ struct Notice {
   bool ownedByDialog = false;
 };
 
+// What the end of the dialog records as the prepared settings: the queues as the monitor last saw them.
+struct PreparedRecord {
+  std::vector<PrinterState> local;
+  std::vector<PrinterState> connections;
+};
+// The end of the dialog: in the "work" mode the queues as the user left them become the prepared settings; a first
+// "set" records them when the prepared settings file does not exist yet. Nothing is written without a record (the
+// print server was never reached, or it is not running now).
+void recordPreparedSettings(Mode mode, const std::optional<PreparedRecord> &record);
+
+// A copy of everything the dialog shows, made on the worker thread and shown on the window thread.
+struct MonitorView {
+  int code = 0;
+  QString infoText;
+  int infoImage = 0;
+  bool infoShown = false;
+  std::vector<PrinterRow> rows;
+  std::vector<JobRecord> jobs;
+  int selectedRow = -1;
+  std::string selectedPrinter;
+  uint32_t selectedJob = 0;
+  std::vector<std::string> selectedPrinterBox;
+  std::optional<std::pair<std::string, std::string>> selectedJobBox;
+  Buttons buttons;
+  std::optional<PreparedRecord> prepared;
+  bool serverDown = false;
+};
+
+// The Info texts of the states that have no acceptability code of their own.
+QString serverDownText();
+QString rightsMissingText();
+
 class MonitorCore {
 public:
   struct Hooks {
     std::function<void(const Notice &)> notify;
     // "Do you want to cancel all documents for all printers?": true for Yes.
     std::function<bool()> confirmCancelAll;
+    // Folvex runs now (its window exists); by default its window channel is asked.
+    std::function<bool()> folvexRunning;
   };
   struct InitResult {
     int closeTimerMs = 0;  // 0: no close timer
@@ -104,9 +142,12 @@ public:
 
   // The dialog's initialisation: enumerate, synchronise the settings files, fill the printers list,
   // run the command mode's work.
+  // When no print server answers, the Info row says so and the command mode waits: each refresh tick asks again,
+  // and the first tick that reaches the server does the initialisation and the mode's work.
   InitResult initialise();
-  // The refresh timer's work (also run after the close timer's tick).
-  void refreshTick();
+  // The refresh timer's work (also run after the close timer's tick). True when a command mode that waited for
+  // the print server has now done its work: the dialog closes.
+  bool refreshTick();
 
   // User commands.
   void clickPrinterRows(const std::vector<int> &selectedRows);
@@ -117,26 +158,34 @@ public:
   void setAllToDefault();
   void cancelCurrentDocument();
   void cancelAllDocuments(int focusRow);
-  // Called when the dialog is destroyed.
-  void recordPreparedSettings();
+  // Called when the dialog is destroyed (the dialog itself records from its last view).
+  void recordPreparedSettings() const;
 
   // Single steps, used by the above and by tests.
-  void enumeratePrinters();
-  void rereadAllPrinters();
+  // One look at the spooler; false when no print server answers (the monitor then shows that state).
+  bool enumeratePrinters();
   void startupSynchronisation();
   void fillPrintersList();
   std::string statusCell(const std::string &name);
-  long jobCount(const std::string &name);
   int32_t responseProbe(const std::string &name);
-  bool datatypeCheck(const std::string &name);
-  bool isLocalPrinter(const std::string &name);
+  bool datatypeCheck(const std::string &name) const;
   bool changedMark(const std::string &name) const;
   bool pausedQuery(const std::string &name);
-  void fillJobList(int row);
+  void fillJobList(int row, bool fresh = false);
   void applyPreparedSettings();
-  void restoreDefaultSettings();
-  void cancelAllSavedPrinters();
+  // Restores the pairs of default and prepared entries that differ; true when no pause or resume was left undone
+  // because the print server did not answer.
+  bool restoreDefaultSettings();
+  // After a run of Folvex that did not end normally: every saved printer whose queue differs from its default
+  // entry gets its default back.
+  bool restoreAfterAbnormalEnd();
+  // "Cancel all documents" started from Folvex: exactly the jobs Folvex captured, the current user's own, on the
+  // queues of this computer; jobs of the spool folder by removing their shadow and data files.
+  void cancelCapturedJobs();
   void cancelAllDocumentsOf(const std::string &name);
+  // The queue is one the preparation and the cancel commands may touch: neither shared by another computer nor on
+  // a network port (by the saved entry as well as by what the spooler says of the queue).
+  bool touchable(const SavedPrinterEntry &entry) const;
 
   // What the dialog shows.
   Mode mode() const { return mode_; }
@@ -158,16 +207,23 @@ public:
   // The "Selected Job" box: nothing, or the document name and the submitted text.
   const std::optional<std::pair<std::string, std::string>> &selectedJobBox() const { return selectedJobBox_; }
   const Buttons &buttons() const { return buttons_; }
+  bool serverDown() const { return serverDown_; }
+  bool rightsMissing() const { return rightsMissing_; }
+  std::optional<PreparedRecord> preparedRecord() const;
+  MonitorView view() const;
 
 private:
   PrinterRecord *findRecord(const std::string &name);
   const PrinterRecord *findRecord(const std::string &name) const;
-  bool readRecord(PrinterRecord &rec, bool connection);
+  void takeRecords(const platform::SpoolerSnapshot &snap);
+  void showServerDown();
+  void startFromServer();
+  bool runModeWork();
   std::vector<PrinterState> states(const std::vector<PrinterRecord> &table) const;
   void writeFromTables(const char *fileName, WriteMode mode);
   bool pausePrinter(const std::string &name);
   bool resumePrinter(const std::string &name);
-  bool touchable(const SavedPrinterEntry &entry) const;
+  bool setPaused(const std::string &name, bool paused);
   void report(const std::string &name, const char *text, bool connection = false);
   void ownedMessage(const char *text);
   platform::JobControl jobCommand() const;
@@ -197,6 +253,12 @@ private:
   bool infoShown_ = false;
   int code_ = 0;
   bool ticking_ = false;
+  platform::SpoolerSnapshot snap_;   // the last look at the spooler
+  bool haveTables_ = false;          // the tables come from a print server that answered
+  bool serverDown_ = false;          // the last look found no print server
+  bool rightsMissing_ = false;       // the user may not administer the queues
+  bool modeDone_ = false;            // the command mode's work is done
+  std::optional<bool> cancelAnswer_; // the answer to the cancel question, once asked
   // Failures already reported, by printer: a printer that stays unreadable is reported once, not at every
   // refresh tick, until it reads again.
   std::map<std::string, std::set<std::string>> reported_;

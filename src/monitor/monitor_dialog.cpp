@@ -2,10 +2,12 @@
 
 #include "monitor/monitor_icons.h"
 #include "platform/help_window.h"
+#include "platform/session_end.h"
 #include "platform/shell.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -103,7 +105,14 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent *event) {
 // ---- dialog --------------------------------------------------------------------------------------------------
 
 MonitorDialog::MonitorDialog(platform::Spooler &spooler, Mode mode, QWidget *parent)
-    : QDialog(parent), core_(spooler, mode, {[this](const Notice &n) { notify(n); }, [this] { return confirm(); }}) {
+    : QDialog(parent), mode_(mode), core_(spooler, mode,
+                                          {[this](const Notice &n) {
+                                             // From the worker: shown on the window thread, without waiting for it.
+                                             QMetaObject::invokeMethod(
+                                                 this, [this, n] { notify(n); }, Qt::QueuedConnection);
+                                           },
+                                           [this] { return confirm(); },
+                                           {}}) {
   setWindowTitle(kMonitorTitle);
   setWindowIcon(appIcon());
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -136,17 +145,64 @@ MonitorDialog::MonitorDialog(platform::Spooler &spooler, Mode mode, QWidget *par
   connect(&refresh_, &QTimer::timeout, this, &MonitorDialog::refreshTick);
   close_.setSingleShot(true);
   connect(&close_, &QTimer::timeout, this, [this] {
-    close(); // as a close message
+    requestClose(); // as a close message
     refreshTick();
   });
+  setToolTipsOfButtons();
 }
 
 MonitorDialog::~MonitorDialog() {
   stopTimers();
-  if (!recorded_) {
-    recorded_ = true;
-    core_.recordPreparedSettings();
+  if (pendingAnswer_) // a question still open takes its default
+    pendingAnswer_->set_value(true), pendingAnswer_.reset();
+  worker_.stop();
+  record();
+}
+
+void MonitorDialog::setToolTipsOfButtons() {
+  setAll_->setToolTip(QStringLiteral(
+      "Makes \"not paused\" the normal setting of every printer of this computer and pauses the printers now, so "
+      "that all of them are resumed when Folvex ends. It does not bring back earlier settings."));
+  save_->setToolTip(QStringLiteral("Makes the selected printer's present state its normal setting, the one "
+                                   "restored when Folvex ends."));
+}
+
+void MonitorDialog::record() {
+  if (recorded_)
+    return;
+  recorded_ = true;
+  recordPreparedSettings(mode_, view_.prepared);
+}
+
+void MonitorDialog::post(std::function<bool(MonitorCore &)> command) {
+  ++pending_;
+  worker_.post([this, command = std::move(command)] {
+    const bool closeNow = command(core_);
+    QMetaObject::invokeMethod(
+        this, [this, v = core_.view(), closeNow]() mutable { showView(std::move(v), closeNow); }, Qt::QueuedConnection);
+  });
+}
+
+void MonitorDialog::showView(MonitorView view, bool closeNow) {
+  view_ = std::move(view);
+  --pending_;
+  syncAll();
+  if (closeNow) {
+    commandBusy_ = false;
+    closePending_ = false;
+    done(QDialog::Accepted);
   }
+}
+
+bool MonitorDialog::waitForWorker(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (pending_.load() > 0 && clock.elapsed() < ms) {
+    worker_.waitIdle(10);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  QCoreApplication::processEvents();
+  return pending_.load() == 0;
 }
 
 QRect MonitorDialog::du(int x, int y, int w, int h) const {
@@ -263,42 +319,41 @@ void MonitorDialog::buildControls() {
     for (const QModelIndex &i : printers_->selectionModel()->selectedRows())
       rows.push_back(i.row());
     std::sort(rows.begin(), rows.end());
-    core_.clickPrinterRows(rows);
-    syncAll();
+    post([rows](MonitorCore &core) {
+      core.clickPrinterRows(rows);
+      return false;
+    });
   });
   connect(jobs_, &QTreeWidget::clicked, this, [this] {
     std::vector<int> rows;
     for (const QModelIndex &i : jobs_->selectionModel()->selectedRows())
       rows.push_back(i.row());
     std::sort(rows.begin(), rows.end());
-    core_.clickJobRows(rows);
-    syncBoxes();
-    syncButtons();
+    post([rows](MonitorCore &core) {
+      core.clickJobRows(rows);
+      return false;
+    });
   });
-  connect(setPause_, &QPushButton::clicked, this, [this] {
-    core_.setToPause();
-    syncAll();
-  });
-  connect(resume_, &QPushButton::clicked, this, [this] {
-    core_.resume();
-    syncAll();
-  });
-  connect(save_, &QPushButton::clicked, this, [this] {
-    core_.saveSetting();
-    syncAll();
-  });
-  connect(setAll_, &QPushButton::clicked, this, [this] {
-    core_.setAllToDefault();
-    syncAll();
-  });
-  connect(cancelCurrent_, &QPushButton::clicked, this, [this] {
-    core_.cancelCurrentDocument();
-    syncAll();
-  });
+  auto command = [this](QPushButton *b, void (MonitorCore::*f)()) {
+    connect(b, &QPushButton::clicked, this, [this, f] {
+      post([f](MonitorCore &core) {
+        (core.*f)();
+        return false;
+      });
+    });
+  };
+  command(setPause_, &MonitorCore::setToPause);
+  command(resume_, &MonitorCore::resume);
+  command(save_, &MonitorCore::saveSetting);
+  command(setAll_, &MonitorCore::setAllToDefault);
+  command(cancelCurrent_, &MonitorCore::cancelCurrentDocument);
   connect(cancelAll_, &QPushButton::clicked, this, [this] {
     const QModelIndex focus = printers_->currentIndex();
-    core_.cancelAllDocuments(focus.isValid() ? focus.row() : core_.selectedRow());
-    syncAll();
+    const int row = focus.isValid() ? focus.row() : view_.selectedRow;
+    post([row](MonitorCore &core) {
+      core.cancelAllDocuments(row);
+      return false;
+    });
   });
   for (LinkLabel *l : {web_, mail_})
     connect(l, &LinkLabel::activated, this, [this](const QString &target) {
@@ -309,18 +364,63 @@ void MonitorDialog::buildControls() {
     });
 }
 
-MonitorCore::InitResult MonitorDialog::initialise() {
-  const MonitorCore::InitResult r = core_.initialise();
-  syncAll();
-  if (r.closeTimerMs > 0)
-    close_.start(r.closeTimerMs);
-  refresh_.start();
-  return r;
+void MonitorDialog::initialise() {
+  commandBusy_ = mode_ != Mode::Work && mode_ != Mode::None;
+  ++pending_;
+  worker_.post([this] {
+    const MonitorCore::InitResult r = core_.initialise();
+    QMetaObject::invokeMethod(
+        this,
+        [this, v = core_.view(), r]() mutable {
+          view_ = std::move(v);
+          --pending_;
+          syncAll();
+          commandBusy_ = false;
+          if (r.closeNow) {
+            done(QDialog::Accepted);
+            return;
+          }
+          if (r.closeTimerMs > 0)
+            close_.start(r.closeTimerMs);
+          refresh_.start();
+          if (closePending_) {
+            done(QDialog::Accepted);
+            return;
+          }
+          if (!isVisible())
+            QDialog::show();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void MonitorDialog::refreshTick() {
-  core_.refreshTick();
-  syncAll();
+  if (pending_.load() > 2)
+    return; // the server is slow: the ticks do not pile up behind it
+  post([](MonitorCore &core) { return core.refreshTick(); });
+}
+
+void MonitorDialog::requestClose() {
+  if (platform::unattended() && pendingAnswer_) {
+    // Nobody will answer: the question takes its default, Yes.
+    pendingAnswer_->set_value(true);
+    pendingAnswer_.reset();
+    if (questionBox_)
+      questionBox_->close();
+  }
+  if (commandBusy_) {
+    closePending_ = true;
+    return;
+  }
+  close();
+}
+
+void MonitorDialog::endUnattended(int waitMs) {
+  if (pendingAnswer_)
+    pendingAnswer_->set_value(true), pendingAnswer_.reset();
+  if (commandBusy_)
+    worker_.waitIdle(waitMs);
+  record();
 }
 
 QString MonitorDialog::helpTopic() const {
@@ -342,12 +442,23 @@ void MonitorDialog::stopTimers() {
 }
 
 void MonitorDialog::closeEvent(QCloseEvent *event) {
+  if (commandBusy_) { // the command's work ends first
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
   stopTimers();
   QDialog::closeEvent(event);
 }
 
 void MonitorDialog::done(int result) {
   stopTimers();
+  // The prepared settings are recorded from what the dialog shows now, without asking the server again: a hung
+  // server does not hold the end.
+  record();
+  for (const QPointer<QWidget> &box : openNotices_)
+    if (box)
+      box->close();
   QDialog::done(result);
 }
 
@@ -356,30 +467,66 @@ void MonitorDialog::notify(const Notice &n) {
     notifier_(n);
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, n.caption, n.text, QMessageBox::Ok, n.ownedByDialog ? this : nullptr);
-  box.exec();
+  // The message goes to the error output as well, for a run without a person watching.
+  qWarning("%s", qPrintable(n.text));
+  if (platform::unattended())
+    return;
+  // Not modal and never the same text twice at once: messages of a failing server do not pile up.
+  std::erase_if(openNotices_, [](const QPointer<QWidget> &w) { return w.isNull(); });
+  for (const QPointer<QWidget> &w : openNotices_)
+    if (auto *box = qobject_cast<QMessageBox *>(w.data()); box && box->text() == n.text)
+      return;
+  auto *box =
+      new QMessageBox(QMessageBox::NoIcon, n.caption, n.text, QMessageBox::Ok, n.ownedByDialog ? this : nullptr);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->show();
+  openNotices_.emplace_back(box);
 }
 
 bool MonitorDialog::confirm() {
-  if (question_)
-    return question_();
-  QMessageBox box(QMessageBox::Question, QStringLiteral("Tarvik Quenby (Folvex!) message"),
-                  QStringLiteral("Do you want to cancel all documents for all printers?"),
-                  QMessageBox::Yes | QMessageBox::No);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  return box.exec() == QMessageBox::Yes;
+  // On the worker thread: the question is shown on the window thread, whose loop keeps running meanwhile.
+  if (platform::unattended())
+    return true;
+  auto answer = std::make_shared<std::promise<bool>>();
+  std::future<bool> result = answer->get_future();
+  QMetaObject::invokeMethod(
+      this, [this, answer] { ask(answer); }, Qt::QueuedConnection);
+  return result.get();
+}
+
+void MonitorDialog::ask(std::shared_ptr<std::promise<bool>> answer) {
+  if (question_ || platform::unattended()) {
+    answer->set_value(platform::unattended() || question_());
+    return;
+  }
+  pendingAnswer_ = answer;
+  auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("Tarvik Quenby (Folvex!) message"),
+                              QStringLiteral("Do you want to cancel all documents for all printers?"),
+                              QMessageBox::Yes | QMessageBox::No);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::ApplicationModal);
+  box->setWindowFlag(Qt::WindowStaysOnTopHint);
+  box->setDefaultButton(QMessageBox::Yes);
+  connect(box, &QMessageBox::finished, this, [this, box, answer] {
+    if (pendingAnswer_ == answer) {
+      answer->set_value(box->clickedButton() == box->button(QMessageBox::Yes));
+      pendingAnswer_.reset();
+    }
+  });
+  questionBox_ = box;
+  box->open();
 }
 
 // ---- showing the core's state --------------------------------------------------------------------------------
 
 void MonitorDialog::syncAll() {
-  if (core_.infoShown()) {
+  if (view_.infoShown) {
     if (info_->topLevelItemCount() == 0)
       info_->addTopLevelItem(new QTreeWidgetItem(info_));
     QTreeWidgetItem *item = info_->topLevelItem(0);
-    item->setText(0, core_.infoText());
-    const int img = core_.infoImage();
+    item->setText(0, view_.infoText);
+    const int img = view_.infoImage;
     if (img >= 0 && img < static_cast<int>(infoImages_.size()))
       item->setIcon(0, QIcon(infoImages_[img]));
   }
@@ -390,7 +537,7 @@ void MonitorDialog::syncAll() {
 }
 
 void MonitorDialog::syncPrinters() {
-  const auto &rows = core_.printerRows();
+  const auto &rows = view_.rows;
   if (printers_->topLevelItemCount() != static_cast<int>(rows.size())) {
     printers_->clear();
     for (size_t i = 0; i < rows.size(); ++i)
@@ -409,7 +556,7 @@ void MonitorDialog::syncPrinters() {
 }
 
 void MonitorDialog::syncJobs() {
-  const auto &jobs = core_.jobs();
+  const auto &jobs = view_.jobs;
   if (jobs_->topLevelItemCount() != static_cast<int>(jobs.size())) {
     jobs_->clear();
     for (size_t i = 0; i < jobs.size(); ++i)
@@ -422,7 +569,7 @@ void MonitorDialog::syncJobs() {
 }
 
 void MonitorDialog::syncBoxes() {
-  const auto &box = core_.selectedPrinterBox();
+  const auto &box = view_.selectedPrinterBox;
   if (box.empty()) {
     selPrinter_->clear();
   } else {
@@ -432,7 +579,7 @@ void MonitorDialog::syncBoxes() {
     }
     setCells(selPrinter_->topLevelItem(0), {box.front()});
   }
-  const auto &job = core_.selectedJobBox();
+  const auto &job = view_.selectedJobBox;
   if (!job) {
     selJob_->clear();
   } else {
@@ -445,7 +592,7 @@ void MonitorDialog::syncBoxes() {
 }
 
 void MonitorDialog::syncButtons() {
-  const Buttons &b = core_.buttons();
+  const Buttons &b = view_.buttons;
   setPause_->setEnabled(b.setToPause);
   resume_->setEnabled(b.resume);
   save_->setEnabled(b.saveSetting);

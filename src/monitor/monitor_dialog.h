@@ -1,12 +1,18 @@
 // The monitor dialog "Tarvik Quenby v.1.0": shows what MonitorCore holds and forwards the user's commands.
+// MonitorCore runs on a worker thread (every request to the print server is made there); the dialog posts the
+// user's commands and the timer ticks to it and shows the copy of the core's state that each of them sends back.
 #pragma once
 
 #include "monitor/monitor_core.h"
+#include "monitor/serial_worker.h"
 
 #include <QDialog>
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
+
+#include <atomic>
+#include <future>
 
 class QPushButton;
 class QTreeWidget;
@@ -46,9 +52,17 @@ public:
   MonitorDialog(platform::Spooler &spooler, Mode mode, QWidget *parent = nullptr);
   ~MonitorDialog() override;
 
-  // The dialog's initialisation (before it is shown): the command modes do their work here.
-  MonitorCore::InitResult initialise();
-  MonitorCore &core() { return core_; }
+  // The dialog's initialisation: starts the core's initialisation on the worker and returns at once. When it is
+  // done, the timers start, and a command mode that has done its work closes the dialog (finished() is emitted);
+  // a mode that stays open shows the window.
+  void initialise();
+  // What the dialog shows now: the core's state as the worker last sent it.
+  const MonitorView &view() const { return view_; }
+  Mode mode() const { return mode_; }
+  // Tests and benchmarks: lets the window thread run until every posted command is done and shown.
+  bool waitForWorker(int ms);
+  // The command mode's work is under way (the dialog closes when it is done, not before).
+  bool commandBusy() const { return commandBusy_; }
   bool isSmall() const { return small_; }
   // The help page the "Help" button shows now.
   QString helpTopic() const;
@@ -70,10 +84,17 @@ public:
   void setQuestion(std::function<bool()> f) { question_ = std::move(f); }
   void setLinkOpener(std::function<void(const QString &)> f) { opener_ = std::move(f); }
 
+  // The end without a display or a person: answers an open question with Yes, waits up to waitMs for the
+  // command's work and records the prepared settings. For a program whose window system went away.
+  void endUnattended(int waitMs);
+
 public slots:
   void refreshTick();
   void showHelpTopic();
   void raiseWindow();
+  // A close message (from Folvex, the close timer or a signal): closes now, or, while a command mode's work is
+  // under way, as soon as it is done.
+  void requestClose();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -90,8 +111,22 @@ private:
   void stopTimers();
   void notify(const Notice &n);
   bool confirm();
+  void ask(std::shared_ptr<std::promise<bool>> answer);
+  void post(std::function<bool(MonitorCore &)> command);
+  void showView(MonitorView view, bool closeNow);
+  void setToolTipsOfButtons();
+  void record();
 
-  MonitorCore core_;
+  Mode mode_;
+  MonitorCore core_; // used on the worker thread only
+  SerialWorker worker_;
+  MonitorView view_;
+  std::atomic<int> pending_{0};
+  bool commandBusy_ = false;
+  bool closePending_ = false;
+  QPointer<QWidget> questionBox_;
+  std::shared_ptr<std::promise<bool>> pendingAnswer_;
+  std::vector<QPointer<QWidget>> openNotices_;
   bool small_ = false;
   int baseX_ = 6;
   int baseY_ = 13;

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cctype>
@@ -153,6 +154,16 @@ std::string settingsFilePath(const char *fileName) {
     QDir().mkpath(QString::fromStdString(folder)); // a failure shows when the file is written
   return path;
 }
+
+bool preparedMarkExists() { return QFileInfo::exists(QString::fromStdString(settingsFilePath(kPreparedMarkFile))); }
+
+bool writePreparedMark() {
+  QSaveFile f(QString::fromStdString(settingsFilePath(kPreparedMarkFile)));
+  f.setDirectWriteFallback(true);
+  return f.open(QIODevice::WriteOnly) && f.write("prepared\n") == 9 && f.commit();
+}
+
+void removePreparedMark() { QFile::remove(QString::fromStdString(settingsFilePath(kPreparedMarkFile))); }
 
 int readKodEstPrinters() {
   auto key = platform::RegKey::open(platform::Hive::CurrentUser, kSettingsKey, platform::RegAccess::Read);

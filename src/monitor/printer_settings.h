@@ -58,6 +58,14 @@ std::string settingsFilePath(const char *fileName);
 inline constexpr const char *kDefaultSettingsFile = "lvFXPrn.ini";
 inline constexpr const char *kPreparedSettingsFile = "lvFXPrnNew.ini";
 
+// The mark that the queues are prepared for capture: written when "set" has prepared them, removed when the
+// default settings have been restored. Found at a start while no Folvex runs (or by the next "set"), it tells that
+// a Folvex did not end normally and its queues still wait to be restored.
+inline constexpr const char *kPreparedMarkFile = "lvFXPrn.prepared";
+bool preparedMarkExists();
+bool writePreparedMark();
+void removePreparedMark();
+
 // lvKodEstPrinters of "Software\Tarvik\Folvex2": -1 when the key or value is missing or not a REG_DWORD.
 int readKodEstPrinters();
 bool writeKodEstPrinters(int code);

@@ -40,6 +40,9 @@ constexpr Word kPrinterWords[] = {
     {platform::PRINTER_STATUS_USER_INTERVENTION, "RequiresTheUser"},
     {platform::PRINTER_STATUS_WAITING, "Waiting"},
     {platform::PRINTER_STATUS_WARMING_UP, "WarmingUp"},
+    // States of a queue the spooler has no bit for.
+    {platform::PRINTER_STATUS_REJECTING_JOBS, "RejectingJobs"},
+    {platform::PRINTER_STATUS_HOLDING_NEW_JOBS, "HoldingNewJobs"},
 };
 
 constexpr Word kJobWords[] = {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,13 @@ enum : uint32_t {
   PRINTER_ATTRIBUTE_RAW_ONLY = 0x1000,
 };
 
+// States of a queue that have no printer status bit of their own: the queue refuses new jobs, or it takes them
+// but holds them. Kept in the status word above the bits the spooler defines.
+enum : uint32_t {
+  PRINTER_STATUS_REJECTING_JOBS = 0x40000000,
+  PRINTER_STATUS_HOLDING_NEW_JOBS = 0x20000000,
+};
+
 enum class PrinterEnum { Local = 2, Connections = 4 };
 enum class JobControl { Cancel = 3, Delete = 5 };
 
@@ -80,12 +88,30 @@ enum class SpoolError {
   Read,  // the record could not be read
 };
 
+// How the last request went, beyond success or failure.
+enum class SpoolStatus {
+  Ok,
+  NoServer, // no print server answered (not running, unreachable, or it hangs)
+  Denied,   // the server refused it for lack of rights (administering a queue, another user's job)
+  Failed,   // any other refusal (unknown queue or job, a state that does not allow it)
+};
+
+// Where a queue prints to, as far as preparing it for capture goes. Queues that another computer shares and
+// queues whose device is a network address are never paused or emptied by the preparation and cancel commands:
+// they are not this computer's own.
+enum class QueueReach {
+  Local,   // a queue of this computer with a device of its own
+  Shared,  // a queue that another server shares (a connection to another computer's printer)
+  Network, // a queue of this computer whose device is a network address (a TCP/IP port)
+};
+
 struct PrinterInfo2 {
   std::string name;
   std::string port;     // where the queue prints to
   std::string datatype; // the queue's default document format
   uint32_t attributes = 0;
   uint32_t status = 0; // PRINTER_STATUS_* bits
+  QueueReach reach = QueueReach::Local;
 };
 
 struct PrinterRead {
@@ -97,7 +123,7 @@ struct JobInfo1 {
   uint32_t jobId = 0;
   std::string printerName;
   std::string machineName; // the host that submitted the job
-  std::string userName;
+  std::string userName;    // the user who submitted it
   std::string document;
   std::string datatype;
   std::optional<std::string> statusText; // the spooler's own status text, when it gives one
@@ -106,22 +132,35 @@ struct JobInfo1 {
   int64_t submittedUtc = 0; // seconds since 1970-01-01 UTC
 };
 
+// Everything one refresh of the monitor needs, read in as few requests as the spooler allows.
+struct SpoolerSnapshot {
+  bool reachable = false; // false: no print server answered; nothing else is valid
+  std::vector<PrinterInfo2> local;
+  std::vector<PrinterInfo2> connections;
+  std::map<std::string, std::vector<JobInfo1>> jobs; // the not yet completed jobs, by printer name
+  int64_t elapsedMs = 0;                             // how long the server took to answer all of it
+};
+
 class Spooler {
 public:
   virtual ~Spooler() = default;
-  // Names of the printers of one kind, in the spooler's order; empty when there are none or no spooler answers.
-  virtual std::vector<std::string> enumPrinters(PrinterEnum kind) = 0;
-  // Opening without defaults: the printer exists and answers.
-  virtual bool openPrinter(const std::string &name) = 0;
-  // The level-2 record.
+  // All printers (local ones and connections, each in the spooler's order) with their records and jobs.
+  virtual SpoolerSnapshot snapshot() = 0;
+  // The level-2 record of one printer, read now.
   virtual PrinterRead getPrinter(const std::string &name) = 0;
   // Opening with administer access: the spooler accepts an administrative request from this user.
   virtual bool openPrinterAdminister(const std::string &name) = 0;
   // The jobs of a printer at level 1; nothing when the printer cannot be opened or asked.
   virtual std::optional<std::vector<JobInfo1>> enumJobs(const std::string &name) = 0;
+  // One job of a printer, also when it has completed; nothing when it is unknown or cannot be asked.
+  virtual std::optional<JobInfo1> getJob(const std::string &printer, uint32_t jobId) = 0;
   virtual bool pausePrinter(const std::string &name) = 0;
   virtual bool resumePrinter(const std::string &name) = 0;
   virtual bool setJob(const std::string &name, uint32_t jobId, JobControl command) = 0;
+  // How the last request of this spooler went.
+  virtual SpoolStatus lastStatus() const = 0;
+  // The user the requests are made for.
+  virtual std::string userName() const = 0;
 };
 
 // The spooler of this machine: the CUPS server that libcups finds (CUPS_SERVER, client.conf, the local socket).

@@ -27,11 +27,25 @@ for f in raw.types raw.convs mime.types mime.convs; do
   [ -f "$SERVERROOT/$f" ] && cp "$SERVERROOT/$f" "$DIR/etc/"
 done
 
+# The server's programs: the system's, plus a stand-in for the backend of the cluster queues that the browsing
+# helper makes for printers other servers share, so that the tests can make such a queue.
+SERVERBIN=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+mkdir -p "$DIR/lib/backend"
+for d in "$SERVERBIN"/*; do
+  [ "$(basename "$d")" = backend ] || ln -s "$d" "$DIR/lib/$(basename "$d")"
+done
+for b in "$SERVERBIN"/backend/*; do
+  ln -s "$b" "$DIR/lib/backend/$(basename "$b")"
+done
+printf '#!/bin/sh\nexit 0\n' > "$DIR/lib/backend/implicitclass"
+chmod 755 "$DIR/lib" "$DIR/lib/backend" "$DIR/lib/backend/implicitclass"
+
 cat > "$DIR/etc/cups-files.conf" <<CONF
 SystemGroup root lpadmin
 PeerCred on
 FileDevice Yes
 ServerRoot $DIR/etc
+ServerBin $DIR/lib
 RequestRoot $DIR/spool
 TempDir $DIR/spool/tmp
 CacheDir $DIR/cache

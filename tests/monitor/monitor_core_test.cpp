@@ -1,5 +1,6 @@
 // The monitor's logic on an in-memory spooler.
 #include "monitor/monitor_core.h"
+#include "platform/captured_jobs.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/spooler_memory.h"
@@ -21,7 +22,8 @@ protected:
                                                                  [this, answerYes] {
                                                                    ++questions;
                                                                    return answerYes;
-                                                                 }});
+                                                                 },
+                                                                 [this] { return folvexRunning; }});
     core->setTimeZone(QTimeZone::utc());
     core->setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     return core;
@@ -47,9 +49,15 @@ protected:
     return out;
   }
 
+  // A job Folvex captured from a CUPS queue.
+  static void captured(const std::string &printer, uint32_t id) {
+    ASSERT_TRUE(platform::recordCapturedJob({platform::CapturedJob::Kind::Cups, printer, id, {}}));
+  }
+
   MemorySpooler spooler;
   std::vector<Notice> notices;
   int questions = 0;
+  bool folvexRunning = false;
 };
 
 TEST(MonitorMode, OnlyTheExactWordsSelectAMode) {
@@ -120,15 +128,22 @@ TEST_F(Monitor, AnyAcceptableLocalPrinterGivesCodeOneWhateverItsPlace) {
   EXPECT_EQ(core->printerRows()[1].documents, "0");
 }
 
-TEST_F(Monitor, OnlyUnacceptablePrintersGiveCodeTwoAndTheWarningSign) {
+TEST_F(Monitor, AUserWhoMayAdministerNoQueueIsToldWhatIsMissingAndNothingIsPrepared) {
   printer("A").canAdminister = false;
   printer("B").canAdminister = false;
-  auto core = make(Mode::Work);
-  core->initialise();
-  EXPECT_EQ(core->code(), 2);
-  EXPECT_EQ(core->infoImage(), InfoWarning);
-  EXPECT_EQ(core->infoText().toStdString(), "The system printers are conditionally acceptable. Read Help for details.");
-  EXPECT_EQ(readKodEstPrinters(), 2);
+  auto core = make(Mode::Set);
+  const auto r = core->initialise();
+  EXPECT_TRUE(core->rightsMissing());
+  EXPECT_EQ(core->code(), 0) << "the printers are not prepared";
+  EXPECT_EQ(readKodEstPrinters(), 0);
+  EXPECT_EQ(core->infoImage(), InfoError);
+  EXPECT_NE(core->infoText().toStdString().find("lpadmin"), std::string::npos);
+  // "set" does not claim success: it stays open with the message, and it has paused nothing.
+  EXPECT_FALSE(r.closeNow);
+  EXPECT_TRUE(spooler.log.empty());
+  EXPECT_TRUE(notices.empty()) << "the Info row says it, once";
+  core->refreshTick();
+  EXPECT_EQ(core->infoText(), rightsMissingText());
 }
 
 TEST_F(Monitor, OnTheLegacyPlatformOnlyEmfQueuesAreAcceptable) {
@@ -175,19 +190,17 @@ TEST_F(Monitor, RefreshTickShowsCountsAndConnectionFailures) {
   spooler.addJob("Busy", "one");
   spooler.addJob("Busy", "two");
   printer("Gone");
-  printer("Broken");
   auto core = make(Mode::Work);
   core->initialise();
   spooler.find("Gone")->canOpen = false;
-  spooler.find("Broken")->readError = platform::SpoolError::Size;
+  const int before = spooler.snapshots;
   core->refreshTick();
+  EXPECT_EQ(spooler.snapshots, before + 1) << "one look at the server per tick";
   const auto &rows = core->printerRows();
   EXPECT_EQ(rows[0].documents, "2");
   EXPECT_EQ(rows[0].status, "Ready");
   EXPECT_EQ(rows[1].documents, "Unable to connect");
   EXPECT_EQ(rows[1].status, "Unable to connect");
-  EXPECT_EQ(rows[2].documents, "0");
-  EXPECT_EQ(rows[2].status, "Error Connect");
   for (const PrinterRow &r : rows)
     EXPECT_GE(std::stol(r.response), 0);
   // A printer that stays unreadable is reported once, not at every tick.
@@ -195,7 +208,6 @@ TEST_F(Monitor, RefreshTickShowsCountsAndConnectionFailures) {
   core->refreshTick();
   const auto t = texts();
   EXPECT_EQ(std::count(t.begin(), t.end(), "!bFlag || !hPrinter. Error 020010"), 1);
-  EXPECT_EQ(std::count(t.begin(), t.end(), "dwNeeded == 0. Error 020011"), 1);
   for (const Notice &n : notices) {
     EXPECT_EQ(n.caption.toStdString(), "Error");
     EXPECT_FALSE(n.ownedByDialog);
@@ -221,19 +233,81 @@ TEST_F(Monitor, APrinterReadingWellDoesNotRenewAnotherPrintersReport) {
   EXPECT_EQ(std::count(t.begin(), t.end(), "!bFlag || !hPrinter. Error 020010"), 1);
 }
 
-TEST_F(Monitor, ReadFailuresNameTheirStepAndTableAndKeepOldValues) {
+TEST_F(Monitor, AVanishedPrinterIsReportedByItsTableAndKeepsItsValues) {
   printer("L");
   printer("\\\\s\\C", false, "", true);
   auto core = make(Mode::Work);
   core->initialise();
-  spooler.find("L")->readError = platform::SpoolError::Alloc;
+  spooler.find("L")->canOpen = false;
   spooler.find("L")->info.port = "changed";
   spooler.find("\\\\s\\C")->canOpen = false;
-  core->rereadAllPrinters();
+  core->refreshTick();
   EXPECT_EQ(core->localPrinters()[0].port, "LPT1:") << "a printer that fails keeps its values";
   const auto t = texts();
-  EXPECT_NE(std::find(t.begin(), t.end(), "!ppi2.  Error 020012"), t.end());
+  EXPECT_NE(std::find(t.begin(), t.end(), "!bFlag || !hPrinter. Error 020010"), t.end());
   EXPECT_NE(std::find(t.begin(), t.end(), "!bFlag || !hPrinter. Error 020013"), t.end());
+}
+
+TEST_F(Monitor, WithoutAServerNothingIsWrittenAndTheNextTickRecovers) {
+  writeAll(defaultFile(), "2\nA\nFALSE\nLPT1:\nRAW\nB\nTRUE\nLPT2:\nRAW\n");
+  writeAll(preparedFile(), "2\nA\nTRUE\nLPT1:\nRAW\nB\nTRUE\nLPT2:\nRAW\n");
+  const std::string defaults = readAll(defaultFile()), prepared = readAll(preparedFile());
+  printer("A");
+  printer("B", true, "LPT2:");
+  spooler.serverDown = true;
+  {
+    // "work" started while the server is down, and closed before it comes back.
+    auto work = make(Mode::Work);
+    EXPECT_FALSE(work->initialise().closeNow);
+    EXPECT_TRUE(work->serverDown());
+    EXPECT_EQ(work->infoText(), serverDownText());
+    EXPECT_EQ(work->infoImage(), InfoError);
+    EXPECT_EQ(readKodEstPrinters(), 0) << "not ready while the printers cannot be prepared";
+    work->refreshTick();
+    work->recordPreparedSettings();
+    recordPreparedSettings(Mode::Work, work->view().prepared);
+  }
+  // "set" waits for the server instead of recording "no printers".
+  auto set = make(Mode::Set);
+  const auto r = set->initialise();
+  EXPECT_FALSE(r.closeNow);
+  EXPECT_EQ(r.closeTimerMs, 0);
+  EXPECT_FALSE(set->refreshTick());
+  EXPECT_EQ(readAll(defaultFile()), defaults);
+  EXPECT_EQ(readAll(preparedFile()), prepared);
+  EXPECT_TRUE(spooler.log.empty());
+  EXPECT_TRUE(notices.empty()) << "the outage is told in the Info row, not by a box per printer";
+  // The server comes back: the next tick prepares the printers and ends "set".
+  spooler.serverDown = false;
+  EXPECT_TRUE(set->refreshTick());
+  EXPECT_EQ(spooler.log, std::vector<std::string>{"pause A"});
+  EXPECT_EQ(set->code(), 1);
+  EXPECT_EQ(readKodEstPrinters(), 1);
+  EXPECT_EQ(readAll(defaultFile()), defaults);
+}
+
+TEST_F(Monitor, AnOutageDuringWorkShowsTheServerStateAndRecovers) {
+  printer("A");
+  spooler.addJob("A", "doc");
+  auto core = make(Mode::Work);
+  core->initialise();
+  const std::string defaults = readAll(defaultFile());
+  spooler.serverDown = true;
+  for (int i = 0; i < 3; ++i)
+    core->refreshTick();
+  EXPECT_TRUE(core->serverDown());
+  EXPECT_EQ(core->printerRows()[0].status, "Unable to connect");
+  EXPECT_EQ(core->printerRows()[0].documents, "Unable to connect");
+  EXPECT_TRUE(notices.empty());
+  EXPECT_FALSE(core->preparedRecord()) << "nothing to record while the server is away";
+  spooler.serverDown = false;
+  core->refreshTick();
+  EXPECT_FALSE(core->serverDown());
+  EXPECT_EQ(core->infoText(), infoTextFor(1));
+  core->refreshTick();
+  EXPECT_EQ(core->printerRows()[0].documents, "1");
+  EXPECT_EQ(readAll(defaultFile()), defaults);
+  EXPECT_TRUE(core->preparedRecord());
 }
 
 TEST_F(Monitor, FirstRunWritesBothSettingsFiles) {
@@ -250,25 +324,25 @@ TEST_F(Monitor, FirstRunWritesBothSettingsFiles) {
   EXPECT_EQ(core->preparedTable().size(), 3u);
 }
 
-TEST_F(Monitor, StartUpAddsANewPrinterByRewritingTheDefaultFile) {
-  writeAll(defaultFile(), "1\nOld\nTRUE\nLPT1:\nRAW\n");
+TEST_F(Monitor, StartUpAddsANewPrinterWithoutRewritingTheOthers) {
+  // Folvex runs: the old queue is paused for capture, its normal setting is "not paused".
+  writeAll(defaultFile(), "1\nOld\nFALSE\nLPT1:\nRAW\n");
   writeAll(preparedFile(), "1\nOld\nTRUE\nLPT1:\nRAW\n");
-  printer("Old", false);
+  printer("Old", true);
   printer("New", false, "USB001");
-  auto core = make(Mode::None);
+  auto core = make(Mode::Work);
   core->initialise();
-  // Rewritten from the present state of all printers; the prepared file is not touched.
+  // The new printer gets its entry from its present state; the old entry keeps its normal setting.
   EXPECT_EQ(readAll(defaultFile()), "2\nOld\nFALSE\nLPT1:\nRAW\nNew\nFALSE\nUSB001\nRAW\n");
   EXPECT_EQ(readAll(preparedFile()), "1\nOld\nTRUE\nLPT1:\nRAW\n");
+  EXPECT_EQ(core->printerRows()[0].image, ImgPlusMarked) << "paused, normally not";
+  EXPECT_EQ(core->printerRows()[1].image, ImgPlus);
 
-  // When every printer is known the file is left alone.
-  writeAll(defaultFile(), "2\nOld\nTRUE\nLPT1:\nRAW\nNew\nFALSE\nUSB001\nRAW\n");
-  auto again = make(Mode::None);
-  again->initialise();
-  EXPECT_EQ(readAll(defaultFile()), "2\nOld\nTRUE\nLPT1:\nRAW\nNew\nFALSE\nUSB001\nRAW\n");
-  // ... and the differing entry is shown with the changed mark.
-  EXPECT_EQ(again->printerRows()[0].image, ImgPlusMarked);
-  EXPECT_EQ(again->printerRows()[1].image, ImgPlus);
+  // Restoring at the end resumes the old queue.
+  auto refresh = make(Mode::Refresh);
+  refresh->initialise();
+  EXPECT_FALSE(paused("Old"));
+  EXPECT_FALSE(paused("New"));
 }
 
 TEST_F(Monitor, SetModeAppliesPreparedSettingsButNeverTouchesNetworkOrIpEntries) {
@@ -289,22 +363,24 @@ TEST_F(Monitor, SetModeAppliesPreparedSettingsButNeverTouchesNetworkOrIpEntries)
   EXPECT_FALSE(paused("IpPrinter"));
 }
 
-TEST_F(Monitor, SetModePausesAPrinterMissingFromThePreparedFileAndRecordsIt) {
-  writeAll(defaultFile(), "2\nA\nFALSE\nLPT1:\nRAW\nLate\nFALSE\nUSB001\nRAW\n");
+TEST_F(Monitor, SetModePausesEveryPrinterMissingFromThePreparedFileAndRecordsThem) {
+  writeAll(defaultFile(), "3\nA\nFALSE\nLPT1:\nRAW\nLate\nFALSE\nUSB001\nRAW\nLater\nFALSE\nUSB002\nRAW\n");
   writeAll(preparedFile(), "1\nA\nTRUE\nLPT1:\nRAW\n");
   printer("A", false);
   printer("Late", false, "USB001");
+  printer("Later", false, "USB002");
   auto core = make(Mode::Set);
   core->initialise();
-  EXPECT_TRUE(paused("Late"));
   EXPECT_TRUE(paused("A"));
-  // The prepared file is rewritten from the present state, the queues just paused recorded as paused, so that
-  // restoring resumes them.
-  EXPECT_EQ(readAll(preparedFile()), "2\nA\nTRUE\nLPT1:\nRAW\nLate\nTRUE\nUSB001\nRAW\n");
+  EXPECT_TRUE(paused("Late"));
+  EXPECT_TRUE(paused("Later"));
+  // The printers just paused are recorded as prepared "paused", so that restoring resumes them.
+  EXPECT_EQ(readAll(preparedFile()), "3\nA\nTRUE\nLPT1:\nRAW\nLate\nTRUE\nUSB001\nRAW\nLater\nTRUE\nUSB002\nRAW\n");
   auto restore = make(Mode::Refresh);
   restore->initialise();
   EXPECT_FALSE(paused("A"));
   EXPECT_FALSE(paused("Late"));
+  EXPECT_FALSE(paused("Later"));
 }
 
 TEST_F(Monitor, SetModeLeavesANewNetworkOrIpPrinterAlone) {
@@ -343,8 +419,8 @@ TEST_F(Monitor, RefreshAndDeleteAllAsksAndRestoresEitherWay) {
   writeAll(preparedFile(), "2\nA\nTRUE\nLPT1:\nRAW\nIpP\nTRUE\nIP_x\nRAW\n");
   printer("A", true);
   printer("IpP", false, "IP_x");
-  spooler.addJob("A", "held");
-  spooler.addJob("IpP", "on the network printer");
+  captured("A", spooler.addJob("A", "held").jobId);
+  captured("IpP", spooler.addJob("IpP", "on the network printer").jobId);
   {
     auto no = make(Mode::RefreshAndDeleteAll, false);
     const auto r = no->initialise();
@@ -359,37 +435,94 @@ TEST_F(Monitor, RefreshAndDeleteAllAsksAndRestoresEitherWay) {
   auto yes = make(Mode::RefreshAndDeleteAll, true);
   yes->initialise();
   EXPECT_TRUE(spooler.find("A")->jobs.empty());
-  EXPECT_EQ(spooler.find("IpP")->jobs.size(), 1u);
+  EXPECT_EQ(spooler.find("IpP")->jobs.size(), 1u) << "a network queue is left alone";
   EXPECT_EQ(spooler.log.front(), "delete A 1") << "jobs are deleted on the NT family";
   EXPECT_FALSE(paused("A"));
+  EXPECT_EQ(platform::capturedJobs().size(), 1u) << "the cancelled job is forgotten";
 }
 
-TEST_F(Monitor, DeleteAllCancelsEverySavedPrintersJobs) {
+TEST_F(Monitor, DeleteAllCancelsExactlyTheCapturedJobsOfThisUser) {
   printer("A");
   printer("B");
-  spooler.addJob("A", "a1");
-  spooler.addJob("A", "a2");
-  spooler.addJob("B", "b1");
+  const uint32_t mine = spooler.addJob("A", "captured").jobId;
+  spooler.addJob("A", "never shown");
+  auto &other = spooler.addJob("B", "another user's");
+  other.userName = "ann";
+  captured("A", mine);
+  captured("B", other.jobId);
+  captured("A", 999); // gone meanwhile
   auto core = make(Mode::DeleteAll);
   core->setLegacyPlatform(true);
   const auto r = core->initialise();
   EXPECT_TRUE(r.closeNow);
   EXPECT_EQ(r.closeTimerMs, 5000);
   EXPECT_EQ(questions, 0);
-  EXPECT_TRUE(spooler.find("A")->jobs.empty());
-  EXPECT_TRUE(spooler.find("B")->jobs.empty());
-  EXPECT_EQ(spooler.log, (std::vector<std::string>{"cancel A 1", "cancel A 2", "cancel B 3"}));
+  EXPECT_EQ(spooler.log, std::vector<std::string>{"cancel A 1"});
+  EXPECT_EQ(spooler.find("A")->jobs.size(), 1u);
+  EXPECT_EQ(spooler.find("B")->jobs.size(), 1u);
+  const auto left = platform::capturedJobs();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].jobId, other.jobId);
+}
+
+TEST_F(Monitor, DeleteAllRemovesACapturedSpoolJobsShadowAndDataFiles) {
+  printer("A");
+  const QDir spool(QString::fromStdString(platform::spoolFolder()));
+  for (const char *name : {"00012.SHD", "00012.spl", "00013.SHD", "00013.SPL"})
+    writeAll(spool.filePath(QString::fromLatin1(name)).toStdString(), "x");
+  writeAll(path("tmp").toStdString() + "/elsewhere.SHD", "x");
+  ASSERT_TRUE(platform::recordCapturedJob(
+      {platform::CapturedJob::Kind::Spool, {}, 0, spool.filePath(QStringLiteral("00012.SHD")).toStdString()}));
+  ASSERT_TRUE(platform::recordCapturedJob(
+      {platform::CapturedJob::Kind::Spool, {}, 0, path("tmp").toStdString() + "/elsewhere.SHD"}));
+  make(Mode::DeleteAll)->initialise();
+  EXPECT_EQ(spool.entryList(QDir::Files), (QStringList{"00013.SHD", "00013.SPL"}));
+  EXPECT_TRUE(QFile::exists(path("tmp") + QStringLiteral("/elsewhere.SHD"))) << "only the spool folder's files";
+  EXPECT_TRUE(platform::capturedJobs().empty());
 }
 
 TEST_F(Monitor, TheLegacyPlatformIsTakenFromTheSystem) {
   printer("Raw");
-  spooler.addJob("Raw", "doc");
+  captured("Raw", spooler.addJob("Raw", "doc").jobId);
   platform::forcePlatformId(platform::VER_PLATFORM_WIN32_WINDOWS);
   auto legacy = make(Mode::DeleteAll);
   platform::forcePlatformId(0);
   legacy->initialise();
   EXPECT_EQ(legacy->printerRows()[0].image, ImgQuestion) << "a RAW queue is not acceptable there";
   EXPECT_EQ(spooler.log, std::vector<std::string>{"cancel Raw 1"});
+}
+
+TEST_F(Monitor, AFolvexThatDidNotEndLeavesItsQueuesToBeRestoredAtTheNextStart) {
+  writeAll(defaultFile(), "2\nA\nFALSE\nLPT1:\nRAW\nB\nFALSE\nLPT2:\nRAW\n");
+  writeAll(preparedFile(), "2\nA\nTRUE\nLPT1:\nRAW\nB\nTRUE\nLPT2:\nRAW\n");
+  printer("A");
+  printer("B", false, "LPT2:");
+  make(Mode::Set)->initialise();
+  EXPECT_TRUE(paused("A") && paused("B"));
+  EXPECT_TRUE(preparedMarkExists());
+  // Folvex is killed: no restore runs. Meanwhile the user's prepared setting of B became "not paused".
+  writeAll(preparedFile(), "2\nA\nTRUE\nLPT1:\nRAW\nB\nFALSE\nLPT2:\nRAW\n");
+  // The monitor opened by hand while a Folvex runs leaves the queues alone.
+  folvexRunning = true;
+  make(Mode::Work)->initialise();
+  EXPECT_TRUE(paused("A") && paused("B"));
+  // The next Folvex start: restored from the default settings, then prepared again.
+  spooler.log.clear();
+  make(Mode::Set)->initialise();
+  EXPECT_EQ(spooler.log, (std::vector<std::string>{"resume A", "resume B", "pause A"}));
+  EXPECT_FALSE(paused("B"));
+  // Its normal end removes the mark.
+  make(Mode::Refresh)->initialise();
+  EXPECT_FALSE(preparedMarkExists());
+  EXPECT_FALSE(paused("A"));
+
+  // Killed again; this time the monitor is started by hand while no Folvex runs: it restores at once.
+  make(Mode::Set)->initialise();
+  folvexRunning = false;
+  EXPECT_TRUE(paused("A"));
+  make(Mode::Work)->initialise();
+  EXPECT_FALSE(paused("A"));
+  EXPECT_FALSE(preparedMarkExists());
 }
 
 TEST_F(Monitor, OtherModesStayOpen) {
@@ -436,7 +569,7 @@ TEST_F(Monitor, ClickingAPrinterShowsItsJobsAndButtons) {
   const JobRecord &a = core->jobs()[0];
   EXPECT_EQ(a.document, "Report.pdf");
   EXPECT_EQ(a.status, "Blocked-PaperOut");
-  EXPECT_EQ(a.owner, "desk-7") << "the submitting machine, not the user";
+  EXPECT_EQ(a.owner, "ann") << "the user who submitted it";
   EXPECT_EQ(a.pages, "12");
   EXPECT_EQ(a.submitted, "3:04:05 AM 1/2/24");
   EXPECT_EQ(a.port, "USB001") << "the printer's port";
@@ -456,10 +589,15 @@ TEST_F(Monitor, ClickingAPrinterShowsItsJobsAndButtons) {
   core->refreshTick();
   EXPECT_EQ(core->jobs().size(), 1u);
 
+  // Another user's job is left alone, by either button.
+  core->clickJobRows({0});
+  core->cancelCurrentDocument();
+  EXPECT_EQ(spooler.find("Held")->jobs.size(), 1u);
+  spooler.addJob("Held", "mine");
   core->cancelAllDocuments(1);
-  EXPECT_TRUE(spooler.find("Held")->jobs.empty());
-  EXPECT_TRUE(core->jobs().empty());
-  EXPECT_FALSE(core->buttons().cancelAll);
+  ASSERT_EQ(spooler.find("Held")->jobs.size(), 1u);
+  EXPECT_EQ(spooler.find("Held")->jobs[0].userName, "ann");
+  ASSERT_EQ(core->jobs().size(), 1u) << "the list is filled again at once";
 
   // The other printer: no jobs, cancelling all changes nothing.
   core->clickPrinterRows({0});
@@ -531,8 +669,8 @@ TEST_F(Monitor, SaveSettingRecordsThePrinterAndClearsItsMark) {
   EXPECT_FALSE(core->buttons().saveSetting);
   EXPECT_EQ(readAll(defaultFile()), first);
 
+  // Saved right after the pause, before any refresh: the queue's real state is saved.
   core->setToPause();
-  core->refreshTick();
   EXPECT_TRUE(core->changedMark("Bravo"));
   EXPECT_EQ(core->printerRows()[1].image, ImgPlusMarked);
   core->saveSetting();
@@ -576,16 +714,18 @@ TEST_F(Monitor, SetAllToDefaultPausesEveryLocalQueueWithDefaultsNotPaused) {
   printer("B", true, "LPT2:");
   printer("C", false, "LPT3:").controlFails = true;
   printer("\\\\s\\Net", false, "", true);
+  printer("IpQueue", false, "IP_10.0.0.9");
   auto core = make(Mode::Work);
   core->initialise();
   core->setAllToDefault();
+  EXPECT_FALSE(paused("IpQueue")) << "a network queue is never paused";
   EXPECT_TRUE(paused("A"));
   EXPECT_FALSE(paused("\\\\s\\Net"));
   EXPECT_EQ(core->printerRows()[0].status, "Paused");
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text.toStdString(), "Cannot set this printer to pause! Error 020006");
-  EXPECT_EQ(readAll(defaultFile()), "4\nA\nFALSE\nLPT1:\nRAW\nB\nFALSE\nLPT2:\nRAW\nC\nFALSE\nLPT3:\nRAW\n"
-                                    "\\\\s\\Net\nFALSE\n\nRAW\n");
+  EXPECT_EQ(readAll(defaultFile()), "5\nA\nFALSE\nLPT1:\nRAW\nB\nFALSE\nLPT2:\nRAW\nC\nFALSE\nLPT3:\nRAW\n"
+                                    "IpQueue\nFALSE\nIP_10.0.0.9\nRAW\n\\\\s\\Net\nFALSE\n\nRAW\n");
   // Restoring resumes them all when Folvex ends.
   writeAll(preparedFile(), "3\nA\nTRUE\nLPT1:\nRAW\nB\nTRUE\nLPT2:\nRAW\nC\nTRUE\nLPT3:\nRAW\n");
   spooler.find("C")->controlFails = false;

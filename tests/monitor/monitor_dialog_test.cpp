@@ -9,6 +9,7 @@
 #include <QEnterEvent>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -23,7 +24,7 @@ protected:
     auto &a = spooler.add("Office");
     a.info.port = "USB001";
     a.info.datatype = "RAW";
-    spooler.addJob("Office", "Minutes.odt").machineName = "desk";
+    spooler.addJob("Office", "Minutes.odt").userName = "desk";
   }
   std::unique_ptr<MonitorDialog> make(Mode mode) {
     auto d = std::make_unique<MonitorDialog>(spooler, mode);
@@ -79,8 +80,10 @@ TEST_F(Dialog, WorkModeShowsTheFullDialogWithItsListsAndButtons) {
     EXPECT_TRUE(d->button(id)->isEnabled()) << id;
   EXPECT_TRUE(d->button(2)->isHidden());
 
-  const auto r = d->initialise();
-  EXPECT_FALSE(r.closeNow);
+  QSignalSpy finished(d.get(), &QDialog::finished);
+  d->initialise();
+  ASSERT_TRUE(d->waitForWorker(5000));
+  EXPECT_TRUE(finished.isEmpty());
   EXPECT_TRUE(d->refreshTimer().isActive());
   EXPECT_EQ(d->refreshTimer().interval(), 2000);
   EXPECT_FALSE(d->closeTimer().isActive());
@@ -99,6 +102,7 @@ TEST_F(Dialog, WorkModeShowsTheFullDialogWithItsListsAndButtons) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
   const QRect cell = d->printersList()->visualItemRect(row);
   QTest::mouseClick(d->printersList()->viewport(), Qt::LeftButton, {}, cell.center());
+  ASSERT_TRUE(d->waitForWorker(5000));
   ASSERT_EQ(d->selectedPrinterBox()->topLevelItemCount(), 1);
   EXPECT_EQ(d->selectedPrinterBox()->topLevelItem(0)->text(0), QStringLiteral("Office"));
   ASSERT_EQ(d->jobList()->topLevelItemCount(), 1);
@@ -110,9 +114,11 @@ TEST_F(Dialog, WorkModeShowsTheFullDialogWithItsListsAndButtons) {
   // Clicking below the last row changes nothing.
   QTest::mouseClick(d->printersList()->viewport(), Qt::LeftButton, {},
                     QPoint(5, d->printersList()->viewport()->height() - 3));
-  EXPECT_EQ(d->core().selectedPrinter(), "Office");
+  ASSERT_TRUE(d->waitForWorker(5000));
+  EXPECT_EQ(d->view().selectedPrinter, "Office");
 
   QTest::mouseClick(d->button(1024), Qt::LeftButton);
+  ASSERT_TRUE(d->waitForWorker(5000));
   EXPECT_TRUE(spooler.find("Office")->info.status & platform::PRINTER_STATUS_PAUSED);
   EXPECT_TRUE(d->button(1027)->isEnabled());
   EXPECT_FALSE(d->button(1024)->isEnabled());
@@ -125,28 +131,38 @@ TEST_F(Dialog, CommandModesUseTheSmallWindowAndTheirCloseTimers) {
   EXPECT_TRUE(none->isSmall());
   EXPECT_LT(none->height(), 70);
   EXPECT_TRUE(none->helpTopic().endsWith(QStringLiteral("/Lumdoc/createimage.htm#noprint")));
-  const auto r = none->initialise();
-  EXPECT_FALSE(r.closeNow);
+  none->initialise();
+  ASSERT_TRUE(none->waitForWorker(5000));
+  EXPECT_TRUE(none->isVisible()) << "stays open in its small window";
   EXPECT_TRUE(none->refreshTimer().isActive());
   EXPECT_FALSE(none->closeTimer().isActive());
 
+  // A command mode does its work and ends without showing its window.
   auto refresh = make(Mode::Refresh);
-  EXPECT_TRUE(refresh->initialise().closeNow);
-  EXPECT_TRUE(refresh->closeTimer().isActive());
-  EXPECT_EQ(refresh->closeTimer().interval(), 5000);
+  QSignalSpy ended(refresh.get(), &QDialog::finished);
+  refresh->initialise();
+  ASSERT_TRUE(refresh->waitForWorker(5000));
+  EXPECT_EQ(ended.size(), 1);
+  EXPECT_FALSE(refresh->isVisible());
+  // Without a server it waits for one until its close timer ends it.
+  spooler.serverDown = true;
   auto both = make(Mode::RefreshAndDeleteAll);
   both->initialise();
+  ASSERT_TRUE(both->waitForWorker(5000));
+  EXPECT_TRUE(both->closeTimer().isActive());
   EXPECT_EQ(both->closeTimer().interval(), 10000);
+  EXPECT_EQ(both->infoList()->topLevelItem(0)->text(0), serverDownText());
 
   auto work = make(Mode::Work);
   EXPECT_TRUE(work->helpTopic().endsWith(QStringLiteral("/Lumdoc/quenby.htm")));
 }
 
 TEST_F(Dialog, CloseTimerClosesTheDialogAndStopsTheTimers) {
+  spooler.serverDown = true;
   auto d = make(Mode::Refresh);
   d->initialise();
-  d->show();
-  ASSERT_TRUE(d->isVisible());
+  ASSERT_TRUE(d->waitForWorker(5000));
+  ASSERT_TRUE(d->isVisible()) << "waits for the server";
   d->closeTimer().setInterval(10);
   d->closeTimer().start();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !d->isVisible(); }, 2000));
@@ -190,6 +206,7 @@ TEST_F(Dialog, DestroyingTheWorkDialogRecordsThePreparedSettings) {
     QFile::remove(QString::fromStdString(preparedFile()));
     spooler.find("Office")->info.status = platform::PRINTER_STATUS_PAUSED;
     d->refreshTick();
+    ASSERT_TRUE(d->waitForWorker(5000));
   }
   EXPECT_EQ(readAll(preparedFile()), "1\nOffice\nTRUE\nUSB001\nRAW\n");
 }

@@ -24,7 +24,10 @@ TEST(PrinterStatusText, JoinsWordsInTableOrderAndFallsBackToReady) {
   EXPECT_EQ(printerStatusText(0xFFFFFFFFu),
             "Error-Busy-DoorOpen-Initializing-Active-ManualFeed-NoToner-NotAvailable-Offline-OutOfMemory-BinFull-"
             "PagePunt-PaperJam-PaperOut-PaperProblem-Paused-PendingDeletion-PowerSave-Printing-Processing-"
-            "ServerUnknown-TonerLow-RequiresTheUser-Waiting-WarmingUp");
+            "ServerUnknown-TonerLow-RequiresTheUser-Waiting-WarmingUp-RejectingJobs-HoldingNewJobs");
+  // A queue that refuses or holds new jobs is not "Ready".
+  EXPECT_EQ(printerStatusText(PRINTER_STATUS_REJECTING_JOBS), "RejectingJobs");
+  EXPECT_EQ(printerStatusText(PRINTER_STATUS_HOLDING_NEW_JOBS), "HoldingNewJobs");
 }
 
 TEST(JobStatusText, JoinsWordsWithoutReadyAndPrefersTheSpoolersText) {
@@ -68,6 +71,7 @@ TEST(CupsMapping, PrinterStatesAndReasonsBecomeStatusBits) {
   EXPECT_EQ(cupsPrinterStatus(3, {"cups-missing-filter-error"}), uint32_t(PRINTER_STATUS_ERROR));
   EXPECT_EQ(cupsPrinterStatus(3, {"cups-insecure-filter-warning"}), 0u);
   EXPECT_EQ(printerStatusText(cupsPrinterStatus(5, {"paused", "media-empty-error"})), "PaperOut-Paused");
+  EXPECT_EQ(printerStatusText(cupsPrinterStatus(3, {"hold-new-jobs"}, false)), "RejectingJobs-HoldingNewJobs");
 }
 
 TEST(CupsMapping, JobStatesBecomeStatusBits) {
@@ -86,6 +90,19 @@ TEST(CupsMapping, PrinterTypeBecomesAttributes) {
   EXPECT_FALSE(cupsPrinterAttributes(0) & PRINTER_ATTRIBUTE_NETWORK);
   EXPECT_TRUE(cupsPrinterAttributes(0x2 /* remote */) & PRINTER_ATTRIBUTE_NETWORK);
   EXPECT_FALSE(cupsPrinterAttributes(0x200000 /* not shared */) & PRINTER_ATTRIBUTE_SHARED);
+}
+
+TEST(CupsMapping, RemoteAndNetworkQueuesHaveTheirReach) {
+  using platform::QueueReach;
+  EXPECT_EQ(platform::cupsQueueReach(0x4 /* a class */, "file:///dev/null"), QueueReach::Local);
+  EXPECT_EQ(platform::cupsQueueReach(0, "usb://Maker/Model"), QueueReach::Local);
+  EXPECT_EQ(platform::cupsQueueReach(0x2 /* remote */, "ipp://host/printers/x"), QueueReach::Shared);
+  EXPECT_EQ(platform::cupsQueueReach(0x10000 /* implicit class */, ""), QueueReach::Shared);
+  EXPECT_EQ(platform::cupsQueueReach(0, "implicitclass://Cluster/"), QueueReach::Shared);
+  for (const char *uri : {"ipp://10.0.0.5/ipp/print", "IPPS://printer.local:631/ipp/print", "http://h:631/x",
+                          "https://h/x", "socket://10.0.0.7:9100", "lpd://host/queue", "dnssd://Name._ipp._tcp.local/"})
+    EXPECT_EQ(platform::cupsQueueReach(0, uri), QueueReach::Network) << uri;
+  EXPECT_EQ(platform::cupsQueueReach(0, "ippusbxd"), QueueReach::Local) << "no scheme";
 }
 
 } // namespace
