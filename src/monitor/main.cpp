@@ -64,10 +64,14 @@ int main(int argc, char *argv[]) {
   QObject::connect(channel.get(), &platform::WindowChannel::raiseRequested, dialog.get(),
                    &monitor::MonitorDialog::raiseWindow);
   channel->listen();
-  QObject::connect(dialog.get(), &QDialog::finished, &app, [&] {
-    channel.reset();
-    app.quit();
-  });
+  // Queued: the close message that ends the dialog may come from the channel itself.
+  QObject::connect(
+      dialog.get(), &QDialog::finished, &app,
+      [&] {
+        channel.reset();
+        app.quit();
+      },
+      Qt::QueuedConnection);
 
   // The end of the session (SIGTERM, SIGHUP): the normal end, without waiting for a person.
   QObject::connect(platform::SessionEnd::install(), &platform::SessionEnd::endRequested, dialog.get(),

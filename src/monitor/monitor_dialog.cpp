@@ -184,9 +184,12 @@ void MonitorDialog::post(std::function<bool(MonitorCore &)> command) {
 }
 
 void MonitorDialog::showView(MonitorView view, bool closeNow) {
+  QElapsedTimer clock;
+  clock.start();
   view_ = std::move(view);
   --pending_;
   syncAll();
+  lastShowNs_ = clock.nsecsElapsed();
   if (closeNow) {
     commandBusy_ = false;
     closePending_ = false;

@@ -63,6 +63,8 @@ public:
   bool waitForWorker(int ms);
   // The command mode's work is under way (the dialog closes when it is done, not before).
   bool commandBusy() const { return commandBusy_; }
+  // How long the window thread took to show the last state the worker sent (benchmarks).
+  qint64 lastShowNs() const { return lastShowNs_; }
   bool isSmall() const { return small_; }
   // The help page the "Help" button shows now.
   QString helpTopic() const;
@@ -123,6 +125,7 @@ private:
   MonitorView view_;
   std::atomic<int> pending_{0};
   bool commandBusy_ = false;
+  qint64 lastShowNs_ = 0;
   bool closePending_ = false;
   QPointer<QWidget> questionBox_;
   std::shared_ptr<std::promise<bool>> pendingAnswer_;
