@@ -1,6 +1,7 @@
 // The monitor dialog: its controls, the small window of the command modes, timers, help topics and links.
 #include "monitor/monitor_dialog.h"
 #include "monitor/monitor_icons.h"
+#include "platform/captured_jobs.h"
 #include "platform/registry.h"
 #include "platform/spooler_memory.h"
 
@@ -155,6 +156,23 @@ TEST_F(Dialog, CommandModesUseTheSmallWindowAndTheirCloseTimers) {
 
   auto work = make(Mode::Work);
   EXPECT_TRUE(work->helpTopic().endsWith(QStringLiteral("/Lumdoc/quenby.htm")));
+}
+
+TEST_F(Dialog, UnattendedTheQuestionTakesItsDefaultYes) {
+  // Started by a Folvex whose session ends: nobody answers, the captured jobs are cancelled and the printers restored.
+  const uint32_t id = spooler.addJob("Office", "captured page").jobId;
+  ASSERT_TRUE(platform::recordCapturedJob({platform::CapturedJob::Kind::Cups, "Office", id, {}}));
+  qputenv("FOLVEX_UNATTENDED", "1");
+  auto d = std::make_unique<MonitorDialog>(spooler, Mode::RefreshAndDeleteAll);
+  QSignalSpy ended(d.get(), &QDialog::finished);
+  d->initialise();
+  const bool done = d->waitForWorker(5000);
+  qunsetenv("FOLVEX_UNATTENDED");
+  ASSERT_TRUE(done);
+  EXPECT_EQ(ended.size(), 1);
+  ASSERT_EQ(spooler.find("Office")->jobs.size(), 1u) << "another user's job stays";
+  EXPECT_EQ(spooler.find("Office")->jobs[0].document, "Minutes.odt");
+  EXPECT_TRUE(platform::capturedJobs().empty());
 }
 
 TEST_F(Dialog, CloseTimerClosesTheDialogAndStopsTheTimers) {
