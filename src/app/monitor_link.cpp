@@ -1,11 +1,12 @@
 #include "app/monitor_link.h"
 
+#include "app/prompts.h"
+
 #include "platform/ipc.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QThread>
 
 namespace app {
@@ -21,19 +22,14 @@ void message(const QString &text, const QString &caption) {
     g_hooks.message(text, caption);
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  box.exec();
+  frame::ShowMessage({nullptr, QMessageBox::NoIcon, caption, text, QMessageBox::Ok, true});
 }
 
 bool question(const QString &text, const QString &caption) {
   if (g_hooks.question)
     return g_hooks.question(text, caption);
-  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  return box.exec() == QMessageBox::Yes;
+  return frame::ShowMessage({nullptr, QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                             true}) == QMessageBox::Yes;
 }
 
 } // namespace

@@ -17,9 +17,20 @@ bool startProgram(const QString &programPath, const QString &word) {
   return QProcess::startDetached(info.absoluteFilePath(), args, info.absolutePath());
 }
 
+namespace {
+std::function<bool(const QString &)> &openHook() {
+  static std::function<bool(const QString &)> hook;
+  return hook;
+}
+} // namespace
+
+void setOpenDocumentHook(std::function<bool(const QString &)> hook) { openHook() = std::move(hook); }
+
 bool openDocument(const QString &pathOrUrl) {
   if (pathOrUrl.isEmpty())
     return false;
+  if (openHook())
+    return openHook()(pathOrUrl);
   const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
   if (opener.isEmpty())
     return false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace platform {
 
@@ -10,5 +11,7 @@ namespace platform {
 bool startProgram(const QString &programPath, const QString &word);
 // Opens a document, a folder or a link with the desktop's default program (xdg-open), detached.
 bool openDocument(const QString &pathOrUrl);
+// Puts a function in place of the desktop's opener (tests: nothing is started); an empty one restores the desktop.
+void setOpenDocumentHook(std::function<bool(const QString &pathOrUrl)> hook);
 
 } // namespace platform

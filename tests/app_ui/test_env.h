@@ -1,7 +1,11 @@
 // Every test program of the main window runs with its own registry, temporary, runtime and data folders.
 #pragma once
 
+#include "app/prompts.h"
+#include "platform/shell.h"
+
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -34,6 +38,26 @@ inline void usePrivateFolders() {
   qputenv("XDG_CONFIG_HOME", folder("data").toLocal8Bit());
 }
 
+// No test waits for a user: a prompt no test asked for fails the test and is answered No / Cancel, and nothing is
+// handed to the desktop.
+inline void refuseUnexpectedPrompts() {
+  frame::PromptHooks h;
+  h.message = [](const frame::MessageRequest &r) {
+    ADD_FAILURE() << "unexpected message box: " << r.text.toStdString();
+    return QMessageBox::No;
+  };
+  h.saveFileName = [](const QString &caption, const QString &, const QString &) {
+    ADD_FAILURE() << "unexpected save question: " << caption.toStdString();
+    return QString();
+  };
+  h.dialog = [](QDialog &d) {
+    ADD_FAILURE() << "unexpected dialog: " << d.objectName().toStdString();
+    return 0;
+  };
+  frame::setPromptHooks(h);
+  platform::setOpenDocumentHook([](const QString &) { return true; });
+}
+
 } // namespace testenv
 
 // A test main with a QApplication (widgets need one) and the private folders.
@@ -42,6 +66,7 @@ inline void usePrivateFolders() {
     qputenv("QT_QPA_PLATFORM", "offscreen");                                                                           \
     testenv::usePrivateFolders();                                                                                      \
     QApplication app(argc, argv);                                                                                      \
+    testenv::refuseUnexpectedPrompts();                                                                                \
     ::testing::InitGoogleTest(&argc, argv);                                                                            \
     const int result = RUN_ALL_TESTS();                                                                                \
     testenv::root().remove();                                                                                          \
