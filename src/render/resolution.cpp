@@ -2,8 +2,6 @@
 
 #include "settings/settings.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <atomic>
 #include <cmath>
 
@@ -16,19 +14,6 @@ std::atomic<double> g_displayResolution{96.0};
 double DisplayResolution() { return g_displayResolution.load(); }
 
 void setDisplayResolution(double dpi) { g_displayResolution.store(dpi > 0 ? dpi : 96.0); }
-
-void MeasureDisplayResolution() {
-  if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-    return;
-  const QScreen *screen = QGuiApplication::primaryScreen();
-  if (!screen)
-    return;
-  const double pixels = screen->size().width();
-  const double mm = screen->physicalSize().width();
-  if (pixels <= 0 || !(mm > 0))
-    return;
-  setDisplayResolution(std::ceil(pixels / (mm * 0.03937007874015748)));
-}
 
 double CurrentResolution() {
   switch (settings().CheckN) {

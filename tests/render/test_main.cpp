@@ -1,8 +1,8 @@
-// The rasteriser tests run with their own temporary folder and registry, and an offscreen GUI for fonts.
+// The rasteriser and dialog tests run with their own temporary folder and registry, offscreen.
 #include "render/image_library.h"
 
+#include <QApplication>
 #include <QDir>
-#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ int main(int argc, char **argv) {
   qputenv("FOLVEX_REGISTRY_DIR", (tmp.path() + QStringLiteral("/registry")).toLocal8Bit());
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
+  QApplication app(argc, argv); // the dialogs need widgets
   render::InitializeImageLibrary(argv[0]);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
