@@ -1,13 +1,11 @@
 #include "app/frame_commands.h"
 
-#include "platform/paths.h"
-#include "platform/shell.h"
+#include "app/prompts.h"
+#include "platform/help_window.h"
 #include "render/commands.h"
 
 #include <QAction>
-#include <QFileInfo>
 #include <QMenu>
-#include <QMessageBox>
 
 namespace frame {
 
@@ -178,15 +176,13 @@ bool CommandTable::run(int id) const {
   return true;
 }
 
-void OpenHelp(const QString &topic) {
-  const QString folder = QString::fromStdString(platform::installFolder()) + QStringLiteral("/Lumdoc/");
-  const QString page = folder + (topic.isEmpty() ? QStringLiteral("index.htm") : topic);
-  if (!QFileInfo::exists(page)) {
-    QMessageBox::warning(nullptr, QStringLiteral("Tarvik Folvex! Message"),
-                         QStringLiteral("Cannot open the help page:\n%1").arg(page));
-    return;
-  }
-  platform::openDocument(page);
+bool OpenHelp(const QString &topic, QWidget *owner) {
+  const QString page = platform::helpTopicPath(topic.isEmpty() ? QStringLiteral("index.htm") : topic);
+  if (platform::showHelp(page, owner))
+    return true;
+  ShowMessage({owner, QMessageBox::Warning, QStringLiteral("Tarvik Folvex! Message"),
+               QStringLiteral("Cannot open the help page:\n%1").arg(page), QMessageBox::Ok});
+  return false;
 }
 
 } // namespace frame

@@ -90,8 +90,14 @@ private:
   std::map<int, std::function<void()>> actions_;
 };
 
-// Opens the help pages (topic empty: the start page) in the installation folder.
-void OpenHelp(const QString &topic);
+// Opens a help page of the installation folder's help pages in the help window (topic empty: the start page,
+// "index.htm"). With an owner the help window belongs to it, so a modal dialog does not block it. A missing page
+// is told in a message box; returns whether the page is shown.
+bool OpenHelp(const QString &topic, QWidget *owner = nullptr);
+
+// The maker's web site and the support mailbox, as "Tarvik Online" and "Tarvik Support" hand them to the desktop.
+inline constexpr const char *kWebSiteUrl = "https://www.tarvik.example/";
+inline constexpr const char *kSupportMailUrl = "mailto:support@tarvik.example";
 
 } // namespace frame
 

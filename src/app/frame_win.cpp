@@ -1,5 +1,6 @@
 #include "app/frame_win.h"
 
+#include "app/about_link.h"
 #include "app/frame_paint.h"
 #include "app/monitor_link.h"
 #include "capture/page_store.h"
@@ -329,24 +330,28 @@ void lvFrameWin::installKeys() {
 
 void lvFrameWin::registerBuiltInCommands() {
   using namespace frame;
-  const auto rerender = [this] {
-    auto &store = capture::pageStore();
-    if (store.currentPage >= 0 && store.currentPage < store.pageCount())
-      renderPage(store.currentPage);
-  };
+  const auto rerender = [this] { rerenderCurrentPage(); };
   for (int id : {ID_AA_NONE, ID_AA_2, ID_AA_3, ID_AA_5, ID_AA_7, ID_AA_10, ID_AA_15, ID_AA_20})
     commands_.set(id, [id, rerender] { render::CommandAntialias(render::AntialiasFactorForCommand(id), rerender); });
   commands_.set(ID_SHARPEN, [rerender] { render::CommandToggleSharpen(rerender); });
   commands_.set(ID_DATE_STAMP, [rerender] { render::CommandToggleDateTimeStamp(rerender); });
+  commands_.set(ID_RESOLUTION, [this] { showResolutionDialog(); });
+  commands_.set(ID_HATCH, [this] { showHatchDialog(); });
   commands_.set(ID_ABORT, [] { AbortRequest() = true; });
   commands_.set(ID_HELP, [] { OpenHelp(QString()); });
+  commands_.set(ID_ABOUT, [this] { app::showAbout(this); });
+  commands_.set(ID_ONLINE, [] { platform::openDocument(QString::fromLatin1(kWebSiteUrl)); });
+  commands_.set(ID_SUPPORT, [] { platform::openDocument(QString::fromLatin1(kSupportMailUrl)); });
   commands_.set(ID_MONITOR, [] { app::showPrinterMonitor(); });
   const auto cancelAll = [this] {
-    if (app::cancelAllDocuments())
-      capture::ClearPageList(*this);
+    if (!app::cancelAllDocuments())
+      return;
+    capture::ClearPageList(*this);
+    update(); // the page information goes with the pages
   };
   commands_.set(ID_CLEAR_JOBS, cancelAll);
   commands_.set(ID_DELETE_ALL, cancelAll);
+  registerPageCommands();
 }
 
 // ---- rendering ----
@@ -355,9 +360,29 @@ bool lvFrameWin::renderPage(int index) {
   auto &store = capture::pageStore();
   if (rendering_ || index < 0 || index >= store.pageCount())
     return false;
-  rendering_ = true;
   store.viewState = capture::kViewPages;
   preview_->update();
+  QString error;
+  const std::optional<Magick::Image> result = renderWithProgress(index, settings().KodMultipageFormat, error);
+  bool ok = false;
+  if (result && result->isValid()) {
+    store.setCurrentImage(*result);
+    store.viewState = capture::kViewImageReady;
+    ok = true;
+  } else if (!error.isEmpty()) {
+    showMessage(error);
+  }
+  preview_->refreshBars();
+  preview_->update();
+  update();
+  return ok;
+}
+
+std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outputMode, QString &error) {
+  auto &store = capture::pageStore();
+  if (rendering_ || index < 0 || index >= store.pageCount())
+    return std::nullopt;
+  rendering_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   auto *bar = new QProgressBar(this);
   bar->setObjectName(QStringLiteral("progress9991"));
@@ -369,19 +394,17 @@ bool lvFrameWin::renderPage(int index) {
   FrameProgress progress(bar);
   const emf::HENHMETAFILE mf = store.pages[static_cast<size_t>(index)].metafile;
   const double resolution = render::CurrentResolution();
-  const int mode = settings().KodMultipageFormat;
   // The scan timer waits while a page renders, so no capture pass changes the page list under the render.
   const bool timerWasActive = strip_->scanTimer().isActive();
   const int interval = strip_->scanTimer().interval();
   strip_->scanTimer().stop();
 
   std::optional<Magick::Image> result;
-  QString error;
   QEventLoop loop;
   std::thread worker([&] {
     try {
       render::RenderOptions options;
-      options.outputMode = mode;
+      options.outputMode = outputMode;
       options.progress = &progress;
       result = render::RenderPage(resolution, mf, index, options);
     } catch (const std::exception &e) {
@@ -396,21 +419,22 @@ bool lvFrameWin::renderPage(int index) {
   QApplication::restoreOverrideCursor();
   if (timerWasActive)
     strip_->scanTimer().start(interval);
-  bool ok = false;
-  if (result && result->isValid()) {
-    store.setCurrentImage(*result);
-    store.viewState = capture::kViewImageReady;
-    ok = true;
-  } else if (!error.isEmpty()) {
-    showMessage(error);
-  }
   rendering_ = false;
-  preview_->refreshBars();
-  preview_->update();
-  update();
   if (closePending_)
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-  return ok;
+  return result;
+}
+
+void lvFrameWin::rerenderCurrentPage() {
+  auto &store = capture::pageStore();
+  if (store.pageCount() == 0 || store.currentPage < 0) {
+    store.currentPage = -1;
+    return;
+  }
+  if (store.currentPage >= store.pageCount())
+    store.currentPage = store.pageCount() - 1;
+  renderPage(store.currentPage);
+  strip_->update();
 }
 
 // ---- capture side ----

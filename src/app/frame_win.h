@@ -8,10 +8,13 @@
 #include "app/frame_layout.h"
 #include "capture/capture_window.h"
 
+#include <Magick++.h>
 #include <QWidget>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QProgressBar;
 
@@ -48,6 +51,10 @@ public:
   // painting meanwhile. View state 1 during the render, 2 after a successful one.
   bool renderPage(int index);
   bool rendering() const { return rendering_; }
+  // Renders the current page again after a setting changed (as renderPage); with no page there is no current page.
+  void rerenderCurrentPage();
+  // The page under the strip's last right-click point, -1 for none.
+  int pageUnderRightClick() const;
 
   // Starts the initial capture pass on its worker.
   void startInitialCapture();
@@ -98,6 +105,24 @@ private:
   void installKeys();
   void registerBuiltInCommands();
   void rememberNormalRect();
+  // The render with the wait cursor and the progress control, the window served meanwhile; nothing while another
+  // render of the window runs. error receives the image library's complaint, if any.
+  std::optional<Magick::Image> renderWithProgress(int index, int outputMode, QString &error);
+
+  // The page menu (page_commands.cpp).
+  void registerPageCommands();
+  void copyPageToClipboard();
+  void savePageAsEmf();
+  void deletePageUnderClick();
+  void rotatePageUnderClick(bool right);
+  void rotatePage(int index, double angle);
+  void rotateAllPages(const std::function<double(double)> &newAngle);
+  void imageNotSelected();
+  void pageMessage(const QString &text);
+
+  // The dialogs of the Options menu.
+  void showResolutionDialog();
+  void showHatchDialog();
 
   view::PreviewWindow *preview_;
   view::PageStrip *strip_;

@@ -2,13 +2,13 @@
 // popups, rendering the current page, the window side of the capture, the end of the program, the welcome screen.
 #include "app/frame_commands.h"
 #include "app/frame_win.h"
-#include "settings/settings.h"
 #include "app/welcome_dialog.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "render/image_library.h"
+#include "settings/settings.h"
 #include "view/page_strip.h"
 #include "view/preview_window.h"
 
@@ -301,7 +301,7 @@ TEST_F(FrameWindow, OptionsPopupChecksTheCurrentSettings) {
 TEST_F(FrameWindow, CommandsWithoutAnActionDoNothing) {
   lvFrameWin w;
   EXPECT_FALSE(w.runCommand(frame::ID_SAVE_DISK));
-  EXPECT_FALSE(w.runCommand(frame::ID_COPY_EMF));
+  EXPECT_FALSE(w.runCommand(frame::ID_SEND_TO));
   frame::AbortRequest() = false;
   EXPECT_TRUE(w.runCommand(frame::ID_ABORT));
   EXPECT_TRUE(frame::AbortRequest().load());

@@ -1,0 +1,587 @@
+// The commands of the main window on the real frame: every key, every popup item, the page menu's operations and
+// the two dialogs of the Options menu, with the hive, the files and the clipboard they change.
+#include "app/frame_commands.h"
+#include "app/frame_win.h"
+#include "app/prompts.h"
+#include "capture/page_store.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "render/hatch_dialog.h"
+#include "render/rasteriser.h"
+#include "render/resolution_dialog.h"
+#include "settings/settings.h"
+#include "test_support.h"
+#include "view/page_operations.h"
+#include "view/page_strip.h"
+#include "view/preview_window.h"
+
+#include "test_env.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+void Settle() {
+  for (int i = 0; i < 5; ++i)
+    QCoreApplication::processEvents();
+}
+
+QByteArray ReadFile(const QString &path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void SetInstallPath(const QString &folder) {
+  auto key = platform::RegKey::create(platform::Hive::LocalMachine, kSettingsKey, platform::RegAccess::All);
+  ASSERT_TRUE(key);
+  if (folder.isEmpty())
+    key->remove("InstallPath");
+  else
+    ASSERT_TRUE(key->setString("InstallPath", folder.toStdString()));
+}
+
+// Chooses an item of the popup that `open` shows: path is the item's text, after the submenu's title for a
+// submenu item. Returns whether the item was found (and enabled).
+bool ChooseFromPopup(const std::function<void()> &open, const QStringList &path) {
+  bool chosen = false;
+  std::function<void(int)> pick = [&](int level) {
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    if (!menu)
+      return;
+    for (QAction *a : menu->actions()) {
+      if (a->text() != path[level] || !a->isEnabled())
+        continue;
+      menu->setActiveAction(a);
+      if (a->menu() && level + 1 < path.size()) {
+        QTest::keyClick(menu, Qt::Key_Right);
+        QTimer::singleShot(0, [&pick, level] { pick(level + 1); });
+        return;
+      }
+      chosen = true;
+      QTest::keyClick(menu, Qt::Key_Return);
+      return;
+    }
+    menu->close();
+    if (auto *parent = qobject_cast<QMenu *>(QApplication::activePopupWidget()))
+      parent->close();
+  };
+  QTimer::singleShot(0, [&pick] { pick(0); });
+  open();
+  Settle();
+  return chosen;
+}
+
+class FrameCommands : public ::testing::Test {
+protected:
+  void SetUp() override {
+    savedSettings = settings();
+    settings().KodAntialias = 0; // quick renders
+    Reset();
+    frame::PromptHooks h;
+    h.message = [this](const frame::MessageRequest &r) {
+      messages << r.caption + QLatin1Char('|') + r.text;
+      return answer;
+    };
+    h.saveFileName = [this](const QString &, const QString &proposed, const QString &) {
+      proposedPaths << proposed;
+      return savePath;
+    };
+    h.dialog = [this](QDialog &d) {
+      dialogs << d.objectName();
+      return driveDialog ? driveDialog(d) : int(QDialog::Rejected);
+    };
+    frame::setPromptHooks(h);
+    platform::setOpenDocumentHook([this](const QString &what) {
+      opened << what;
+      return true;
+    });
+    w = std::make_unique<lvFrameWin>();
+    w->resize(900, 700);
+    w->show();
+    Settle();
+  }
+  void TearDown() override {
+    w.reset();
+    Reset();
+    settings() = savedSettings;
+    testenv::refuseUnexpectedPrompts();
+  }
+  static void Reset() {
+    auto &s = capture::pageStore();
+    s.pages.clear();
+    s.currentPage = -1;
+    s.currentImageDisplay = QImage();
+    s.viewState = capture::kViewNothing;
+  }
+  // Pages made as the capture makes them (thumbnail, place in the strip; the first becomes current and rendered).
+  void AddPages(const std::vector<std::pair<int, int>> &framesHundredthsMm) {
+    capture::PreparedPages batch;
+    for (const auto &[fw, fh] : framesHundredthsMm) {
+      capture::PreparedPage p;
+      p.name = "7-000" + std::to_string(batch.pages.size() + 1) + ".emf";
+      p.metafile = rtest::blankPage(fw, fh);
+      p.thumbnail = capture::MakeThumbnail(p.metafile, -1, 0.0);
+      batch.pages.push_back(std::move(p));
+    }
+    capture::pageStore().AppendPreparedPages(std::move(batch), *w);
+    Settle();
+  }
+  const capture::PageRecord &Page(int i) { return capture::pageStore().pages[size_t(i)]; }
+  QPoint OnPage(int i) { return QPoint(Page(i).thumbX + 5, Page(i).thumbY + 5 - w->strip()->scrollPosition()); }
+  // Right-clicks the strip at p and chooses the page menu item.
+  bool StripCommand(QPoint p, const QString &item) {
+    return ChooseFromPopup([&] { QTest::mousePress(w->strip(), Qt::RightButton, {}, p); }, {item});
+  }
+  bool ButtonCommand(int button, const QStringList &path) {
+    return ChooseFromPopup([&] { QTest::mousePress(w->button(button), Qt::LeftButton, {}, QPoint(10, 10)); }, path);
+  }
+  qint64 ImageKey() { return capture::pageStore().currentImageDisplay.cacheKey(); }
+
+  std::unique_ptr<lvFrameWin> w;
+  Settings savedSettings;
+  QStringList messages, dialogs, opened, proposedPaths;
+  QMessageBox::StandardButton answer = QMessageBox::No;
+  QString savePath;
+  std::function<int(QDialog &)> driveDialog;
+};
+
+} // namespace
+
+TEST_F(FrameCommands, EveryKeyReachesItsCommand) {
+  using namespace frame;
+  const std::vector<std::pair<QKeyCombination, int>> keys = {
+      {Qt::Key_Escape, ID_ABORT},           {Qt::CTRL | Qt::Key_0, ID_AA_10},
+      {Qt::CTRL | Qt::Key_Z, ID_AA_15},     {Qt::CTRL | Qt::Key_X, ID_AA_20},
+      {Qt::CTRL | Qt::Key_2, ID_AA_2},      {Qt::CTRL | Qt::Key_3, ID_AA_3},
+      {Qt::CTRL | Qt::Key_5, ID_AA_5},      {Qt::CTRL | Qt::Key_7, ID_AA_7},
+      {Qt::CTRL | Qt::Key_N, ID_AA_NONE},   {Qt::Key_F1, ID_HELP},
+      {Qt::CTRL | Qt::Key_C, ID_FORMAT},    {Qt::CTRL | Qt::Key_D, ID_RESOLUTION},
+      {Qt::CTRL | Qt::Key_S, ID_SAVE_DISK}, {Qt::CTRL | Qt::Key_W, ID_SAVE_HTML},
+      {Qt::CTRL | Qt::Key_P, ID_SAVE_PDF},  {Qt::CTRL | Qt::Key_M, ID_MAIL},
+      {Qt::CTRL | Qt::Key_H, ID_HATCH},
+  };
+  std::vector<int> reached;
+  for (const auto &[key, id] : keys)
+    w->commands().set(id, [&reached, id = id] { reached.push_back(id); });
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  std::vector<int> expected;
+  for (const auto &[key, id] : keys) {
+    QTest::keyClick(w.get(), key.key(), key.keyboardModifiers());
+    if (id != ID_MAIL) // mail needs a current page: without one the key does nothing
+      expected.push_back(id);
+  }
+  EXPECT_EQ(reached, expected);
+  AddPages({{10500, 14850}});
+  QTest::keyClick(w.get(), Qt::Key_M, Qt::ControlModifier);
+  EXPECT_EQ(reached.back(), ID_MAIL);
+}
+
+TEST_F(FrameCommands, KeysRunTheRealSettingCommands) {
+  AddPages({{10500, 14850}});
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  qint64 key = ImageKey();
+  QTest::keyClick(w.get(), Qt::Key_5, Qt::ControlModifier);
+  EXPECT_EQ(RegGetInt("KodAntialias"), 5);
+  EXPECT_EQ(settings().KodAntialias, 5);
+  EXPECT_NE(ImageKey(), key) << "the current page is rendered again";
+  key = ImageKey();
+  QTest::keyClick(w.get(), Qt::Key_N, Qt::ControlModifier);
+  EXPECT_EQ(RegGetInt("KodAntialias"), 0);
+  EXPECT_NE(ImageKey(), key);
+  frame::AbortRequest() = false;
+  QTest::keyClick(w.get(), Qt::Key_Escape);
+  EXPECT_TRUE(frame::AbortRequest().load());
+  frame::AbortRequest() = false;
+  // F1 shows the start page of the help in the help window; Ctrl+D and Ctrl+H open their dialogs.
+  QTest::keyClick(w.get(), Qt::Key_F1);
+  QTextBrowser *help = nullptr;
+  for (QWidget *top : QApplication::topLevelWidgets())
+    if (auto *b = top->findChild<QTextBrowser *>(); b && top->isVisible())
+      help = b;
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->source().path().endsWith(QStringLiteral("/Lumdoc/index.htm")))
+      << help->source().path().toStdString();
+  EXPECT_TRUE(help->toPlainText().contains(QStringLiteral("Antialiasing")));
+  help->window()->close();
+  QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
+  QTest::keyClick(w.get(), Qt::Key_H, Qt::ControlModifier);
+  EXPECT_EQ(dialogs, (QStringList{QStringLiteral("resolutionDialog"), QStringLiteral("hatchDialog")}));
+}
+
+TEST_F(FrameCommands, OptionsPopupItemsStoreAndRenderAgain) {
+  AddPages({{10500, 14850}});
+  // The popup opens where the button was pressed.
+  QPoint popupAt;
+  QTimer::singleShot(0, [&] {
+    if (auto *m = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+      popupAt = m->pos();
+      m->close();
+    }
+  });
+  QTest::mousePress(w->button(2), Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(popupAt, w->button(2)->mapToGlobal(QPoint(10, 10)));
+
+  const std::pair<QString, int> factors[] = {
+      {QStringLiteral("20&x   (Ctrl+X)"), 20}, {QStringLiteral("15x   (Ctrl+Z)"), 15},
+      {QStringLiteral("1&0x   (Ctrl+0)"), 10}, {QStringLiteral("&7x     (Ctrl+7)"), 7},
+      {QStringLiteral("&5x     (Ctrl+5)"), 5}, {QStringLiteral("&3x     (Ctrl+3)"), 3},
+      {QStringLiteral("&2x     (Ctrl+2)"), 2}, {QStringLiteral("&None (Ctrl+N)"), 0}};
+  for (const auto &[text, factor] : factors) {
+    const qint64 key = ImageKey();
+    ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Antialiasing"), text})) << text.toStdString();
+    EXPECT_EQ(RegGetInt("KodAntialias"), factor);
+    EXPECT_NE(ImageKey(), key) << text.toStdString();
+  }
+  for (const char *toggle : {"lvSharpen", "lvIncludeDateTime"}) {
+    const QString text = QString::fromLatin1(toggle) == QLatin1String("lvSharpen")
+                             ? QStringLiteral("Sharpen")
+                             : QStringLiteral("Date and Time stamp");
+    const qint64 key = ImageKey();
+    ASSERT_TRUE(ButtonCommand(2, {text}));
+    EXPECT_EQ(RegGetInt(toggle), 1);
+    EXPECT_NE(ImageKey(), key);
+    ASSERT_TRUE(ButtonCommand(2, {text}));
+    EXPECT_EQ(RegGetInt(toggle), 0);
+  }
+  ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Image Resolution and &Dimension...  (Ctrl+D)")}));
+  ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Background and Hatch settings       (Ctrl+H)")}));
+  EXPECT_EQ(dialogs, (QStringList{QStringLiteral("resolutionDialog"), QStringLiteral("hatchDialog")}));
+  // The format options belong to the output commands; chosen before they are there, the item does nothing.
+  ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Image Format and Quality...           (Ctrl+C)")}));
+  EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(FrameCommands, HelpPopupItems) {
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Tarvik Online")}));
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Tarvik Support")}));
+  EXPECT_EQ(opened, (QStringList{QStringLiteral("https://www.tarvik.example/"),
+                                 QStringLiteral("mailto:support@tarvik.example")}));
+  // Without an installation folder the about module is not found: nothing happens.
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("About")}));
+  // From the programs' folder the module shows its box.
+  SetInstallPath(QStringLiteral(FOLVEX_BIN_DIR));
+  QString aboutText;
+  QTimer closer; // closes the about box once it shows
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (QWidget *box = QApplication::activeModalWidget(); box && box->objectName() == "aboutBox") {
+      if (auto *label = box->findChild<QLabel *>(QStringLiteral("aboutText")))
+        aboutText = label->text();
+      static_cast<QDialog *>(box)->accept();
+    }
+  });
+  closer.start(20);
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("About")}));
+  closer.stop();
+  SetInstallPath(QString());
+  EXPECT_TRUE(aboutText.contains(QStringLiteral("Tarvik Folvex! v.2.1"))) << aboutText.toStdString();
+  EXPECT_TRUE(aboutText.contains(QStringLiteral("Tarvik Quenby v.1.0")));
+  EXPECT_TRUE(aboutText.contains(QStringLiteral("Apache License 2.0")));
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Help             (F1)")}));
+  bool helpShown = false;
+  for (QWidget *top : QApplication::topLevelWidgets())
+    if (auto *b = top->findChild<QTextBrowser *>(); b && top->isVisible()) {
+      helpShown = b->source().fileName() == QStringLiteral("index.htm");
+      top->close();
+    }
+  EXPECT_TRUE(helpShown);
+  // The emergency report belongs to the output commands: routed, nothing yet.
+  int reports = 0;
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Emergency report")}));
+  w->commands().set(frame::ID_EMERGENCY, [&] { ++reports; });
+  ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Emergency report")}));
+  EXPECT_EQ(reports, 1);
+  EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(FrameCommands, PrinterPopupStartsTheMonitorAndClearsTheJobs) {
+  // An installation whose "qvt" only notes its command words.
+  const QString folder = testenv::folder(QStringLiteral("tmp")) + QStringLiteral("/install");
+  QDir().mkpath(folder);
+  QFile script(folder + QStringLiteral("/qvt"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write("#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n");
+  script.close();
+  script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  SetInstallPath(folder);
+  const QString log = folder + QStringLiteral("/calls.log");
+  const auto callsAre = [&](const QByteArray &expected) {
+    return QTest::qWaitFor([&] { return ReadFile(log) == expected; }, 5000);
+  };
+
+  ASSERT_TRUE(ButtonCommand(3, {QStringLiteral("Diagnostic printers for Folvex!")}));
+  EXPECT_TRUE(callsAre("work\n")) << ReadFile(log).toStdString();
+  AddPages({{10500, 14850}, {10500, 14850}});
+  answer = QMessageBox::No;
+  ASSERT_TRUE(ButtonCommand(3, {QStringLiteral("Clear all printer jobs")}));
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages[0], "Tarvik Folvex! message|Are you sure you want to cancel all documents for all printers?");
+  EXPECT_EQ(capture::pageStore().pageCount(), 2);
+  answer = QMessageBox::Yes;
+  ASSERT_TRUE(ButtonCommand(3, {QStringLiteral("Clear all printer jobs")}));
+  EXPECT_TRUE(callsAre("work\ndelete_all\n")) << ReadFile(log).toStdString();
+  EXPECT_EQ(capture::pageStore().pageCount(), 0);
+  EXPECT_EQ(capture::pageStore().currentPage, -1);
+  EXPECT_FALSE(w->pageInfoText());
+  // "Delete All" of the page menu asks the same and does the same.
+  AddPages({{10500, 14850}});
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Delete All")));
+  EXPECT_TRUE(callsAre("work\ndelete_all\ndelete_all\n")) << ReadFile(log).toStdString();
+  EXPECT_EQ(capture::pageStore().pageCount(), 0);
+  EXPECT_EQ(messages.size(), 3);
+  SetInstallPath(QString());
+}
+
+TEST_F(FrameCommands, PreviewMenuRoutesToTheOutputCommands) {
+  AddPages({{10500, 14850}});
+  std::vector<int> chosen;
+  for (int id : {frame::ID_SEND_TO, frame::ID_SAVE_AS, frame::ID_WALLPAPER})
+    w->commands().set(id, [&chosen, id] { chosen.push_back(id); });
+  for (const char *item : {"Send to...", "Save as...", "Set to Wallpaper"})
+    ASSERT_TRUE(ChooseFromPopup([&] { QTest::mousePress(w->preview(), Qt::RightButton, {}, QPoint(300, 300)); },
+                                {QString::fromLatin1(item)}));
+  EXPECT_EQ(chosen, (std::vector<int>{frame::ID_SEND_TO, frame::ID_SAVE_AS, frame::ID_WALLPAPER}));
+}
+
+// ---- the page menu ----
+
+TEST_F(FrameCommands, ClickBesideThePagesSelectsNoImage) {
+  AddPages({{10500, 14850}, {10500, 14850}});
+  const QPoint gap(OnPage(1).x(), Page(1).thumbY - 12);
+  // Save as EMF stays enabled off a page and tells that no image is selected; the single-page items are greyed.
+  ASSERT_TRUE(StripCommand(gap, QStringLiteral("Save as EMF")));
+  EXPECT_EQ(messages, QStringList{QStringLiteral("Tarvik Folvex! Message|Image not selected!")});
+  EXPECT_FALSE(StripCommand(gap, QStringLiteral("Delete Image")));
+  EXPECT_FALSE(StripCommand(gap, QStringLiteral("Rotate Left")));
+  EXPECT_FALSE(StripCommand(gap, QStringLiteral("Copy to Clipboard (EMF)")));
+  for (int id : {frame::ID_COPY_EMF, frame::ID_DELETE_IMAGE, frame::ID_ROTATE_LEFT, frame::ID_ROTATE_RIGHT})
+    w->runCommand(id); // the last click was beside the pages
+  EXPECT_EQ(messages.size(), 5);
+  EXPECT_EQ(capture::pageStore().pageCount(), 2);
+  EXPECT_EQ(Page(0).rotation, 0.0);
+}
+
+TEST_F(FrameCommands, DeletingPagesMovesTheCurrentPageAndTheThumbnails) {
+  AddPages({{10500, 14850}, {14850, 10500}, {10500, 14850}, {10500, 14850}});
+  auto &store = capture::pageStore();
+  std::weak_ptr<const emf::EnhMetaFile> firstMetafile = Page(0).metafile;
+  const int y1 = Page(1).thumbY, y2 = Page(2).thumbY, y3 = Page(3).thumbY;
+  const int d = y1 - Page(0).thumbY;
+  // The current first page: the second one becomes current, is rendered, and every later thumbnail moves up by d.
+  const qint64 key = ImageKey();
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Delete Image")));
+  ASSERT_EQ(store.pageCount(), 3);
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(Page(0).name, "7-0002.emf");
+  EXPECT_NE(ImageKey(), key);
+  EXPECT_EQ(store.currentImageDisplay.width(), int(std::ceil(148.5 * 100 / 25.4))); // the landscape page
+  EXPECT_EQ(Page(0).thumbY, y1 - d);
+  EXPECT_EQ(Page(1).thumbY, y2 - d);
+  EXPECT_EQ(Page(2).thumbY, y3 - d);
+  EXPECT_TRUE(firstMetafile.expired()) << "a deleted page lets go of its metafile";
+  // The current last page: the one before it becomes current.
+  store.currentPage = 2;
+  ASSERT_TRUE(StripCommand(OnPage(2), QStringLiteral("Delete Image")));
+  EXPECT_EQ(store.currentPage, 1);
+  // A page before the current one: the current page stays the same page.
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Delete Image")));
+  ASSERT_EQ(store.pageCount(), 1);
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(Page(0).name, "7-0003.emf");
+  // The only page: no current page, an empty preview.
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Delete Image")));
+  EXPECT_EQ(store.pageCount(), 0);
+  EXPECT_EQ(store.currentPage, -1);
+  Settle();
+  EXPECT_EQ(w->preview()->grab().toImage().pixelColor(300, 300), QColor(224, 224, 248));
+  EXPECT_FALSE(w->pageInfoText());
+  EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(FrameCommands, RotatingTurnsThumbnailsAndMovesTheLaterOnes) {
+  AddPages({{14850, 10500}, {10500, 14850}, {10500, 14850}});
+  auto &store = capture::pageStore();
+  const int w0 = Page(0).thumbW, h0 = Page(0).thumbH;
+  ASSERT_GT(w0, h0); // landscape
+  const int y1 = Page(1).thumbY, y2 = Page(2).thumbY;
+  const QSize image = store.currentImageDisplay.size();
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Rotate Right")));
+  EXPECT_EQ(Page(0).rotation, 90.0);
+  EXPECT_EQ(QSize(Page(0).thumbW, Page(0).thumbH), QSize(h0, w0));
+  EXPECT_EQ(Page(0).thumbY, w->strip()->clientRect().top() + 10);
+  EXPECT_EQ(Page(0).thumbX, (w->strip()->clientRect().width() - h0) / 2);
+  EXPECT_EQ(Page(1).thumbY, y1 + (w0 - h0));
+  EXPECT_EQ(Page(2).thumbY, y2 + (w0 - h0));
+  EXPECT_EQ(store.currentImageDisplay.size(), image.transposed()) << "the current page is rendered turned";
+  // Right from 90: 180, 270, 360, then 90 again; left from 0 gives 270.
+  for (double expected : {180.0, 270.0, 360.0, 90.0}) {
+    ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Rotate Right")));
+    EXPECT_EQ(Page(0).rotation, expected);
+  }
+  // A later page is placed under the one before it; the pages after it move by its change of height.
+  const int before2 = Page(2).thumbY, h1 = Page(1).thumbH;
+  ASSERT_TRUE(StripCommand(OnPage(1), QStringLiteral("Rotate Left")));
+  EXPECT_EQ(Page(1).rotation, 270.0);
+  EXPECT_EQ(Page(1).thumbY, Page(0).thumbY + Page(0).thumbH + capture::kThumbnailGap);
+  EXPECT_EQ(Page(2).thumbY, before2 + Page(1).thumbH - h1);
+  // All pages: each turns once more; the current page is rendered with its new angle.
+  ASSERT_TRUE(StripCommand(OnPage(1), QStringLiteral("Rotate All Left")));
+  EXPECT_EQ(Page(0).rotation, 0.0);
+  EXPECT_EQ(Page(1).rotation, 180.0);
+  EXPECT_EQ(Page(2).rotation, 270.0);
+  EXPECT_EQ(store.currentImageDisplay.size(), image);
+  ASSERT_TRUE(StripCommand(OnPage(1), QStringLiteral("Rotate All Right")));
+  EXPECT_EQ(Page(0).rotation, 90.0);
+  EXPECT_EQ(Page(2).rotation, 360.0);
+  EXPECT_EQ(store.currentImageDisplay.size(), image.transposed());
+  ASSERT_TRUE(StripCommand(OnPage(1), QStringLiteral("Restore All")));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(Page(i).rotation, 0.0) << i;
+  EXPECT_EQ(store.currentImageDisplay.size(), image);
+  EXPECT_EQ(QSize(Page(0).thumbW, Page(0).thumbH), QSize(w0, h0));
+  EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(FrameCommands, ClipboardHoldsCopiesOfThePage) {
+  AddPages({{10500, 14850}, {14850, 10500}});
+  const QByteArray page1(reinterpret_cast<const char *>(Page(1).metafile->bytes().data()),
+                         qsizetype(Page(1).metafile->bytes().size()));
+  const qint64 key = ImageKey();
+  ASSERT_TRUE(StripCommand(OnPage(1), QStringLiteral("Copy to Clipboard (EMF)")));
+  const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->data(QStringLiteral("image/emf")), page1);
+  EXPECT_EQ(data->data(QStringLiteral("image/x-emf")), page1);
+  // Beside it the page as rendered now: a landscape page that is not the current one; the current image stays.
+  const QImage picture = qvariant_cast<QImage>(data->imageData());
+  EXPECT_GT(picture.width(), picture.height());
+  EXPECT_EQ(ImageKey(), key);
+  // Another program empties the clipboard: the page is untouched and can be copied again.
+  QGuiApplication::clipboard()->clear();
+  ASSERT_TRUE(Page(1).metafile);
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(Page(1).metafile->bytes().data()),
+                       qsizetype(Page(1).metafile->bytes().size())),
+            page1);
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Copy to Clipboard (EMF)")));
+  EXPECT_EQ(qvariant_cast<QImage>(QGuiApplication::clipboard()->mimeData()->imageData()),
+            capture::pageStore().currentImageDisplay.convertToFormat(QImage::Format_RGB32));
+  // A page without a metafile.
+  capture::pageStore().pages[0].metafile.reset();
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Copy to Clipboard (EMF)")));
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Save as EMF")));
+  EXPECT_EQ(messages, (QStringList{QStringLiteral("Tarvik Folvex! v.2.1|EMF not found..."),
+                                   QStringLiteral("Tarvik Folvex! v.2.1|EMF not found...")}));
+}
+
+TEST_F(FrameCommands, SaveAsEmfWritesThePageOrTellsTheFailure) {
+  AddPages({{10500, 14850}, {14850, 10500}});
+  const QString folder = testenv::folder(QStringLiteral("tmp")) + QStringLiteral("/saved");
+  QDir(folder).removeRecursively();
+  QDir().mkpath(folder);
+  savePath = folder + QStringLiteral("/page.emf");
+  ASSERT_TRUE(StripCommand(OnPage(1), QStringLiteral("Save as EMF")));
+  ASSERT_EQ(proposedPaths.size(), 1);
+  EXPECT_TRUE(proposedPaths[0].endsWith(QStringLiteral("/7-0002.emf"))) << proposedPaths[0].toStdString();
+  EXPECT_TRUE(proposedPaths[0].startsWith(view::SaveStartFolder()));
+  const auto &bytes = Page(1).metafile->bytes();
+  EXPECT_EQ(ReadFile(savePath), QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
+  EXPECT_TRUE(messages.isEmpty());
+  // Cancelled: nothing written, nothing said.
+  savePath.clear();
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Save as EMF")));
+  EXPECT_TRUE(messages.isEmpty());
+  // A place that cannot take the file (a folder of that name is there): the message, nothing half-written, and
+  // what was there is left as it was.
+  const QString blocked = folder + QStringLiteral("/taken.emf");
+  QDir().mkpath(blocked + QStringLiteral("/inside"));
+  savePath = blocked;
+  ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Save as EMF")));
+  EXPECT_EQ(messages, QStringList{QStringLiteral("Tarvik Folvex! v.2.1|EMF-file not saved...")});
+  EXPECT_TRUE(QFileInfo(blocked).isDir());
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("page.emf")});
+}
+
+// ---- the dialogs of the Options menu ----
+
+TEST_F(FrameCommands, ResolutionDialogCommitsOnOkOnly) {
+  AddPages({{21000, 29700}});
+  ASSERT_EQ(capture::pageStore().currentImageDisplay.size(), QSize(827, 1170));
+  const QString hive = testenv::folder(QStringLiteral("reg")) + QStringLiteral("/user.reg");
+  RegSetInt("ResCur", 1000);
+  const QByteArray before = ReadFile(hive);
+  const qint64 key = ImageKey();
+  // Cancel after changes: nothing stored, nothing rendered.
+  driveDialog = [](QDialog &d) {
+    auto &dlg = dynamic_cast<render::ResolutionDialog &>(d);
+    dlg.arrows(render::ResolutionModel::WidthPx)->upButton()->click();
+    dlg.radio(0)->click();
+    return int(QDialog::Rejected);
+  };
+  w->runCommand(frame::ID_RESOLUTION);
+  EXPECT_EQ(ReadFile(hive), before);
+  EXPECT_EQ(settings().CheckN, 2);
+  EXPECT_EQ(settings().ResCur, 100.0);
+  EXPECT_EQ(ImageKey(), key);
+  // OK: the page's size is shown, one pixel more in width asks for 100.15 dpi, which is stored and rendered.
+  QStringList shown;
+  driveDialog = [&shown](QDialog &d) {
+    auto &dlg = dynamic_cast<render::ResolutionDialog &>(d);
+    using F = render::ResolutionModel;
+    for (auto f : {F::UserRes, F::WidthMm, F::HeightMm, F::WidthPx, F::HeightPx, F::Scale})
+      shown << dlg.edit(f)->text();
+    dlg.arrows(F::WidthPx)->upButton()->click();
+    dlg.accept();
+    return dlg.result();
+  };
+  w->runCommand(frame::ID_RESOLUTION);
+  EXPECT_EQ(shown, (QStringList{"100", "210", "297", "827", "1170", "100"}));
+  EXPECT_EQ(RegGetInt("ResCur"), 1001);
+  EXPECT_EQ(RegGetInt("ScaleCur"), 100);
+  EXPECT_EQ(RegGetInt("CheckN"), 2);
+  EXPECT_NEAR(settings().ResCur, 100.1486, 1e-3);
+  EXPECT_NE(ImageKey(), key);
+  EXPECT_EQ(capture::pageStore().currentImageDisplay.width(),
+            render::OutputSize(Page(0).metafile->header().rclFrame, settings().ResCur, 100).cols);
+}
+
+TEST_F(FrameCommands, HatchDialogOkStoresTheStyleAndRenewsEveryPicture) {
+  AddPages({{10500, 14850}, {10500, 14850}});
+  const QPoint middle(Page(1).thumbW / 2, Page(1).thumbH / 2);
+  ASSERT_EQ(Page(1).thumbnail.pixelColor(middle), QColor(Qt::white));
+  driveDialog = [](QDialog &d) {
+    auto &dlg = dynamic_cast<render::lvSetHatchDlg &>(d);
+    dlg.showBackgroundBox()->click();
+    dlg.accept();
+    return dlg.result();
+  };
+  w->runCommand(frame::ID_HATCH);
+  EXPECT_EQ(RegGetInt("lvBkGrHathStyle"), 4);
+  EXPECT_EQ(RegGetInt("lvCurBkGrColor"), -1) << "unchanged values are not written";
+  EXPECT_EQ(settings().lvBkGrHathStyle, 4);
+  // The current image and the thumbnails show the green background now.
+  const QColor green(128, 255, 128);
+  const auto greenIn = [&green](const QImage &img, QPoint from) {
+    int n = 0; // near the colour: the current image has been through its JPEG file
+    for (int x = 0; x < 40; ++x) {
+      const QColor c = img.pixelColor(from + QPoint(x, 0));
+      n += std::abs(c.red() - green.red()) + std::abs(c.green() - green.green()) + std::abs(c.blue() - green.blue()) <
+           24;
+    }
+    return n;
+  };
+  EXPECT_GT(greenIn(Page(1).thumbnail, middle), 20);
+  EXPECT_GT(greenIn(capture::pageStore().currentImageDisplay, QPoint(100, 100)), 20);
+  if (auto key = platform::RegKey::open(platform::Hive::CurrentUser, kSettingsKey, platform::RegAccess::All))
+    key->remove("lvBkGrHathStyle");
+}
