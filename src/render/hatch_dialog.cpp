@@ -66,7 +66,7 @@ int StoreHatchChanges(const HatchValues &stored, const HatchValues &w) {
 lvSetHatchDlg::lvSetHatchDlg(QWidget *parent) : QDialog(parent), stored_(StoredHatchValues()), working_(stored_) {
   setWindowTitle(QStringLiteral("Hatch Settings"));
   setObjectName(QStringLiteral("hatchDialog"));
-  setFixedSize(330, 215);
+  setFixedSize(330, 266);
   setMouseTracking(true);
 
   auto *bgLabel = new QLabel(QStringLiteral("background color"), this);
@@ -87,14 +87,14 @@ lvSetHatchDlg::lvSetHatchDlg(QWidget *parent) : QDialog(parent), stored_(StoredH
   const auto numberRow = [this](int y, const QString &label, const QString &unit, int high, int value, int *target,
                                 const QString &name) {
     auto *l = new QLabel(label, this);
-    l->setGeometry(10, y, 72, 22);
+    l->setGeometry(10, y, 88, 22);
     auto *spin = new QSpinBox(this);
     spin->setObjectName(name);
     spin->setRange(0, high);
     spin->setValue(std::clamp(value, 0, high));
-    spin->setGeometry(82, y, 48, 22);
+    spin->setGeometry(100, y, 56, 22);
     auto *u = new QLabel(unit, this);
-    u->setGeometry(131, y, 30, 22);
+    u->setGeometry(160, y, 70, 22);
     // Typing or the arrows: the number becomes the working value and the preview follows.
     connect(spin, &QSpinBox::valueChanged, this, [this, target](int v) {
       *target = v;
@@ -103,11 +103,11 @@ lvSetHatchDlg::lvSetHatchDlg(QWidget *parent) : QDialog(parent), stored_(StoredH
     lineControls_ << l << spin << u;
     return spin;
   };
-  width_ = numberRow(128, QStringLiteral("line width:"), QStringLiteral(" pt"), 100, working_.width, &working_.width,
+  width_ = numberRow(178, QStringLiteral("line width:"), QStringLiteral(" pt"), 100, working_.width, &working_.width,
                      QStringLiteral("edit1023"));
-  spacing_ = numberRow(154, QStringLiteral("line spacing:"), QStringLiteral(" pt"), 100, working_.spacing,
+  spacing_ = numberRow(204, QStringLiteral("line spacing:"), QStringLiteral(" pt"), 100, working_.spacing,
                        &working_.spacing, QStringLiteral("edit1025"));
-  angle_ = numberRow(180, QStringLiteral("line angle:"), QStringLiteral(" degree"), 90, working_.angle, &working_.angle,
+  angle_ = numberRow(230, QStringLiteral("line angle:"), QStringLiteral(" degree"), 90, working_.angle, &working_.angle,
                      QStringLiteral("edit1027"));
   lineControls_ << horizontal_ << vertical_ << bgLabel << hatchLabel;
 
@@ -133,9 +133,9 @@ lvSetHatchDlg::lvSetHatchDlg(QWidget *parent) : QDialog(parent), stored_(StoredH
   auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
   auto *help = new QPushButton(QStringLiteral("Help"), this);
   help->setObjectName(QStringLiteral("helpButton"));
-  ok->setGeometry(162, 180, 50, 26);
-  cancel->setGeometry(215, 180, 50, 26);
-  help->setGeometry(268, 180, 50, 26);
+  ok->setGeometry(245, 178, 72, 24);
+  cancel->setGeometry(245, 206, 72, 24);
+  help->setGeometry(245, 234, 72, 24);
   connect(ok, &QPushButton::clicked, this, &lvSetHatchDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &lvSetHatchDlg::reject);
   connect(help, &QPushButton::clicked, this, &lvSetHatchDlg::helpRequested);

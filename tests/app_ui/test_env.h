@@ -63,7 +63,9 @@ inline void refuseUnexpectedPrompts() {
 // A test main with a QApplication (widgets need one) and the private folders.
 #define FOLVEX_WIDGET_TEST_MAIN                                                                                        \
   int main(int argc, char **argv) {                                                                                    \
-    qputenv("QT_QPA_PLATFORM", "offscreen");                                                                           \
+    /* offscreen, unless a run under a real display server asks for its platform (FOLVEX_TEST_PLATFORM=xcb) */         \
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("FOLVEX_TEST_PLATFORM") ? QByteArray("offscreen")           \
+                                                                                   : qgetenv("FOLVEX_TEST_PLATFORM")); \
     testenv::usePrivateFolders();                                                                                      \
     QApplication app(argc, argv);                                                                                      \
     testenv::refuseUnexpectedPrompts();                                                                                \

@@ -154,10 +154,11 @@ TEST_F(HatchDialog, BackgroundOffGreysTheLineSettings) {
   d.showBackgroundBox()->click();
   EXPECT_EQ(d.working().style, 4);
   EXPECT_TRUE(d.widthSpin()->isEnabled());
+  // (A display server delivers the moves a little later.)
   QTest::mouseMove(&d, render::lvSetHatchDlg::kHatchSwatch.center());
-  EXPECT_EQ(d.cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d.cursor().shape() == Qt::PointingHandCursor; }, 2000));
   QTest::mouseMove(&d, QPoint(120, 58)); // between the swatch labels and the check boxes
-  EXPECT_NE(d.cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d.cursor().shape() != Qt::PointingHandCursor; }, 2000));
   QTest::mouseClick(&d, Qt::LeftButton, {}, render::lvSetHatchDlg::kBackgroundSwatch.center());
   EXPECT_EQ(chooserCalls, 1);
   EXPECT_EQ(d.working().backgroundColor, 0x0000FFu);
