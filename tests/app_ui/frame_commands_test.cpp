@@ -8,6 +8,7 @@
 #include "platform/shell.h"
 #include "render/hatch_dialog.h"
 #include "render/rasteriser.h"
+#include "render/resolution.h"
 #include "render/resolution_dialog.h"
 #include "settings/settings.h"
 #include "test_support.h"
@@ -185,39 +186,6 @@ TEST_F(FrameCommands, EveryKeyReachesItsCommand) {
   AddPages({{10500, 14850}});
   QTest::keyClick(w.get(), Qt::Key_M, Qt::ControlModifier);
   EXPECT_EQ(reached.back(), ID_MAIL);
-}
-
-TEST_F(FrameCommands, KeysRunTheRealSettingCommands) {
-  AddPages({{10500, 14850}});
-  w->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-  qint64 key = ImageKey();
-  QTest::keyClick(w.get(), Qt::Key_5, Qt::ControlModifier);
-  EXPECT_EQ(RegGetInt("KodAntialias"), 5);
-  EXPECT_EQ(settings().KodAntialias, 5);
-  EXPECT_NE(ImageKey(), key) << "the current page is rendered again";
-  key = ImageKey();
-  QTest::keyClick(w.get(), Qt::Key_N, Qt::ControlModifier);
-  EXPECT_EQ(RegGetInt("KodAntialias"), 0);
-  EXPECT_NE(ImageKey(), key);
-  frame::AbortRequest() = false;
-  QTest::keyClick(w.get(), Qt::Key_Escape);
-  EXPECT_TRUE(frame::AbortRequest().load());
-  frame::AbortRequest() = false;
-  // F1 shows the start page of the help in the help window; Ctrl+D and Ctrl+H open their dialogs.
-  QTest::keyClick(w.get(), Qt::Key_F1);
-  QTextBrowser *help = nullptr;
-  for (QWidget *top : QApplication::topLevelWidgets())
-    if (auto *b = top->findChild<QTextBrowser *>(); b && top->isVisible())
-      help = b;
-  ASSERT_NE(help, nullptr);
-  EXPECT_TRUE(help->source().path().endsWith(QStringLiteral("/Lumdoc/index.htm")))
-      << help->source().path().toStdString();
-  EXPECT_TRUE(help->toPlainText().contains(QStringLiteral("Antialiasing")));
-  help->window()->close();
-  QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
-  QTest::keyClick(w.get(), Qt::Key_H, Qt::ControlModifier);
-  EXPECT_EQ(dialogs, (QStringList{QStringLiteral("resolutionDialog"), QStringLiteral("hatchDialog")}));
 }
 
 TEST_F(FrameCommands, OptionsPopupItemsStoreAndRenderAgain) {
@@ -533,19 +501,14 @@ TEST_F(FrameCommands, ResolutionDialogCommitsOnOkOnly) {
   EXPECT_EQ(settings().CheckN, 2);
   EXPECT_EQ(settings().ResCur, 100.0);
   EXPECT_EQ(ImageKey(), key);
-  // OK: the page's size is shown, one pixel more in width asks for 100.15 dpi, which is stored and rendered.
-  QStringList shown;
-  driveDialog = [&shown](QDialog &d) {
+  // OK: one pixel more in width asks for 100.15 dpi, which is stored and rendered.
+  driveDialog = [](QDialog &d) {
     auto &dlg = dynamic_cast<render::ResolutionDialog &>(d);
-    using F = render::ResolutionModel;
-    for (auto f : {F::UserRes, F::WidthMm, F::HeightMm, F::WidthPx, F::HeightPx, F::Scale})
-      shown << dlg.edit(f)->text();
-    dlg.arrows(F::WidthPx)->upButton()->click();
+    dlg.arrows(render::ResolutionModel::WidthPx)->upButton()->click();
     dlg.accept();
     return dlg.result();
   };
   w->runCommand(frame::ID_RESOLUTION);
-  EXPECT_EQ(shown, (QStringList{"100", "210", "297", "827", "1170", "100"}));
   EXPECT_EQ(RegGetInt("ResCur"), 1001);
   EXPECT_EQ(RegGetInt("ScaleCur"), 100);
   EXPECT_EQ(RegGetInt("CheckN"), 2);
@@ -553,6 +516,17 @@ TEST_F(FrameCommands, ResolutionDialogCommitsOnOkOnly) {
   EXPECT_NE(ImageKey(), key);
   EXPECT_EQ(capture::pageStore().currentImageDisplay.width(),
             render::OutputSize(Page(0).metafile->header().rclFrame, settings().ResCur, 100).cols);
+  // "Display" and OK: the display resolution becomes the user resolution too.
+  render::setDisplayResolution(96);
+  driveDialog = [](QDialog &d) {
+    dynamic_cast<render::ResolutionDialog &>(d).radio(0)->click();
+    d.accept();
+    return d.result();
+  };
+  w->runCommand(frame::ID_RESOLUTION);
+  EXPECT_EQ(RegGetInt("CheckN"), 0);
+  EXPECT_EQ(RegGetInt("ResCur"), 960);
+  EXPECT_EQ(capture::pageStore().currentImageDisplay.width(), 794);
 }
 
 TEST_F(FrameCommands, HatchDialogOkStoresTheStyleAndRenewsEveryPicture) {
