@@ -157,9 +157,12 @@ struct Canvas {
   }
 };
 
-// Chain: two Bezier curves per cell, rows of cells H apart, drawn at (x m, y m - a).
-void drawChain(Canvas &cv, const BandArea &band, int m, long long R) {
+// Chain: two Bezier curves per cell, rows of cells H apart, drawn at (x m, y m - a). The cells run from five left of
+// the page's edge (the curves of cell k reach from I - W/3 to N + W/3) to the first one past its right edge, however
+// wide the page.
+void drawChain(Canvas &cv, const BandArea &band, int m, long long R, long long pageWidth) {
   constexpr int W = kCellW, H = kCellH, T = kStartT;
+  const long long kLast = std::max<long long>(30, (pageWidth / m + W) * 3 / (4 * W) + 1);
   const double lo = (double(band.a) - band.margin) / m - H - T;
   const double hi = (double(band.a) + band.height + band.margin) / m - T;
   const long long jlo = std::max(-R, (long long)std::floor(lo / H) - 1);
@@ -170,7 +173,7 @@ void drawChain(Canvas &cv, const BandArea &band, int m, long long R) {
       continue;
     QPainterPath path;
     auto pt = [&](long long x, long long y) { return QPointF(double(x * m), double(y * m)); };
-    for (int k = -5; k <= 30; ++k) {
+    for (long long k = -5; k <= kLast; ++k) {
       const long long I = (4 * k * W) / 3;
       const long long N = I + (2 * W) / 3;
       // Each 7-point curve is two cubic pieces sharing the middle point.
@@ -183,9 +186,11 @@ void drawChain(Canvas &cv, const BandArea &band, int m, long long R) {
   }
 }
 
-// Waves: rows V apart, each a run of Bezier arcs one cell wide and a second run moved right by half a cell.
-void drawWaves(Canvas &cv, const BandArea &band, int m, long long R) {
+// Waves: rows V apart, each a run of Bezier arcs one cell wide and a second run moved right by half a cell; the arcs
+// run from one cell left of the page to past its right edge, however wide the page.
+void drawWaves(Canvas &cv, const BandArea &band, int m, long long R, long long pageWidth) {
   constexpr int W = kCellW, H = kCellH, T = kStartT, V = kWaveV;
+  const long long kLast = std::max<long long>(20, pageWidth / m / W + 1);
   const double lo = (double(band.a) - band.margin) / m - H - T;
   const double hi = (double(band.a) + band.height + band.margin) / m + H - T;
   const long long jlo = std::max(-R, (long long)std::floor(lo / V) - 1);
@@ -197,7 +202,7 @@ void drawWaves(Canvas &cv, const BandArea &band, int m, long long R) {
     QPainterPath path;
     auto pt = [&](long long x, long long y) { return QPointF(double(x * m), double(y * m)); };
     for (int shift : {0, W / 2}) {
-      for (long long k = -1; k <= 20; ++k)
+      for (long long k = -1; k <= kLast; ++k)
         cv.bezier(pt(k * W + shift, y0), pt(k * W + W / 3 + shift, y0 + H), pt(k * W + (2 * W) / 3 + shift, y0 - H),
                   pt((k + 1) * W + shift, y0), path);
     }
@@ -413,10 +418,10 @@ void PaintBackground(QPainter &dc, const QRect &pageRect, int bandOffset, const 
   Canvas cv{dc, thin ? &*thin : nullptr, bandOffset};
   switch (q.style) {
   case 0:
-    drawChain(cv, band, m, R);
+    drawChain(cv, band, m, R, pageRect.width());
     break;
   case 1:
-    drawWaves(cv, band, m, R);
+    drawWaves(cv, band, m, R, pageRect.width());
     break;
   case 4:
     drawGrid(cv, band, pageRect, q, R, off);
