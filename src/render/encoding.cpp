@@ -76,6 +76,11 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
         image.quantizeDither(true);
       image.quantize(false);
     }
+    // The encoder would otherwise pick the smallest type that holds the pixels (a grey page in true colour
+    // became a one-bit grey file): the file gets the colour type the option names, true colour with 8 bits.
+    image.defineValue("png", "color-type", s.PNG_TrueIndexGray == 0 ? "2" : s.PNG_TrueIndexGray == 1 ? "3" : "0");
+    if (s.PNG_TrueIndexGray == 0)
+      image.defineValue("png", "bit-depth", "8");
     break;
   case FormatTIF:
     // Eight bits per sample: the library's own depth would write sixteen. Bilevel writes one.

@@ -1,10 +1,10 @@
 #include "render/rasteriser.h"
 
-#include "settings/settings.h"
 #include "platform/paths.h"
 #include "render/averaging.h"
 #include "render/background.h"
 #include "render/encoding.h"
+#include "settings/settings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -271,12 +271,13 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
     averageMs += clock.lap();
   }
 
+  // Sharpening makes new colours, so it comes before the format options reduce them to the chosen count.
+  if (s.lvSharpen)
+    image.sharpen(2.0, 0.9);
   ApplyFormatOptions(image, options.outputMode, s, options.outputMode == 1 ? options.pdfInsideFormat : std::nullopt);
   image.resolutionUnits(MagickCore::PixelsPerInchResolution);
   const double d = resolution > 0 ? std::trunc(std::min(resolution, 1e6)) : 0.0;
   image.density(Magick::Geometry(size_t(d), size_t(d)));
-  if (s.lvSharpen)
-    image.sharpen(2.0, 0.9);
   if (!thumb) {
     const std::string path = platform::workFolder() + "~CurImg" + FormatExtension(DefaultFormat(s));
     const double angle = pageRotation(pageIndex);

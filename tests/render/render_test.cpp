@@ -1,6 +1,6 @@
-#include "settings/settings.h"
 #include "platform/paths.h"
 #include "render/rasteriser.h"
+#include "settings/settings.h"
 #include "test_support.h"
 
 #include <QFile>
@@ -334,4 +334,69 @@ TEST_F(RenderPageTest, StampOnPagesButNotOnThumbnails) {
   thumb.thumbnail = true;
   q = rtest::toQImage(RenderPage(100, page, 0, thumb));
   EXPECT_EQ(darkPixels(q), 0);
+}
+
+namespace {
+
+// Colours of an image file as read back by the image library.
+size_t fileColours(const std::string &path) { return Magick::Image(path).totalColors(); }
+
+QByteArray fileBytes(const std::string &path) {
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST_F(RenderPageTest, SharpenedIndexedFilesKeepTheChosenColourCount) {
+  const emf::HENHMETAFILE page = rtest::loadData("gen-07-lines-curves.emf");
+  ASSERT_TRUE(page);
+  settings().lvBkGrHathStyle = 5;
+  settings().KodAntialias = 3;
+  settings().lvSharpen = true;
+  settings().GIF_Colors = settings().PNG_Colors = settings().TIF_Colors = 64;
+  settings().PNG_TrueIndexGray = settings().TIF_TrueIndexGray = 1;
+  for (const char *ext : {".gif", ".png", ".tif"}) {
+    settings().GIF_Default = std::string(ext) == ".gif";
+    settings().PNG_Default = std::string(ext) == ".png";
+    settings().TIF_Default = std::string(ext) == ".tif";
+    Magick::Image img = RenderPage(60, page, 0, RenderOptions{});
+    EXPECT_LE(fileColours(platform::workFolder() + "~CurImg" + ext), 64u) << ext;
+    // An export writes the returned image again.
+    const std::string again = platform::workFolder() + "again" + ext;
+    img.write(again);
+    EXPECT_LE(fileColours(again), 64u) << ext;
+    EXPECT_GT(fileColours(again), 16u) << ext << ": the page has many colours to reduce";
+  }
+}
+
+TEST_F(RenderPageTest, TrueColourFilesOfAGreyPageAreTrueColour) {
+  const emf::HENHMETAFILE page = rtest::blankPage(5080, 2540);
+  // Black lines on white: a page of two greys.
+  settings().lvBkGrHathStyle = 4;
+  settings().lvCurBkGrColor = 0xFFFFFF;
+  settings().lvHatchColor = 0;
+  settings().KodAntialias = 0;
+  settings().PNG_Default = true;
+  Magick::Image img = RenderPage(50, page, 0, RenderOptions{});
+  const std::string again = platform::workFolder() + "again.png";
+  img.write(again);
+  for (const std::string &path : {platform::workFolder() + "~CurImg.png", again}) {
+    const QByteArray png = fileBytes(path);
+    ASSERT_GT(png.size(), 29) << path;
+    EXPECT_EQ(uint8_t(png[25]), 2) << path << ": colour type RGB";
+    EXPECT_EQ(uint8_t(png[24]), 8) << path << ": eight bits per sample";
+  }
+
+  settings().PNG_Default = false;
+  settings().TIF_Default = true;
+  img = RenderPage(50, page, 0, RenderOptions{});
+  const std::string tif = platform::workFolder() + "again.tif";
+  img.write(tif);
+  for (const std::string &path : {platform::workFolder() + "~CurImg.tif", tif}) {
+    Magick::Image back;
+    back.ping(path);
+    EXPECT_EQ(back.attribute("tiff:photometric"), "RGB") << path;
+    EXPECT_EQ(back.depth(), 8u) << path;
+  }
 }
