@@ -1,9 +1,12 @@
 // Pages per second of the PDF writer for page images of an A4 page at 300 dpi (2480 x 3508 pixels): JPEG and PNG
-// passed through, PNG decoded (interlaced) and BMP (always decoded).
+// passed through, PNG decoded (interlaced) and BMP (always decoded). And the time and peak memory the writer spends
+// on refusing the hostile files of the test data (tiny files that declare pictures of up to gigabytes).
 #include "pdf/writer.h"
 
 #include <Magick++.h>
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +113,45 @@ void BM_PngPassThrough(benchmark::State &state) { writeDocument(state, "png"); }
 void BM_PngDecoded(benchmark::State &state) { writeDocument(state, "png-interlaced"); }
 void BM_Bmp(benchmark::State &state) { writeDocument(state, "bmp"); }
 
+const char *const kHostile[] = {"hostile-rle4.bmp",   "hostile-interlaced.png", "hostile-alpha.png",
+                                "hostile-absurd.png", "hostile-decoded.tif",    "hostile-absurd.tif",
+                                "hostile-narrow.gif", "hostile-absurd.jpg",     "hostile-idat-cut.png"};
+
+// Peak resident memory of the process, in megabytes, since the last reset.
+double resetPeakMb() {
+  if (FILE *f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return static_cast<double>(r.ru_maxrss) / 1024;
+}
+double peakMb() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return static_cast<double>(r.ru_maxrss) / 1024;
+}
+
+void BM_HostileFile(benchmark::State &state) {
+  const std::string name = kHostile[state.range(0)];
+  const std::string path = std::string(FOLVEX_TEST_DATA "/pdf/fuzz/") + name;
+  state.SetLabel(name);
+  double grown = 0;
+  for (auto _ : state) {
+    pdf::WriterPtr w = pdf::new_writer();
+    pdf::begin_document(w.get(), "/dev/null", 0, "");
+    const double before = resetPeakMb();
+    if (pdf::load_image(w.get(), "auto", path.c_str(), 0, "") >= 0) {
+      state.SkipWithError("the hostile file was loaded");
+      return;
+    }
+    grown = std::max(grown, peakMb() - before);
+  }
+  state.counters["peak_growth_MB"] = grown;
+}
+
+BENCHMARK(BM_HostileFile)->DenseRange(0, 8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JpegPassThrough)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PngPassThrough)->Arg(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PngDecoded)->Arg(5)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -42,51 +42,81 @@ struct Channel {
   }
 };
 
-// Expands RLE8 or RLE4 data into rows of one byte per pixel; rows stay in file order.
-void expandRle(const std::vector<std::uint8_t> &in, bool rle4, int width, int height, std::vector<std::uint8_t> &out) {
+// Expands RLE8 or RLE4 data row by row, in file order, one byte per pixel; each finished row goes to `row`. Runs
+// and deltas that point outside the picture are clipped; rows the data never reaches stay 0.
+template <class RowSink>
+void expandRle(Source &src, std::uint64_t start, bool rle4, std::size_t w, std::size_t h, RowSink &&row) {
+  std::vector<std::uint8_t> line(w, 0);
   std::size_t x = 0, y = 0;
-  std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-  std::size_t i = 0;
   auto put = [&](std::uint8_t v) {
-    if (x < w && y < h)
-      out[y * w + x] = v;
+    if (x < w)
+      line[x] = v;
     ++x;
   };
-  while (i + 1 < in.size() && y < h) {
-    std::uint8_t count = in[i], value = in[i + 1];
-    i += 2;
+  auto nextRow = [&] {
+    if (y < h)
+      row(line.data());
+    std::fill(line.begin(), line.end(), 0);
+    ++y;
+    x = 0;
+  };
+  std::uint8_t buf[4096];
+  std::uint64_t pos = start, end = src.size();
+  std::size_t have = 0, at = 0;
+  // The next byte of the data; false at its end.
+  auto next = [&](std::uint8_t &b) {
+    if (at == have) {
+      if (pos >= end)
+        return false;
+      have = src.readAt(pos, buf, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, end - pos)));
+      if (have == 0)
+        return false;
+      pos += have;
+      at = 0;
+    }
+    b = buf[at++];
+    return true;
+  };
+  std::uint8_t count, value;
+  while (y < h && next(count) && next(value)) {
     if (count > 0) {
       for (int k = 0; k < count && x < w; ++k)
         put(rle4 ? static_cast<std::uint8_t>((k & 1) ? (value & 0x0F) : (value >> 4)) : value);
       continue;
     }
     if (value == 0) { // end of line
-      x = 0;
-      ++y;
+      nextRow();
     } else if (value == 1) { // end of bitmap
       break;
     } else if (value == 2) { // delta
-      if (i + 1 >= in.size())
+      std::uint8_t dx, dy;
+      if (!next(dx) || !next(dy))
         break;
-      x += in[i];
-      y += in[i + 1];
-      i += 2;
-    } else { // absolute run
-      std::size_t n = value;
-      std::size_t bytes = rle4 ? (n + 1) / 2 : n;
-      if (i + bytes > in.size())
-        bytes = in.size() - i;
-      for (std::size_t k = 0; k < n; ++k) {
-        std::size_t b = rle4 ? k / 2 : k;
-        if (b >= bytes)
+      const std::size_t col = x + dx;
+      for (int k = 0; k < dy && y < h; ++k)
+        nextRow();
+      x = col;
+    } else { // absolute run, padded to 16 bits
+      const std::size_t n = value;
+      const std::size_t bytes = rle4 ? (n + 1) / 2 : n;
+      std::uint8_t v = 0;
+      std::size_t k = 0;
+      for (std::size_t b = 0; b < ((bytes + 1) & ~std::size_t(1)); ++b) {
+        if (!next(v))
           break;
-        std::uint8_t v = in[i + b];
-        put(rle4 ? static_cast<std::uint8_t>((k & 1) ? (v & 0x0F) : (v >> 4)) : v);
+        for (int half = 0; half < (rle4 ? 2 : 1) && k < n && b < bytes; ++half, ++k)
+          put(rle4 ? static_cast<std::uint8_t>(half ? (v & 0x0F) : (v >> 4)) : v);
       }
-      i += (bytes + 1) & ~std::size_t(1); // runs are padded to 16 bits
     }
   }
+  while (y < h)
+    nextRow();
 }
+
+// An RLE bitmap may say "rest of the row" or "rest of the picture" in two bytes, so its size is no measure of its
+// data; a bitmap whose pixels come to more than this many per byte of data is taken for a damaged one.
+constexpr std::uint64_t kRlePixelsPerByte = 4096;
+constexpr std::uint64_t kRleFreePixels = 1u << 20;
 
 } // namespace
 
@@ -119,7 +149,7 @@ void loadBmp(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   std::uint32_t xppm = 0, yppm = 0;
   if (core) {
     width = le16(ih + 4);
-    height = static_cast<std::int16_t>(le16(ih + 6));
+    height = le16(ih + 6); // unsigned in the 12-byte header: always bottom-up
     bits = static_cast<int>(le16(ih + 10));
   } else {
     width = static_cast<std::int32_t>(le32(ih + 4));
@@ -210,30 +240,30 @@ void loadBmp(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     failLoad(w, ErrNoMemory, "BMP image in file '" + name + "' is too large");
 
   if (rle) {
-    // The compressed data is read whole and expanded in memory.
+    // Expanded row by row while the stream is written.
     if (dataOffset >= src->size())
       damaged();
-    std::vector<std::uint8_t> packed(static_cast<std::size_t>(src->size() - dataOffset));
-    if (!src->readFully(dataOffset, packed.data(), packed.size()))
-      damaged();
-    auto pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(width * rows), 0);
-    bool rle4 = compression == BiRle4;
-    expandRle(packed, rle4, static_cast<int>(width), static_cast<int>(rows), *pixels);
-    std::size_t w8 = static_cast<std::size_t>(width);
-    image.strips.push_back([pixels, rle4, w8, outRowBytes, rows](const Sink &sink) {
-      if (!rle4) {
-        sink(pixels->data(), pixels->size());
-        return true;
-      }
-      std::vector<std::uint8_t> row(outRowBytes);
-      for (std::int64_t y = 0; y < rows; ++y) {
-        const std::uint8_t *p = pixels->data() + static_cast<std::size_t>(y) * w8;
-        std::fill(row.begin(), row.end(), 0);
+    const std::uint64_t packed = src->size() - dataOffset;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(rows);
+    if (pixels > packed * kRlePixelsPerByte + kRleFreePixels)
+      failLoad(w, 2400,
+               "Damaged BMP file '" + name + "' (" + std::to_string(packed) + " bytes of RLE data for " +
+                   std::to_string(width) + " x " + std::to_string(rows) + " pixels)");
+    const bool rle4 = compression == BiRle4;
+    const std::size_t w8 = static_cast<std::size_t>(width);
+    image.strips.push_back([src, dataOffset, rle4, w8, outRowBytes, rows](const Sink &sink) {
+      std::vector<std::uint8_t> packedRow(outRowBytes);
+      expandRle(*src, dataOffset, rle4, w8, static_cast<std::size_t>(rows), [&](const std::uint8_t *p) {
+        if (!rle4) {
+          sink(p, w8);
+          return;
+        }
+        std::fill(packedRow.begin(), packedRow.end(), 0);
         for (std::size_t x = 0; x < w8; ++x)
-          row[x / 2] |= static_cast<std::uint8_t>((x & 1) ? (p[x] & 0x0F) : (p[x] << 4));
-        sink(row.data(), row.size());
-      }
-      return true;
+          packedRow[x / 2] |= static_cast<std::uint8_t>((x & 1) ? (p[x] & 0x0F) : (p[x] << 4));
+        sink(packedRow.data(), packedRow.size());
+      });
+      return !src->ioError();
     });
     return;
   }

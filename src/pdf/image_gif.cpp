@@ -79,11 +79,12 @@ private:
   bool ended_ = false;
 };
 
-// Decodes the LZW codes of a GIF image into one index byte per pixel. Output beyond the picture is dropped and
-// a code that names no table entry is an error, so no input can make it write or read out of bounds.
+// Decodes the LZW codes of a GIF image into one index byte per pixel, appended to `out` (or only counted when it is
+// null), so memory grows with the data rather than with the size the file declares. Output beyond the picture is
+// dropped and a code that names no table entry is an error, so no input can make it write or read out of bounds.
 class LzwDecoder {
 public:
-  LzwDecoder(int minCodeSize, std::uint8_t *out, std::size_t outSize)
+  LzwDecoder(int minCodeSize, std::vector<std::uint8_t> *out, std::size_t outSize)
       : min_(minCodeSize), clear_(1u << minCodeSize), out_(out), outSize_(outSize) {
     for (std::uint32_t i = 0; i < clear_; ++i) {
       suffix_[i] = static_cast<std::uint8_t>(i);
@@ -106,6 +107,7 @@ public:
     return !done_;
   }
   bool failed() const { return failed_; }
+  std::size_t produced() const { return pos_; }
 
 private:
   static constexpr std::uint16_t kNone = 0xFFFF;
@@ -121,8 +123,11 @@ private:
     for (std::uint32_t c = code; c != kNone && depth < stack_.size(); c = prefix_[c])
       stack_[depth++] = suffix_[c];
     const std::uint8_t first = stack_[depth - 1];
-    while (depth > 0 && pos_ < outSize_)
-      out_[pos_++] = stack_[--depth];
+    const std::size_t take = std::min(depth, outSize_ - pos_);
+    if (out_)
+      for (std::size_t k = 0; k < take; ++k)
+        out_->push_back(stack_[depth - 1 - k]);
+    pos_ += take;
     if (pos_ >= outSize_)
       done_ = true;
     return first;
@@ -182,7 +187,7 @@ private:
 
   int min_;
   std::uint32_t clear_;
-  std::uint8_t *out_;
+  std::vector<std::uint8_t> *out_;
   std::size_t outSize_;
   std::size_t pos_ = 0;
   std::uint32_t bits_ = 0;
@@ -221,6 +226,11 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   ImageSlot &s = image.slot;
   const std::string &name = s.fileName;
   auto damaged = [&]() { failLoad(w, 2400, "Damaged or truncated GIF file '" + name + "'"); };
+  auto shortData = [&](std::uint64_t got, std::uint64_t pixels) {
+    failLoad(w, 2400,
+             "Damaged GIF file '" + name + "' (its image data holds " + std::to_string(got) + " of its " +
+                 std::to_string(pixels) + " pixels)");
+  };
   std::uint8_t head[13];
   if (!src->readFully(0, head, sizeof head)) {
     if (src->size() >= 6 && std::memcmp(head, "GIF", 3) == 0)
@@ -314,12 +324,14 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     const std::uint64_t pixels = std::uint64_t(s.width) * std::uint64_t(s.height);
     if (pixels > w->decodeLimit)
       failLoad(w, ErrNoMemory, "GIF image in file '" + name + "' is too large");
-    auto indices = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(pixels), 0);
-    auto decoder = std::make_unique<LzwDecoder>(codeSize, indices->data(), indices->size());
+    auto indices = std::make_shared<std::vector<std::uint8_t>>();
+    auto decoder = std::make_unique<LzwDecoder>(codeSize, indices.get(), static_cast<std::size_t>(pixels));
     bool complete =
         forEachSubBlock(*src, pos, [&](const std::uint8_t *d, std::size_t n) { return decoder->feed(d, n); });
     if (!complete || decoder->failed())
       damaged();
+    if (indices->size() < pixels)
+      shortData(indices->size(), pixels);
     if (interlaced) {
       // Passes of every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
       auto ordered = std::make_shared<std::vector<std::uint8_t>>(indices->size());
@@ -338,18 +350,24 @@ void loadGif(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     return;
   }
 
-  // Check the whole code stream first so that a bad file writes nothing.
+  // Check the whole code stream first so that a bad file writes nothing: the codes must be representable and
+  // must stand for every pixel the file declares.
   {
     LzwRepacker check;
+    const std::uint64_t pixels = std::uint64_t(s.width) * std::uint64_t(s.height);
+    LzwDecoder counter(codeSize, nullptr, static_cast<std::size_t>(pixels));
     std::vector<std::uint8_t> scratch;
     bool ok = true;
     bool complete = forEachSubBlock(*src, pos, [&](const std::uint8_t *d, std::size_t n) {
       scratch.clear();
       ok = check.feed(d, n, scratch);
+      counter.feed(d, n);
       return ok && !check.ended();
     });
-    if (!complete || !ok)
+    if (!complete || !ok || counter.failed())
       damaged();
+    if (counter.produced() < pixels)
+      shortData(counter.produced(), pixels);
   }
 
   s.passThrough = true;

@@ -173,6 +173,14 @@ void loadJpeg(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   s.bpc = 8;
   s.xres = xres;
   s.yres = yres;
+  // Every 8 x 8 block of every component costs at least a bit or two of coded data, so a file cannot hold more
+  // samples than about a thousand per byte; one that declares more is not a picture a reader could show.
+  const std::uint64_t samples = std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(components);
+  const std::uint64_t coded = src->size() - soi;
+  if (samples > coded * 2048 + (1u << 20))
+    failLoad(w, 2400,
+             "Damaged JPEG file '" + name + "' (" + std::to_string(coded) + " bytes of data for " +
+                 std::to_string(width) + " x " + std::to_string(height) + " pixels)");
   s.passThrough = true;
   s.filter = FilterDCT;
   image.strips.push_back([src, soi](const Sink &sink) {

@@ -2,9 +2,11 @@
 #include "pdf/writer_internal.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstring>
+#include <new>
 
 namespace pdf::detail {
 
@@ -118,10 +120,22 @@ bool readRows(png_structp png, png_bytepp rows) {
   return true;
 }
 
-struct PngHandles {
+bool readOneRow(png_structp png, png_bytep row) {
+  if (setjmp(png_jmpbuf(png)))
+    return false;
+  png_read_row(png, row, nullptr);
+  return true;
+}
+
+// The libpng reader of one file with everything its callbacks point to, kept together so that rows can be read
+// later, while the image's stream is written.
+struct PngReader {
+  std::shared_ptr<Source> src;
+  PngReadState state{nullptr, 0, {0}};
   png_structp png = nullptr;
   png_infop info = nullptr;
-  ~PngHandles() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+  PngInfo pi;
+  ~PngReader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
 };
 
 std::uint32_t be32(const std::uint8_t *p) {
@@ -133,28 +147,119 @@ struct Chunk {
   std::uint32_t length;
 };
 
+// The IDAT chunks, which follow one another. False when the file is cut off in them or right after them (a
+// complete file goes on with at least its end chunk).
+bool collectImageData(Source &src, std::vector<Chunk> &chunks) {
+  std::uint64_t pos = 8;
+  for (;;) {
+    std::uint8_t hdr[8];
+    if (!src.readFully(pos, hdr, 8))
+      return false;
+    const std::uint32_t length = be32(hdr);
+    if (length > 0x7FFFFFFFu || pos + 12 + length > src.size())
+      return false;
+    if (std::memcmp(hdr + 4, "IDAT", 4) == 0)
+      chunks.push_back({pos + 8, length});
+    else if (!chunks.empty() || std::memcmp(hdr + 4, "IEND", 4) == 0)
+      return true;
+    pos += 12 + std::uint64_t(length);
+  }
+}
+
+// Deflate data cannot grow more than 1032 times.
+constexpr std::uint64_t kMaxInflation = 1032;
+
+// Bytes of the filtered rows the image data must inflate to: a filter byte and the packed samples per row, per
+// pass of an interlaced image.
+std::uint64_t filteredBytes(const PngInfo &pi) {
+  const int channels = pi.colorType == PNG_COLOR_TYPE_RGB          ? 3
+                       : pi.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                       : pi.colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                                                                   : 1;
+  auto rows = [&](std::uint64_t cols, std::uint64_t n) {
+    return cols == 0 || n == 0 ? 0 : n * (1 + (cols * std::uint64_t(channels) * std::uint64_t(pi.bitDepth) + 7) / 8);
+  };
+  if (pi.interlace == PNG_INTERLACE_NONE)
+    return rows(pi.width, pi.height);
+  static const int x0[7] = {0, 4, 0, 2, 0, 1, 0}, y0[7] = {0, 0, 4, 0, 2, 0, 1};
+  static const int dx[7] = {8, 8, 4, 4, 2, 2, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+  std::uint64_t total = 0;
+  for (int p = 0; p < 7; ++p) {
+    const std::uint64_t cols = pi.width > std::uint64_t(x0[p]) ? (pi.width - x0[p] + dx[p] - 1) / dx[p] : 0;
+    const std::uint64_t n = pi.height > std::uint64_t(y0[p]) ? (pi.height - y0[p] + dy[p] - 1) / dy[p] : 0;
+    total += rows(cols, n);
+  }
+  return total;
+}
+
+// Inflates the image data only to measure it: how many bytes it holds and whether its stream ends properly. Work
+// and memory stay small whatever the data claims.
+class DataMeter {
+public:
+  DataMeter() {
+    if (inflateInit(&z_) != Z_OK)
+      throw std::bad_alloc();
+  }
+  ~DataMeter() { inflateEnd(&z_); }
+  DataMeter(const DataMeter &) = delete;
+  DataMeter &operator=(const DataMeter &) = delete;
+
+  void feed(const void *data, std::size_t n) {
+    z_.next_in = static_cast<Bytef *>(const_cast<void *>(data));
+    z_.avail_in = static_cast<uInt>(n);
+    while (z_.avail_in > 0 && !ended_ && !broken_) {
+      z_.next_out = scratch_;
+      z_.avail_out = sizeof scratch_;
+      const int rc = inflate(&z_, Z_NO_FLUSH);
+      produced_ += sizeof scratch_ - z_.avail_out;
+      if (rc == Z_STREAM_END)
+        ended_ = true;
+      else if (rc != Z_OK && rc != Z_BUF_ERROR)
+        broken_ = true;
+      else if (rc == Z_BUF_ERROR && z_.avail_out != 0)
+        break;
+    }
+  }
+  // True when the data is one complete stream holding at least `needed` bytes.
+  bool holds(std::uint64_t needed) const { return ended_ && !broken_ && produced_ >= needed; }
+  std::uint64_t produced() const { return produced_; }
+
+private:
+  z_stream z_{};
+  std::uint8_t scratch_[16384];
+  std::uint64_t produced_ = 0;
+  bool ended_ = false;
+  bool broken_ = false;
+};
+
+std::string shortDataMessage(const std::string &name, std::uint64_t produced, std::uint64_t needed) {
+  return "Damaged PNG file '" + name + "' (its image data holds " + std::to_string(produced) + " of the " +
+         std::to_string(needed) + " bytes its size needs, or does not end properly)";
+}
+
 } // namespace
 
 void loadPng(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   ImageSlot &s = image.slot;
-  const std::string &name = s.fileName;
-  PngReadState state{src.get(), 0, {0}};
-  PngHandles h;
-  h.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
-  if (!h.png)
+  const std::string name = s.fileName;
+  auto r = std::make_shared<PngReader>();
+  r->src = src;
+  r->state.src = src.get();
+  r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r->state, pngError, pngWarning);
+  if (!r->png)
     failLoad(w, ErrNoMemory, "Not enough memory for PNG file '" + name + "'");
-  h.info = png_create_info_struct(h.png);
-  if (!h.info)
+  r->info = png_create_info_struct(r->png);
+  if (!r->info)
     failLoad(w, ErrNoMemory, "Not enough memory for PNG file '" + name + "'");
-  png_set_read_fn(h.png, &state, pngRead);
-  png_set_chunk_malloc_max(h.png, 8u << 20);
+  png_set_read_fn(r->png, &r->state, pngRead);
+  png_set_chunk_malloc_max(r->png, 8u << 20);
 
-  auto pi = std::make_unique<PngInfo>();
-  if (!readHeader(h.png, h.info, pi.get())) {
+  PngInfo *pi = &r->pi;
+  if (!readHeader(r->png, r->info, pi)) {
     std::uint8_t sig[8];
     if (!src->readFully(0, sig, 8) || png_sig_cmp(sig, 0, 8) != 0)
       failLoad(w, ErrNotOfKind, "File '" + name + "' is not a PNG file");
-    failLoad(w, 2400, "Damaged PNG file '" + name + "' (" + state.message + ")");
+    failLoad(w, 2400, "Damaged PNG file '" + name + "' (" + r->state.message + ")");
   }
   if (pi->width == 0 || pi->height == 0 || pi->width > INT32_MAX || pi->height > INT32_MAX)
     failLoad(w, 2400, "Damaged PNG file '" + name + "'");
@@ -192,31 +297,25 @@ void loadPng(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   for (int i = 0; i < 3; ++i)
     s.key[static_cast<std::size_t>(i)] = pi->key[i];
 
+  std::vector<Chunk> chunks;
+  if (!collectImageData(*src, chunks))
+    failLoad(w, 2400, "Damaged PNG file '" + name + "' (its image data is cut off)");
+  std::uint64_t total = 0;
+  for (const Chunk &c : chunks)
+    total += c.length;
+  if (total == 0)
+    failLoad(w, 2400, "PNG file '" + name + "' holds no image data");
+  const std::uint64_t needed = filteredBytes(*pi);
+  if (needed > total * kMaxInflation + 1024)
+    failLoad(w, 2400,
+             "Damaged PNG file '" + name + "' (" + std::to_string(total) + " bytes of image data for " +
+                 std::to_string(pi->width) + " x " + std::to_string(pi->height) + " pixels)");
+
   bool passThrough = pi->bitDepth <= 8 && pi->interlace == PNG_INTERLACE_NONE &&
                      (pi->colorType == PNG_COLOR_TYPE_GRAY || pi->colorType == PNG_COLOR_TYPE_RGB ||
                       pi->colorType == PNG_COLOR_TYPE_PALETTE);
   if (passThrough) {
-    // Collect the IDAT chunks; their data is copied unchanged.
-    std::vector<Chunk> chunks;
-    std::uint64_t pos = 8;
-    std::uint64_t total = 0;
-    for (;;) {
-      std::uint8_t hdr[8];
-      if (!src->readFully(pos, hdr, 8))
-        break;
-      std::uint32_t length = be32(hdr);
-      if (length > 0x7FFFFFFFu || pos + 12 + length > src->size())
-        break;
-      if (std::memcmp(hdr + 4, "IDAT", 4) == 0) {
-        chunks.push_back({pos + 8, length});
-        total += length;
-      } else if (!chunks.empty() || std::memcmp(hdr + 4, "IEND", 4) == 0) {
-        break; // IDAT chunks are consecutive
-      }
-      pos += 12 + std::uint64_t(length);
-    }
-    if (total == 0)
-      failLoad(w, 2400, "PNG file '" + name + "' holds no image data");
+    // The data of the IDAT chunks is copied unchanged.
     s.passThrough = true;
     s.filter = FilterFlate;
     s.predictor = 15;
@@ -237,21 +336,56 @@ void loadPng(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     return;
   }
 
-  // Decoded: rows are read whole by libpng, alpha dropped, 16-bit samples kept (big-endian as PDF wants).
-  if (!prepareDecode(h.png, h.info, pi.get()))
-    failLoad(w, 2400, "Damaged PNG file '" + name + "' (" + state.message + ")");
-  std::uint64_t bytes = std::uint64_t(pi->rowBytes) * pi->height;
-  if (bytes > w->decodeLimit)
-    failLoad(w, ErrNoMemory, "PNG image in file '" + name + "' is too large");
-  auto pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(bytes));
-  std::vector<png_bytep> rows(pi->height);
-  for (png_uint_32 y = 0; y < pi->height; ++y)
-    rows[y] = pixels->data() + std::size_t(y) * pi->rowBytes;
-  if (!readRows(h.png, rows.data()))
-    failLoad(w, ErrDecodeRead, "Error decoding PNG file '" + name + "' (" + state.message + ")");
+  // Decoded by libpng, alpha dropped, 16-bit samples kept (big-endian as PDF wants).
+  if (!prepareDecode(r->png, r->info, pi))
+    failLoad(w, 2400, "Damaged PNG file '" + name + "' (" + r->state.message + ")");
   s.passThrough = false;
   s.filter = FilterFlate;
   s.predictor = 1;
+  const std::size_t rowBytes = pi->rowBytes;
+  const std::uint32_t height = pi->height;
+  auto failed = [w, name, r]() {
+    failLoad(w, r->src->ioError() ? ErrDecodeRead : 2400,
+             "Error decoding PNG file '" + name + "' (" + r->state.message + ")");
+  };
+  if (pi->interlace == PNG_INTERLACE_NONE) {
+    // Rows are read one at a time while the stream is written.
+    image.strips.push_back([r, rowBytes, height, failed](const Sink &sink) {
+      std::vector<std::uint8_t> row(rowBytes);
+      for (std::uint32_t y = 0; y < height; ++y) {
+        if (!readOneRow(r->png, row.data()))
+          failed();
+        sink(row.data(), row.size());
+      }
+      return true;
+    });
+    return;
+  }
+  // Interlaced rows arrive pass by pass, so the image is held whole: only once its data is known to hold it all
+  // (inflated once to measure it, which takes little memory).
+  {
+    DataMeter meter;
+    std::vector<std::uint8_t> buf(8192);
+    for (const Chunk &c : chunks)
+      for (std::uint64_t done = 0; done < c.length;) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), c.length - done));
+        if (!src->readFully(c.offset + done, buf.data(), want))
+          failLoad(w, ErrDecodeRead, "Error reading PNG file '" + name + "'");
+        meter.feed(buf.data(), want);
+        done += want;
+      }
+    if (!meter.holds(needed))
+      failLoad(w, 2400, shortDataMessage(name, meter.produced(), needed));
+  }
+  std::uint64_t bytes = std::uint64_t(rowBytes) * height;
+  if (bytes > w->decodeLimit)
+    failLoad(w, ErrNoMemory, "PNG image in file '" + name + "' is too large");
+  auto pixels = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(bytes));
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 y = 0; y < height; ++y)
+    rows[y] = pixels->data() + std::size_t(y) * rowBytes;
+  if (!readRows(r->png, rows.data()))
+    failed();
   image.strips.push_back([pixels](const Sink &sink) {
     sink(pixels->data(), pixels->size());
     return true;

@@ -71,6 +71,39 @@ TiffPtr openTiff(TiffClient &client, std::uint64_t memoryLimit) {
   return TiffPtr(t);
 }
 
+// The most a strip of `compression` can grow when decoded, per byte of its data. A decoded image larger than its
+// data times this cannot be in the file, whatever its tags say.
+std::uint64_t maxExpansion(std::uint16_t compression, std::uint32_t width) {
+  switch (compression) {
+  case COMPRESSION_NONE:
+    return 1;
+  case COMPRESSION_PACKBITS:
+    return 64; // two bytes repeat one byte up to 128 times
+  case COMPRESSION_ADOBE_DEFLATE:
+  case COMPRESSION_DEFLATE:
+    return 1032; // the deflate format's limit
+  case COMPRESSION_LZW:
+    return 4096; // a code of at least 9 bits stands for at most 4096 bytes
+  case COMPRESSION_CCITTRLE:
+  case COMPRESSION_CCITTRLEW:
+  case COMPRESSION_CCITTFAX3:
+  case COMPRESSION_CCITTFAX4:
+    return std::max<std::uint64_t>(64, width); // a row takes at least one bit
+  default:
+    return 1u << 16;
+  }
+}
+
+// Closes a TIFFRGBAImage however the reading ends.
+struct RgbaReader {
+  TIFFRGBAImage img{};
+  bool begun = false;
+  ~RgbaReader() {
+    if (begun)
+      TIFFRGBAImageEnd(&img);
+  }
+};
+
 bool hostIsBigEndian() {
   const std::uint16_t probe = 1;
   std::uint8_t first;
@@ -196,6 +229,26 @@ void loadTiff(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   if (passThrough && (strips != (height + rowsPerStrip - 1) / rowsPerStrip || strips > 65536))
     damaged();
 
+  // What the tags declare must fit in the data the file holds: nothing is allocated, copied or decoded for an
+  // image its strips or tiles cannot carry.
+  {
+    const std::uint64_t fileSize = src->size();
+    const std::uint32_t striles = TIFFIsTiled(t) ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    std::uint64_t present = 0;
+    for (std::uint32_t k = 0; k < striles; ++k) {
+      const std::uint64_t offset = TIFFGetStrileOffset(t, k), count = TIFFGetStrileByteCount(t, k);
+      if (offset < fileSize)
+        present += std::min(count, fileSize - offset);
+    }
+    const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? spp : 1;
+    const std::uint64_t declared = TIFFIsTiled(t) ? std::uint64_t(TIFFTileSize64(t)) * striles
+                                                  : std::uint64_t(TIFFVStripSize64(t, height)) * planes;
+    if (declared == 0 || declared > present * maxExpansion(compression, width) + 4096)
+      failLoad(w, 2400,
+               "Damaged TIFF file '" + name + "' (" + std::to_string(present) + " bytes of image data for " +
+                   std::to_string(width) + " x " + std::to_string(height) + " pixels)");
+  }
+
   // Samples the file stores in another byte order than PDF (16-bit little-endian) or with reversed bit order
   // cannot be copied: those strips are decoded by libtiff and compressed again, strip by strip.
   bool littleEndian16 = bps == 16 && !TIFFIsBigEndian(t);
@@ -315,33 +368,34 @@ void loadTiff(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
     return;
   }
 
-  // Decoded in one piece into 8-bit samples; the orientation is applied while reading.
+  // Decoded into 8-bit samples while the stream is written, a strip (or a row of tiles) at a time; rows stay in the
+  // file's order and the placement applies the orientation.
   s.passThrough = false;
   s.filter = FilterFlate;
   s.bpc = 8;
-  s.orientation = ORIENTATION_TOPLEFT;
-  std::uint64_t pixels = std::uint64_t(width) * height;
+  s.orientation = orientation;
+  auto readFailed = [w, name, client]() {
+    failLoad(w, client->src->ioError() ? ErrDecodeRead : 2400,
+             "Error decoding TIFF file '" + name + "'" +
+                 (client->lastError.empty() ? "" : " (" + client->lastError + ")"));
+  };
   if (cmyk && bps == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(t)) {
     // CMYK read line by line, extra samples dropped.
-    if (pixels * 4 > w->decodeLimit)
-      failLoad(w, ErrNoMemory, "TIFF image in file '" + name + "' is too large");
-    auto data = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(pixels * 4));
     tmsize_t line = TIFFScanlineSize(t);
     if (line < static_cast<tmsize_t>(width) * spp)
       damaged();
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(line));
-    for (std::uint32_t y = 0; y < height; ++y) {
-      if (TIFFReadScanline(t, buf.data(), y, 0) < 0)
-        failLoad(w, ErrDecodeRead, "Error reading TIFF file '" + name + "'");
-      std::uint8_t *o = data->data() + std::size_t(y) * width * 4;
-      for (std::uint32_t x = 0; x < width; ++x)
-        std::memcpy(o + std::size_t(x) * 4, buf.data() + std::size_t(x) * spp, 4);
-    }
     s.components = 4;
     s.colorSpace = 2;
-    s.orientation = orientation;
-    image.strips.push_back([data](const Sink &sink) {
-      sink(data->data(), data->size());
+    const std::size_t lineBytes = static_cast<std::size_t>(line);
+    image.strips.push_back([tiffShared, width, height, spp, lineBytes, readFailed](const Sink &sink) {
+      std::vector<std::uint8_t> in(lineBytes), out(std::size_t(width) * 4);
+      for (std::uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tiffShared.get(), in.data(), y, 0) < 0)
+          readFailed();
+        for (std::uint32_t x = 0; x < width; ++x)
+          std::memcpy(out.data() + std::size_t(x) * 4, in.data() + std::size_t(x) * spp, 4);
+        sink(out.data(), out.size());
+      }
       return true;
     });
     return;
@@ -349,27 +403,46 @@ void loadTiff(Writer *w, std::shared_ptr<Source> src, LoadedImage &image) {
   char why[1024] = "";
   if (!TIFFRGBAImageOK(t, why))
     failLoad(w, 2400, "TIFF file '" + name + "' cannot be decoded (" + why + ")");
-  if (pixels * 4 > w->decodeLimit)
+  std::uint32_t bandRows = rowsPerStrip;
+  if (TIFFIsTiled(t)) {
+    std::uint32_t tileLength = 0;
+    TIFFGetField(t, TIFFTAG_TILELENGTH, &tileLength);
+    bandRows = tileLength == 0 ? height : std::min(tileLength, height);
+  }
+  if (std::uint64_t(bandRows) * width * 4 > w->decodeLimit)
     failLoad(w, ErrNoMemory, "TIFF image in file '" + name + "' is too large");
-  std::vector<std::uint32_t> rgba(static_cast<std::size_t>(pixels));
-  if (!TIFFReadRGBAImageOriented(t, width, height, rgba.data(), ORIENTATION_TOPLEFT, 0))
-    failLoad(w, ErrDecodeRead, "Error decoding TIFF file '" + name + "' (" + client->lastError + ")");
-  bool gray = components == 1 && !palette;
+  const bool gray = components == 1 && !palette;
   s.components = gray ? 1 : 3;
   s.colorSpace = gray ? 0 : 1;
-  auto data = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(pixels) * s.components);
-  for (std::size_t i = 0; i < rgba.size(); ++i) {
-    std::uint32_t p = rgba[i];
-    if (gray) {
-      (*data)[i] = static_cast<std::uint8_t>(TIFFGetR(p));
-    } else {
-      (*data)[i * 3] = static_cast<std::uint8_t>(TIFFGetR(p));
-      (*data)[i * 3 + 1] = static_cast<std::uint8_t>(TIFFGetG(p));
-      (*data)[i * 3 + 2] = static_cast<std::uint8_t>(TIFFGetB(p));
+  image.strips.push_back([tiffShared, width, height, bandRows, gray, orientation, readFailed](const Sink &sink) {
+    RgbaReader reader;
+    char emsg[1024] = "";
+    if (!TIFFRGBAImageBegin(&reader.img, tiffShared.get(), 0, emsg))
+      readFailed();
+    reader.begun = true;
+    reader.img.req_orientation = orientation; // no flipping: the rows as stored
+    std::vector<std::uint32_t> raster(std::size_t(width) * bandRows);
+    std::vector<std::uint8_t> row(std::size_t(width) * (gray ? 1 : 3));
+    for (std::uint32_t y0 = 0; y0 < height; y0 += bandRows) {
+      const std::uint32_t n = std::min(bandRows, height - y0);
+      reader.img.row_offset = static_cast<int>(y0);
+      reader.img.col_offset = 0;
+      if (!TIFFRGBAImageGet(&reader.img, raster.data(), width, n))
+        readFailed();
+      for (std::uint32_t r = 0; r < n; ++r) {
+        const std::uint32_t *p = raster.data() + std::size_t(r) * width;
+        for (std::uint32_t x = 0; x < width; ++x) {
+          if (gray) {
+            row[x] = static_cast<std::uint8_t>(TIFFGetR(p[x]));
+          } else {
+            row[std::size_t(x) * 3] = static_cast<std::uint8_t>(TIFFGetR(p[x]));
+            row[std::size_t(x) * 3 + 1] = static_cast<std::uint8_t>(TIFFGetG(p[x]));
+            row[std::size_t(x) * 3 + 2] = static_cast<std::uint8_t>(TIFFGetB(p[x]));
+          }
+        }
+        sink(row.data(), row.size());
+      }
     }
-  }
-  image.strips.push_back([data](const Sink &sink) {
-    sink(data->data(), data->size());
     return true;
   });
 }

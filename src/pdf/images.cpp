@@ -1,6 +1,7 @@
 #include "pdf/source.h"
 #include "pdf/writer_internal.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace pdf {
@@ -65,17 +66,57 @@ void writePalette(Writer *w, ColorSpace &cs) {
 
 } // namespace
 
+namespace {
+
+// Writes the XObject(s) of the image; throws LoadFailure when its data cannot be read to the end.
+void writeImageObjects(Writer *w, LoadedImage &image);
+
+} // namespace
+
 int emitImage(Writer *w, LoadedImage &image) {
+  // A failure part way through the data takes back everything written for the image: no object of a failed
+  // image stays in the document.
   Output &out = w->out;
-  ImageSlot &s = image.slot;
-  if (image.paletteEntries > 0)
-    s.colorSpace = registerIndexed(w, image.palette, image.paletteEntries);
+  const Output::Mark mark = out.mark();
+  const std::size_t colorSpaces = w->colorSpaces.size(), xobjects = w->xobjects.size();
+  std::vector<bool> palettesWritten;
+  for (const ColorSpace &cs : w->colorSpaces)
+    palettesWritten.push_back(cs.paletteWritten);
+  auto takeBack = [&] {
+    out.rollback(mark);
+    w->colorSpaces.resize(colorSpaces);
+    w->xobjects.resize(xobjects);
+    for (std::size_t i = 0; i < colorSpaces; ++i)
+      w->colorSpaces[i].paletteWritten = palettesWritten[i];
+  };
+  try {
+    writeImageObjects(w, image);
+  } catch (const LoadFailure &) {
+    takeBack();
+    throw;
+  } catch (const std::bad_alloc &) {
+    takeBack();
+    throw;
+  }
+  out.commit();
 
   std::size_t slotIndex = 0;
   while (slotIndex < w->images.size() && w->images[slotIndex].inUse)
     ++slotIndex;
   if (slotIndex == w->images.size())
     w->images.emplace_back();
+  image.slot.inUse = true;
+  w->images[slotIndex] = image.slot;
+  return static_cast<int>(slotIndex);
+}
+
+namespace {
+
+void writeImageObjects(Writer *w, LoadedImage &image) {
+  Output &out = w->out;
+  ImageSlot &s = image.slot;
+  if (image.paletteEntries > 0)
+    s.colorSpace = registerIndexed(w, image.palette, image.paletteEntries);
 
   s.strips = static_cast<int>(image.strips.size());
   s.xobject = static_cast<int>(w->xobjects.size());
@@ -173,10 +214,9 @@ int emitImage(Writer *w, LoadedImage &image) {
   }
   if (readFailed)
     failLoad(w, ErrDecodeRead, "Error reading image data from file '" + s.fileName + "'");
-  s.inUse = true;
-  w->images[slotIndex] = s;
-  return static_cast<int>(slotIndex);
 }
+
+} // namespace
 
 } // namespace detail
 
@@ -203,6 +243,28 @@ bool jpegStartWithin768(Source &src) {
     i = j;
   }
   return false;
+}
+
+// The largest side in points an image may have at its own resolution: ten times the largest page a reader shows
+// (14400 points, 200 inches). Beyond it a page placed with "adjustpage" could not be shown by anything.
+constexpr double kMaxImagePoints = 144000;
+
+void checkPlacedSize(Writer *w, const ImageSlot &s) {
+  double nw = std::abs(static_cast<double>(s.width)), nh = std::abs(static_cast<double>(s.height));
+  if (s.xres > 0 && s.yres > 0) {
+    nw = nw * 72.0 / s.xres;
+    nh = nh * 72.0 / s.yres;
+  } else if (s.xres < 0 && s.yres < 0) {
+    nh = nh * (s.yres / s.xres);
+  }
+  if (nw > kMaxImagePoints || nh > kMaxImagePoints) {
+    std::string ws, hs;
+    FormatReal(std::min(nw, 2147483647.0), &ws);
+    FormatReal(std::min(nh, 2147483647.0), &hs);
+    failLoad(w, 2400,
+             "Image file '" + s.fileName + "' would make a page of " + ws + " x " + hs +
+                 " points; pages larger than 14400 points cannot be shown");
+  }
 }
 
 const char kPngSignature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
@@ -272,6 +334,7 @@ int loadImageBody(Writer *w, const std::string &type, const std::string &name) {
     case Kind::Unknown:
       break;
     }
+    checkPlacedSize(w, image.slot);
     // Inside a page the image goes between two content streams of that page.
     bool inPage = w->scope == Scope::Page;
     if (inPage)
@@ -280,6 +343,10 @@ int loadImageBody(Writer *w, const std::string &type, const std::string &name) {
     try {
       handle = emitImage(w, image);
     } catch (const LoadFailure &) {
+      if (inPage)
+        beginContentStream(w, w->pages.back());
+      throw;
+    } catch (const std::bad_alloc &) {
       if (inPage)
         beginContentStream(w, w->pages.back());
       throw;

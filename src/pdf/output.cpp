@@ -1,5 +1,6 @@
 #include "pdf/writer_internal.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -64,6 +65,15 @@ Output::~Output() {
 void Output::open(FILE *file, bool ownsFile) {
   file_ = file;
   ownsFile_ = ownsFile;
+  struct stat st {};
+  seekable_ = false;
+  fileBase_ = 0;
+  holding_ = false;
+  if (ownsFile && ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+    const off_t at = ::ftello(file);
+    seekable_ = at >= 0;
+    fileBase_ = at;
+  }
   buffer_.assign(kInitialBuffer, 0);
   used_ = 0;
   count_ = 0;
@@ -109,6 +119,12 @@ void Output::flush() {
 void Output::put(const void *data, std::size_t n) {
   if (!file_)
     return;
+  if (holding_ && used_ + n > buffer_.size()) {
+    std::size_t size = buffer_.size();
+    while (used_ + n > size)
+      size *= 2;
+    buffer_.resize(size);
+  }
   if (used_ + n > buffer_.size()) {
     flush();
     if (n > buffer_.size()) {
@@ -124,6 +140,31 @@ void Output::put(const void *data, std::size_t n) {
 }
 
 void Output::put(const char *s) { put(s, std::strlen(s)); }
+
+Output::Mark Output::mark() {
+  holding_ = !seekable_;
+  return Mark{count_, offsets_.size()};
+}
+
+void Output::commit() { holding_ = false; }
+
+void Output::rollback(const Mark &m) {
+  const std::int64_t drop = count_ - m.count;
+  if (drop <= static_cast<std::int64_t>(used_)) {
+    used_ -= static_cast<std::size_t>(drop);
+  } else {
+    // Part of it already went to the file (never while holding): cut the file back to the mark.
+    used_ = 0;
+    const off_t at = static_cast<off_t>(fileBase_ + m.count);
+    if (std::fflush(file_) != 0 || ::ftruncate(fileno(file_), at) != 0 || ::fseeko(file_, at, SEEK_SET) != 0)
+      throw RaisedError{ErrWrite, "Couldn't write PDF output (cannot take back a failed image)"};
+  }
+  count_ = m.count;
+  offsets_.resize(m.objects);
+  inStream_ = false;
+  compress_ = false;
+  holding_ = false;
+}
 
 void Output::putInt(std::int64_t v) { put(std::to_string(v)); }
 

@@ -74,12 +74,26 @@ public:
   void setLevel(int level) { level_ = level; }
   std::array<std::uint8_t, 16> id;
 
+  // A point the output can go back to: everything written and every object number taken after mark() is undone by
+  // rollback(). Until commit() or rollback(), output that cannot be cut back afterwards (a pipe, standard output)
+  // is held in memory instead of being handed to the file.
+  struct Mark {
+    std::int64_t count = 0;
+    std::size_t objects = 0;
+  };
+  Mark mark();
+  void commit();
+  void rollback(const Mark &m);
+
 private:
   void flush();
   void deflateChunk(const void *data, std::size_t n, int flush);
 
   FILE *file_ = nullptr;
   bool ownsFile_ = false;
+  bool seekable_ = false;     // a regular file of ours that can be cut back
+  std::int64_t fileBase_ = 0; // file offset of the first byte written
+  bool holding_ = false;      // keep everything in the buffer until commit or rollback
   std::vector<std::uint8_t> buffer_;
   std::size_t used_ = 0;
   std::int64_t count_ = 0;

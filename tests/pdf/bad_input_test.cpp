@@ -3,11 +3,18 @@
 #include "pdf/writer.h"
 #include "pdf_test_util.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
+#include <random>
+#include <thread>
 
 using namespace pdftest;
 
@@ -250,11 +257,24 @@ TEST(BadInput, Png) {
   Bytes interTruncated(inter.begin(), inter.begin() + static_cast<long>(inter.size() / 2));
   Bytes badCrc = good;
   badCrc[29] ^= 0xFF; // inside the header chunk's CRC
+  // A picture of noise takes several 8192-byte IDAT chunks; files cut inside one of them, and right after one of
+  // them, are truncated.
+  std::mt19937 rng(3);
+  Picture noise{120, 100, {}};
+  for (int i = 0; i < 120 * 100; ++i)
+    noise.px.push_back(Rgb{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())});
+  const Bytes several = makePng(noise, false);
+  ASSERT_GT(several.size(), 3 * 8192u);
+  const Bytes cutInside(several.begin(), several.begin() + 2 * 8192);
+  const Bytes cutAfter(several.begin(), several.begin() + 33 + 2 * (12 + 8192));
+  ASSERT_EQ(0, std::memcmp(&cutAfter[cutAfter.size() - 8192 - 8], "IDAT", 4));
   expectFailures({
       {"header.png", header, 2400},
       {"nodata.png", noData, 2400},
-      {"inter-truncated.png", interTruncated, pdf::ErrDecodeRead},
+      {"inter-truncated.png", interTruncated, 2400},
       {"crc.png", badCrc, 2400},
+      {"cut-inside.png", cutInside, 2400},
+      {"cut-after.png", cutAfter, 2400},
   });
 }
 
@@ -284,7 +304,27 @@ TEST(BadInput, Tiff) {
         put32(stripOutside, e + 8, 0x7FFFFF00);
     }
   }
+  // Sixteen-bit little-endian samples are decoded strip by strip while the image is written; the last strip's
+  // LZW codes are garbage, so the load fails after the first strips went out: they must not stay behind.
+  TiffOptions le16;
+  le16.bits = 16;
+  le16.compression = COMPRESSION_LZW;
+  le16.rowsPerStrip = 2;
+  Bytes badStrip = makeTiff(colour, false, le16);
+  {
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/strips.tif";
+    writeFile(path, badStrip);
+    TIFF *t = TIFFOpen(path.c_str(), "r");
+    ASSERT_TRUE(t);
+    ASSERT_EQ(5u, TIFFNumberOfStrips(t));
+    const std::uint64_t last = TIFFGetStrileOffset(t, 4), lastCount = TIFFGetStrileByteCount(t, 4);
+    TIFFClose(t);
+    ASSERT_LE(last + lastCount, badStrip.size());
+    std::fill(badStrip.begin() + long(last), badStrip.begin() + long(last + lastCount), 0xFF);
+  }
   expectFailures({
+      {"bad-strip.tif", badStrip, pdf::ErrDecodeRead},
       {"lzw-alpha.tif", makeTiff(colour, false, lzwAlpha), 2474},
       {"multiink.tif", makeTiff(colour, false, multiInk), 2486},
       {"predictor3.tif", predictor3, 2472},
@@ -294,3 +334,120 @@ TEST(BadInput, Tiff) {
 }
 
 } // namespace
+
+namespace {
+
+// Peak resident memory of this process in kilobytes since the last resetPeak().
+long peakKb() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return r.ru_maxrss;
+}
+bool resetPeak() {
+  FILE *f = std::fopen("/proc/self/clear_refs", "w");
+  if (!f)
+    return false;
+  const bool ok = std::fputs("5", f) >= 0;
+  return std::fclose(f) == 0 && ok;
+}
+
+} // namespace
+
+TEST(BadInput, HostileFilesAreRefusedWithoutTheirDeclaredMemory) {
+  // Tiny files declaring pictures of hundreds of megabytes to gigabytes, or pages of 10^6 points (made by
+  // tests/data/pdf/make_hostile.py): each is refused as damaged, and loading it takes no memory worth speaking of.
+  if (!resetPeak())
+    GTEST_SKIP() << "the peak memory of this process cannot be reset (/proc/self/clear_refs is not writable)";
+  const std::string folder = FOLVEX_TEST_DATA "/pdf/fuzz/";
+  QTemporaryDir dir;
+  const std::string file = dir.path().toStdString() + "/hostile.pdf";
+  pdf::WriterPtr w = pdf::new_writer();
+  ASSERT_EQ(1, pdf::begin_document(w.get(), file.c_str(), 0, ""));
+  for (const char *name : {"hostile-rle4.bmp", "hostile-interlaced.png", "hostile-alpha.png", "hostile-absurd.png",
+                           "hostile-idat-cut.png", "hostile-decoded.tif", "hostile-absurd.tif", "hostile-narrow.gif",
+                           "hostile-absurd.jpg", "hostile-absurd-res.bmp"}) {
+    const std::string path = folder + name;
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(path))) << path;
+    ASSERT_TRUE(resetPeak());
+    const long before = peakKb();
+    EXPECT_EQ(-1, pdf::load_image(w.get(), "auto", path.c_str(), 0, "")) << name;
+    const long grown = peakKb() - before;
+    EXPECT_EQ(2400, pdf::get_errnum(w.get())) << name << ": " << pdf::get_errmsg(w.get());
+    EXPECT_LT(grown, 32 * 1024) << name << ": peak memory grew by " << grown << " KB";
+  }
+  ASSERT_EQ(1, pdf::end_document(w.get(), ""));
+  const Bytes b = readFile(file);
+  EXPECT_EQ(std::string::npos, std::string(b.begin(), b.end()).find("/Subtype/Image"));
+}
+
+TEST(BadInput, ImageDataThatEndsPartWayIsTakenBackFromTheDocument) {
+  // A PNG with an alpha channel (decoded row by row while its stream is written) whose compressed data stops at
+  // three fifths, in an otherwise sound file: far more than the output buffer has been written when the rows run
+  // out. Whether the document goes to a file (cut back) or to a pipe (held until the image is complete), none of
+  // it stays in the document.
+  std::mt19937 rng(5);
+  Picture noise{300, 300, {}};
+  for (int i = 0; i < 300 * 300; ++i)
+    noise.px.push_back(Rgb{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())});
+  PngOptions alpha;
+  alpha.alpha = true;
+  const Bytes whole = makePng(noise, false, alpha);
+  Bytes data;
+  std::size_t pos = 8, ihdrEnd = 0;
+  while (pos + 12 <= whole.size()) {
+    const std::size_t len = std::size_t(whole[pos]) << 24 | whole[pos + 1] << 16 | whole[pos + 2] << 8 | whole[pos + 3];
+    if (std::memcmp(&whole[pos + 4], "IHDR", 4) == 0)
+      ihdrEnd = pos + 12 + len;
+    if (std::memcmp(&whole[pos + 4], "IDAT", 4) == 0)
+      data.insert(data.end(), whole.begin() + long(pos + 8), whole.begin() + long(pos + 8 + len));
+    pos += 12 + len;
+  }
+  data.resize(data.size() * 3 / 5);
+  Bytes partial(whole.begin(), whole.begin() + long(ihdrEnd));
+  auto chunk = [&](const char *type, const Bytes &body) {
+    for (int k = 3; k >= 0; --k)
+      partial.push_back(std::uint8_t(body.size() >> (8 * k)));
+    Bytes typed(type, type + 4);
+    typed.insert(typed.end(), body.begin(), body.end());
+    partial.insert(partial.end(), typed.begin(), typed.end());
+    const uLong crc = crc32(0, typed.data(), uInt(typed.size()));
+    for (int k = 3; k >= 0; --k)
+      partial.push_back(std::uint8_t(crc >> (8 * k)));
+  };
+  chunk("IDAT", data);
+  chunk("IEND", {});
+  ASSERT_GT(data.size(), 150000u);
+
+  QTemporaryDir dir;
+  for (bool pipe : {false, true}) {
+    SCOPED_TRACE(pipe ? "pipe" : "file");
+    const std::string target = dir.path().toStdString() + (pipe ? "/pipe.pdf" : "/file.pdf");
+    const std::string copy = dir.path().toStdString() + "/copy.pdf";
+    std::thread reader;
+    if (pipe) {
+      ASSERT_EQ(0, ::mkfifo(target.c_str(), 0600));
+      reader = std::thread([&] { writeFile(copy, readFile(target)); });
+    }
+    pdf::WriterPtr w = pdf::new_writer();
+    pdf::add_memory_file(w.get(), "partial.png", partial);
+    pdf::add_memory_file(w.get(), "good.bmp", makeBmp(colourPicture(5, 4), 24));
+    ASSERT_EQ(1, pdf::begin_document(w.get(), target.c_str(), 0, ""));
+    EXPECT_EQ(-1, pdf::load_image(w.get(), "auto", "partial.png", 0, ""));
+    EXPECT_EQ(2400, pdf::get_errnum(w.get())) << pdf::get_errmsg(w.get());
+    const int img = pdf::load_image(w.get(), "auto", "good.bmp", 0, "");
+    ASSERT_EQ(0, img);
+    ASSERT_EQ(1, pdf::begin_page_ext(w.get(), 10, 10, ""));
+    ASSERT_EQ(1, pdf::fit_image(w.get(), img, 0, 0, "adjustpage"));
+    ASSERT_EQ(1, pdf::end_page_ext(w.get(), ""));
+    ASSERT_EQ(1, pdf::end_document(w.get(), ""));
+    if (pipe)
+      reader.join();
+    const std::string written = pipe ? copy : target;
+    const Bytes b = readFile(written);
+    EXPECT_LT(b.size(), 20000u) << "the partial image's data stayed in the document";
+    const std::string text(b.begin(), b.end());
+    EXPECT_EQ(text.find("/Subtype/Image"), text.rfind("/Subtype/Image")) << "one image object only";
+    std::string report;
+    EXPECT_TRUE(qpdfCheck(written, &report)) << report;
+  }
+}

@@ -103,6 +103,20 @@ Bytes blobBytes(const Magick::Blob &b) {
   return Bytes(d, d + b.length());
 }
 
+TEST_F(Embedding, CoreHeaderHeightIsUnsigned) {
+  // The 12-byte header's height is an unsigned 16-bit number: 40000 rows, bottom-up, not 25536 rows top-down.
+  const IndexedPicture tall = indexedPicture(8, 40000, 1);
+  const std::string image = dir.path().toStdString() + "/tall.bmp";
+  writeFile(image, makeBmp(tall, BmpOptions{false, false, true, 0}));
+  std::string error;
+  ASSERT_TRUE(pdf::WriteImageFilesToPdf({image}, image + ".pdf", &error)) << error;
+  const auto sizes = pageSizes(image + ".pdf");
+  ASSERT_EQ(1u, sizes.size());
+  EXPECT_DOUBLE_EQ(40000, sizes[0].height);
+  const Bytes b = readFile(image + ".pdf");
+  EXPECT_NE(std::string::npos, std::string(b.begin(), b.end()).find("/Height 40000\n"));
+}
+
 TEST_F(Embedding, BmpOfEveryDepthAndRowOrder) {
   for (int bits : {1, 4, 8}) {
     IndexedPicture pic = indexedPicture(37, 23, bits);
@@ -428,6 +442,10 @@ TEST_F(Embedding, TiffDecodedKindsAndOrientation) {
     for (int x = 0; x < stored.width; ++x)
       stored.px.push_back(colour.at(colour.width - 1 - y, x));
   expectSame("rot90.tif", makeTiff(stored, false, turned), colour);
+  // Decoded (tiled) images are placed by their orientation the same way.
+  upside.tiled = turned.tiled = true;
+  expectSame("tiled-rot180.tif", makeTiff(rotate180(colour), false, upside), colour);
+  expectSame("tiled-rot90.tif", makeTiff(stored, false, turned), colour);
 }
 
 TEST_F(Embedding, TiffResolutionUnits) {
