@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -47,6 +48,11 @@ bool FormatReal(double value, std::string *out) {
 }
 
 namespace detail {
+
+std::string writeFailure() {
+  const int e = errno;
+  return std::string("Couldn't write PDF output (") + (e != 0 ? std::strerror(e) : "disk full?") + ")";
+}
 
 namespace {
 constexpr std::size_t kInitialBuffer = 64 * 1024;
@@ -111,7 +117,7 @@ void Output::flush() {
     return;
   if (std::fwrite(buffer_.data(), 1, used_, file_) != used_) {
     used_ = 0;
-    throw RaisedError{ErrWrite, "Couldn't write PDF output (disk full?)"};
+    throw RaisedError{ErrWrite, writeFailure()};
   }
   used_ = 0;
 }
@@ -129,7 +135,7 @@ void Output::put(const void *data, std::size_t n) {
     flush();
     if (n > buffer_.size()) {
       if (std::fwrite(data, 1, n, file_) != n)
-        throw RaisedError{ErrWrite, "Couldn't write PDF output (disk full?)"};
+        throw RaisedError{ErrWrite, writeFailure()};
       count_ += static_cast<std::int64_t>(n);
       return;
     }

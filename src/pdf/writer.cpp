@@ -496,19 +496,20 @@ int end_document(Writer *w, const std::string &options) {
     out.put("%%EOF\n");
 
     const bool renamed = !w->partName.empty();
+    errno = 0;
     bool ok = out.close(renamed);
-    std::string why = ok ? "" : "disk full?";
+    std::string why = ok ? "" : writeFailure();
     if (ok && renamed) {
       if (::rename(w->partName.c_str(), w->targetName.c_str()) == 0)
         w->partName.clear();
       else {
         ok = false;
-        why = std::strerror(errno);
+        why = writeFailure();
       }
     }
     abandonDocument(w);
     if (!ok)
-      raiseError(w, ErrWrite, "Couldn't write PDF output (" + why + ")");
+      raiseError(w, ErrWrite, why);
     return 1;
   });
 }

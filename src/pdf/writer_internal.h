@@ -26,6 +26,8 @@ struct RaisedError {
   int number;
   std::string message;
 };
+// "Couldn't write PDF output (...)" with the reason of the last failed write (errno).
+std::string writeFailure();
 // A failed image load: recorded, the load returns -1, the document is untouched.
 struct LoadFailure {
   int number;

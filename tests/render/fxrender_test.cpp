@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <map>
+#include <unistd.h>
 
 using MagickCore::Quantum;
 
@@ -19,6 +21,7 @@ struct Outcome {
 
 class FxRender : public ::testing::Test {
 protected:
+  void SetUp() override { QDir().mkpath(out()); }
   QTemporaryDir dir;
   Outcome run(const QStringList &args) {
     QProcess p;
@@ -126,6 +129,210 @@ TEST_F(FxRender, AllPagesIntoOnePdf) {
   EXPECT_TRUE(bytes.startsWith("%PDF-"));
   const QString text = QString::fromLatin1(bytes);
   EXPECT_EQ(text.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?!s)"))), 2) << "one page per rendered page";
+}
+
+namespace {
+
+// A metafile that draws nothing, with the given frame in 0.01 mm.
+QByteArray blankEmf(qint32 right, qint32 bottom) {
+  QByteArray b(128, '\0');
+  auto put = [&](int at, quint32 v) {
+    for (int i = 0; i < 4; ++i)
+      b[at + i] = char(v >> (8 * i));
+  };
+  put(0, 1);
+  put(4, 108);
+  put(16, 100);
+  put(20, 100);
+  put(32, quint32(right));
+  put(36, quint32(bottom));
+  put(40, 0x464D4520);
+  put(44, 0x10000);
+  put(48, 128);
+  put(52, 2);
+  b[56] = 1;
+  put(72, 1024);
+  put(76, 768);
+  put(80, 320);
+  put(84, 240);
+  put(100, 320000);
+  put(104, 240000);
+  put(108, 14);
+  put(112, 20);
+  put(120, 16);
+  put(124, 20);
+  return b;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int pdfPages(const QString &path) {
+  return QString::fromLatin1(readBytes(path)).count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?!s)")));
+}
+
+} // namespace
+
+TEST_F(FxRender, InputsWithTheSameBaseNameKeepTheirOwnFiles) {
+  QDir().mkpath(dir.filePath(QStringLiteral("a")));
+  QDir().mkpath(dir.filePath(QStringLiteral("b")));
+  const QString first = dir.filePath(QStringLiteral("a/page.emf")), second = dir.filePath(QStringLiteral("b/page.emf"));
+  ASSERT_TRUE(QFile::copy(data("deping-example.emf"), first));
+  ASSERT_TRUE(writeBytes(second, blankEmf(2540, 1270))); // one inch by half an inch
+  // "page-2" is also the name of a third input: it moves on to "page-2-2".
+  const QString third = dir.filePath(QStringLiteral("page-2.emf"));
+  ASSERT_TRUE(writeBytes(third, blankEmf(1270, 1270)));
+  const Outcome r = run({QStringLiteral("--dpi"), QStringLiteral("20"), QStringLiteral("--format"),
+                         QStringLiteral("png"), QStringLiteral("--out"), out(), first, second, third});
+  ASSERT_EQ(r.status, 0) << r.err.toStdString();
+  Magick::Image img;
+  img.ping((out() + QStringLiteral("/page.png")).toStdString());
+  EXPECT_EQ(img.columns(), 193u); // 244.22 mm at 20 dpi
+  img.ping((out() + QStringLiteral("/page-2.png")).toStdString());
+  EXPECT_EQ(img.columns(), 20u);
+  img.ping((out() + QStringLiteral("/page-2-2.png")).toStdString());
+  EXPECT_EQ(img.columns(), 10u);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("named page-2 instead"))) << r.err.toStdString();
+}
+
+TEST_F(FxRender, AntialiasingTakesNoneOr2To20) {
+  const QString page = dir.filePath(QStringLiteral("p.emf"));
+  ASSERT_TRUE(writeBytes(page, blankEmf(1270, 1270)));
+  EXPECT_TRUE(run({QStringLiteral("--help")}).out.contains(QStringLiteral("0 (none) or 2..20")));
+  for (const char *aa : {"0", "2", "20"})
+    EXPECT_EQ(run({QStringLiteral("--aa"), QLatin1String(aa), QStringLiteral("--out"), out(), page}).status, 0) << aa;
+  for (const char *aa : {"1", "-1", "21"}) {
+    const Outcome r = run({QStringLiteral("--aa"), QLatin1String(aa), QStringLiteral("--out"), out(), page});
+    EXPECT_EQ(r.status, 2) << aa;
+    EXPECT_TRUE(r.err.contains(QStringLiteral("0 (none) or a factor from 2 to 20"))) << r.err.toStdString();
+  }
+}
+
+TEST_F(FxRender, APdfKeepsEveryPageThatWorkedUnlessStrict) {
+  // At 1 dpi: a page whose frame is too large to render, and a 60 m long page whose image the PDF writer refuses
+  // (a page nothing can show), between two good ones.
+  const QString huge = dir.filePath(QStringLiteral("huge.emf")), longPage = dir.filePath(QStringLiteral("long.emf"));
+  ASSERT_TRUE(writeBytes(huge, blankEmf(2000000000, 2000000000)));
+  ASSERT_TRUE(writeBytes(longPage, blankEmf(6000000, 2540)));
+  const QString pdf = dir.filePath(QStringLiteral("all.pdf"));
+  const QStringList inputs{data("deping-example.emf"), huge, longPage, data("gen-07-lines-curves.emf")};
+  Outcome r = run(QStringList{QStringLiteral("--dpi"), QStringLiteral("1"), QStringLiteral("--pdf"), pdf} + inputs);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(pdfPages(pdf), 2);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("huge.emf: page 1"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("long.emf: page 1: left out of the PDF"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("the PDF holds 2 page(s); 2 page(s) failed"))) << r.err.toStdString();
+
+  // With --strict nothing is written, and the PDF of the earlier run stays as it was.
+  const QByteArray before = readBytes(pdf);
+  r = run(QStringList{QStringLiteral("--strict"), QStringLiteral("--dpi"), QStringLiteral("1"), QStringLiteral("--pdf"),
+                      pdf} +
+          inputs);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("no PDF written (--strict)"))) << r.err.toStdString();
+  EXPECT_EQ(readBytes(pdf), before);
+}
+
+TEST_F(FxRender, MissingFoldersAreMadeOnlyWithMkdir) {
+  const QString missing = dir.filePath(QStringLiteral("not/there"));
+  Outcome r = run({QStringLiteral("--out"), missing, data("deping-example.emf")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("does not exist (give --mkdir to create it)"))) << r.err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(missing));
+  r = run({QStringLiteral("--pdf"), missing + QStringLiteral("/all.pdf"), data("deping-example.emf")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(QFileInfo::exists(missing));
+
+  r = run({QStringLiteral("--mkdir"), QStringLiteral("--out"), missing, data("deping-example.emf")});
+  EXPECT_EQ(r.status, 0) << r.err.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(missing + QStringLiteral("/deping-example.jpg")));
+  r = run({QStringLiteral("--mkdir"), QStringLiteral("--pdf"), dir.filePath(QStringLiteral("new/all.pdf")),
+           data("deping-example.emf")});
+  EXPECT_EQ(r.status, 0) << r.err.toStdString();
+  EXPECT_EQ(pdfPages(dir.filePath(QStringLiteral("new/all.pdf"))), 1);
+}
+
+TEST_F(FxRender, InputsThatAreNoPagesSayWhatTheyAre) {
+  const QString gif = dir.filePath(QStringLiteral("picture.emf"));
+  ASSERT_TRUE(writeBytes(gif, QByteArray("GIF89a\x01\x00\x01\x00\x80\x00", 12)));
+  const Outcome r = run({QStringLiteral("--out"), out(), dir.filePath(QStringLiteral("a")), gif});
+  EXPECT_EQ(r.status, 1);
+  QDir().mkpath(dir.filePath(QStringLiteral("a")));
+  const Outcome folder = run({QStringLiteral("--out"), out(), dir.filePath(QStringLiteral("a"))});
+  EXPECT_TRUE(folder.err.contains(QStringLiteral("/a: is a folder"))) << folder.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("picture.emf: not an EMF or spool file: starts with \"GIF89a\\x01")))
+      << r.err.toStdString();
+}
+
+TEST_F(FxRender, ControlCharactersAreShownEscapedAndKeptOutOfOutputNames) {
+  const QString odd = dir.filePath(QStringLiteral("odd\nname\x1b[31m.emf"));
+  ASSERT_TRUE(QFile::copy(data("deping-example.emf"), odd));
+  const Outcome r = run({QStringLiteral("--dpi"), QStringLiteral("10"), QStringLiteral("--out"), out(), odd});
+  ASSERT_EQ(r.status, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains(QStringLiteral("odd\\nname\\x1B[31m.emf\tpage 1"))) << r.out.toStdString();
+  EXPECT_FALSE(r.out.contains(QLatin1Char('\x1b')));
+  EXPECT_EQ(r.out.count(QLatin1Char('\n')), 1) << "one line for the one page";
+  EXPECT_EQ(QDir(out()).entryList(QDir::Files), QStringList{QStringLiteral("odd_name_[31m.jpg")});
+}
+
+TEST_F(FxRender, AFullDiskKeepsTheEarlierFilesAndSaysSo) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "mounting a small file system for a full disk needs root";
+  const QString full = dir.filePath(QStringLiteral("full"));
+  QDir().mkpath(full);
+  if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                  QStringLiteral("size=4m"), QStringLiteral("tmpfs"), full}) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (no right to mount in this container)";
+  struct Unmount {
+    QString at;
+    ~Unmount() { QProcess::execute(QStringLiteral("umount"), {at}); }
+  } unmount{full};
+
+  const QString page = data("deping-example.emf");
+  const QString pdf = full + QStringLiteral("/all.pdf");
+  std::map<QString, QByteArray> before;
+  for (const char *format : {"png", "bmp", "jpg", "tif"}) {
+    ASSERT_EQ(run({QStringLiteral("--dpi"), QStringLiteral("30"), QStringLiteral("--format"), QLatin1String(format),
+                   QStringLiteral("--out"), full, page})
+                  .status,
+              0);
+    const QString file = full + QStringLiteral("/deping-example.") + QLatin1String(format);
+    before[file] = readBytes(file);
+    ASSERT_FALSE(before[file].isEmpty());
+  }
+  ASSERT_EQ(run({QStringLiteral("--dpi"), QStringLiteral("30"), QStringLiteral("--pdf"), pdf, page}).status, 0);
+  before[pdf] = readBytes(pdf);
+
+  // Fill the disk to the last byte.
+  {
+    QFile filler(full + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(65536, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    const QByteArray byte(1, 'x');
+    while (filler.write(byte) == 1 && filler.flush()) {
+    }
+  }
+  for (const char *format : {"png", "bmp", "jpg", "tif"}) {
+    const Outcome r = run({QStringLiteral("--dpi"), QStringLiteral("60"), QStringLiteral("--format"),
+                           QLatin1String(format), QStringLiteral("--out"), full, page});
+    EXPECT_EQ(r.status, 1) << format;
+    EXPECT_TRUE(r.err.contains(QStringLiteral("No space left on device"))) << format << ": " << r.err.toStdString();
+  }
+  const Outcome r = run({QStringLiteral("--dpi"), QStringLiteral("60"), QStringLiteral("--pdf"), pdf, page});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("No space left on device"))) << r.err.toStdString();
+  for (const auto &[file, bytes] : before)
+    EXPECT_EQ(readBytes(file), bytes) << file.toStdString() << " changed";
+  EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden).size(), before.size() + 1) << "temporary files left";
 }
 
 int main(int argc, char **argv) {

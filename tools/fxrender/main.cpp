@@ -2,13 +2,13 @@
 // encoding, for batch work and measurement. Settings come from the options only; the user's registry is never
 // touched.
 
-#include "settings/settings.h"
 #include "capture/spool_extractor.h"
 #include "emf/metafile.h"
 #include "pdf/image_document.h"
 #include "render/encoding.h"
 #include "render/image_library.h"
 #include "render/rasteriser.h"
+#include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,12 +17,18 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,14 +46,22 @@ const char *kUsage =
     "  --background STYLE   none, solid, or a pattern 0..5 (default none)\n"
     "  --stamp              draw the date and time stamp\n"
     "  --sharpen            sharpen the pages\n"
-    "  --out DIR            folder for the output files (default: the current folder)\n"
-    "  --pdf FILE           write all pages into one PDF instead of image files\n"
+    "  --out DIR            folder for the output files (default: the current folder); it must exist\n"
+    "  --pdf FILE           write all pages into one PDF instead of image files; its folder must exist\n"
     "  --pdf-format FMT     format of the page images inside the PDF: bmp, gif, jpg, tif, png (default bmp)\n"
+    "  --mkdir              create the --out folder, or the folder of the --pdf file, when it does not exist\n"
+    "  --strict             with --pdf: write no PDF when any file or page fails (by default the PDF holds\n"
+    "                       every page that could be rendered)\n"
     "  --help               show this text\n"
     "\n"
     "Output files are named by the input's base name, for spool pages \"-\" and the four-digit page number,\n"
-    "and the format's extension. One line per page gives the file, the page, the size in pixels, and the\n"
+    "and the format's extension; control characters in the name become \"_\". When an earlier input of the\n"
+    "same run already gave a name, \"-2\", \"-3\" and so on follow the base name, so no output of a run\n"
+    "replaces another. A file that already has the name is replaced only once the new one is completely\n"
+    "written. One line per page gives the file, the page, the size in pixels, and the\n"
     "milliseconds of processor time spent drawing (background, playback, averaging) and encoding.\n"
+    "Exit status: 0 when every page was written, 1 when a file or page failed (the others are still\n"
+    "written), 2 for a bad command line.\n"
     "Image format options are the defaults: JPG quality 90 progressive, GIF 64 colours interlaced, PNG true\n"
     "colour interlaced, TIF true colour with LZW compression.\n";
 
@@ -62,6 +76,8 @@ struct Options {
   QString outDir = QStringLiteral(".");
   QString pdfFile;
   render::FormatCode pdfFormat = render::FormatBMP;
+  bool mkdir = false;
+  bool strict = false;
   std::vector<QString> files;
 };
 
@@ -119,8 +135,8 @@ std::optional<int> parseArguments(const QStringList &args, Options &o) {
       o.scale = int(*n);
     } else if (a == "--aa") {
       const auto n = value(v) ? parseInteger(v) : std::nullopt;
-      if (!n || *n < 0 || *n > 20)
-        return fail("--aa needs a factor from 0 to 20");
+      if (!n || *n < 0 || *n == 1 || *n > 20)
+        return fail("--aa needs 0 (none) or a factor from 2 to 20");
       o.aa = int(*n);
     } else if (a == "--format" || a == "--pdf-format") {
       const auto f = value(v) ? parseFormat(v) : std::nullopt;
@@ -142,6 +158,10 @@ std::optional<int> parseArguments(const QStringList &args, Options &o) {
       o.stamp = true;
     } else if (a == "--sharpen") {
       o.sharpen = true;
+    } else if (a == "--mkdir") {
+      o.mkdir = true;
+    } else if (a == "--strict") {
+      o.strict = true;
     } else if (a == "--out") {
       if (!value(v) || v.empty())
         return fail("--out needs a folder");
@@ -192,6 +212,147 @@ const char *formatName(render::FormatCode code) {
   }
 }
 
+// A name as it can be shown on a terminal: control characters written as \n, \t, \r or \xHH.
+std::string shown(const QString &name) {
+  std::string out;
+  for (const char c : name.toLocal8Bit().toStdString()) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u == '\n')
+      out += "\\n";
+    else if (u == '\t')
+      out += "\\t";
+    else if (u == '\r')
+      out += "\\r";
+    else if (u < 0x20 || u == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      out += hex;
+    } else
+      out += c;
+  }
+  return out;
+}
+
+// The first bytes of a file, printable characters as they are and the others as \xHH.
+std::string startOf(const QByteArray &head) {
+  std::string out;
+  for (const char c : head.left(12)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7F && u != '"' && u != '\\') {
+      out += c;
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      out += hex;
+    }
+  }
+  return "\"" + out + "\"";
+}
+
+// A file name without control characters: each becomes "_".
+QString withoutControls(QString name) {
+  for (QChar &c : name)
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c.unicode() >= 0x80 && c.unicode() < 0xA0))
+      c = QLatin1Char('_');
+  return name;
+}
+
+// The permission bits a newly created file gets from this process.
+mode_t newFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// Writes the bytes to a temporary name in the file's folder and renames it to the file's name once everything
+// reached the disk, so a file that had the name stays whole when writing fails (a full disk, a lost device).
+// False with the reason (the system's text, such as "No space left on device") in *error.
+bool writeWhole(const QString &path, const void *data, size_t size, std::string *error) {
+  // Through a link the file the link points to is replaced, as writing the name itself would; an existing file
+  // keeps its permissions.
+  QFileInfo info(path);
+  if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
+    info = QFileInfo(info.canonicalFilePath());
+  struct stat st {};
+  static const mode_t defaultMode = newFileMode();
+  const mode_t mode = ::stat(QFile::encodeName(info.filePath()).constData(), &st) == 0 && S_ISREG(st.st_mode)
+                          ? (st.st_mode & 07777)
+                          : defaultMode;
+  std::string temp =
+      QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName().left(200)).toStdString() +
+      ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  auto failWith = [&](int e) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    *error = std::strerror(e);
+    return false;
+  };
+  const auto *p = static_cast<const char *>(data);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return failWith(n < 0 ? errno : ENOSPC);
+    done += size_t(n);
+  }
+  if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+    return failWith(errno);
+  if (::close(fd) != 0) {
+    const int e = errno;
+    ::unlink(temp.c_str());
+    *error = std::strerror(e);
+    return false;
+  }
+  if (::rename(temp.c_str(), QFile::encodeName(info.filePath()).constData()) != 0) {
+    const int e = errno;
+    ::unlink(temp.c_str());
+    *error = std::strerror(e);
+    return false;
+  }
+  return true;
+}
+
+const char *magickName(render::FormatCode code) {
+  switch (code) {
+  case render::FormatJPG:
+    return "JPEG";
+  case render::FormatGIF:
+    return "GIF";
+  case render::FormatPNG:
+    return "PNG";
+  case render::FormatTIF:
+    return "TIFF";
+  default:
+    return "BMP";
+  }
+}
+
+// A folder the output goes into: it must exist (or be made with --mkdir) and be a folder.
+bool checkFolder(const QString &folder, bool make, const char *what) {
+  const QFileInfo info(folder);
+  if (info.exists() && !info.isDir()) {
+    std::cerr << "fxrender: the " << what << " " << shown(folder) << " is not a folder\n";
+    return false;
+  }
+  if (!info.exists()) {
+    if (!make) {
+      std::cerr << "fxrender: the " << what << " " << shown(folder) << " does not exist (give --mkdir to create it)\n";
+      return false;
+    }
+    if (!QDir().mkpath(folder)) {
+      std::cerr << "fxrender: cannot create the folder " << shown(folder) << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
 struct Page {
   emf::HENHMETAFILE mf;
   int number = 0; // page number of a spool page, 0 for a plain EMF file
@@ -208,15 +369,34 @@ bool isSpoolFile(const QString &path) {
 
 // The pages of one input file; false with a message when it cannot be read.
 bool loadPages(const QString &path, int jobNumber, std::vector<Page> &pages, std::string &error) {
-  if (!QFileInfo(path).isFile()) {
-    error = "cannot open the file";
+  const QFileInfo info(path);
+  if (info.isDir()) {
+    error = "is a folder";
     return false;
   }
+  if (!info.exists()) {
+    error = "no such file";
+    return false;
+  }
+  QFile probe(path);
+  if (!info.isFile() || !probe.open(QIODevice::ReadOnly)) {
+    error = info.isFile() ? "cannot be read (" + probe.errorString().toStdString() + ")" : "is not a regular file";
+    return false;
+  }
+  const QByteArray head = probe.read(16);
+  probe.close();
   if (!isSpoolFile(path)) {
     std::string reason;
     emf::HENHMETAFILE mf = emf::GetEnhMetaFileA(path.toStdString(), &reason);
     if (!mf) {
-      error = "not an EMF or EMF spool file" + (reason.empty() ? std::string() : " (" + reason + ")");
+      // A file that starts like a metafile (a header record) but is damaged says why; anything else says what it
+      // starts with.
+      if (head.isEmpty())
+        error = "not an EMF or spool file: the file is empty";
+      else if (head.startsWith(QByteArray("\x01\x00\x00\x00", 4)))
+        error = "not a readable EMF file" + (reason.empty() ? std::string() : " (" + reason + ")");
+      else
+        error = "not an EMF or spool file: starts with " + startOf(head);
       return false;
     }
     pages.push_back({mf, 0});
@@ -277,37 +457,60 @@ int main(int argc, char **argv) {
   applySettings(o);
 
   const bool toPdf = !o.pdfFile.isEmpty();
-  if (!QDir().mkpath(o.outDir)) {
-    std::cerr << "fxrender: cannot create the folder " << o.outDir.toStdString() << "\n";
+  if (toPdf ? !checkFolder(QFileInfo(o.pdfFile).absolutePath(), o.mkdir, "folder of the PDF")
+            : !checkFolder(o.outDir, o.mkdir, "output folder"))
     return 1;
-  }
-  const std::string extension = render::FormatExtension(toPdf ? o.pdfFormat : o.format);
+  const render::FormatCode format = toPdf ? o.pdfFormat : o.format;
+  const std::string extension = render::FormatExtension(format);
   render::RenderOptions ro;
   ro.outputMode = toPdf ? 1 : 0;
   if (toPdf)
     ro.pdfInsideFormat = formatName(o.pdfFormat);
 
   int status = 0;
+  int failedFiles = 0, failedPages = 0;
   std::vector<std::string> pdfImages;
+  std::vector<std::string> pdfImagePages; // "file: page n", for the messages about the PDF
+  std::set<QString> taken;                // output file names given in this run
   for (size_t fi = 0; fi < o.files.size(); ++fi) {
     const QString &file = o.files[fi];
     std::vector<Page> pages;
     std::string error;
     if (!loadPages(file, int(fi) + 1, pages, error)) {
-      std::cerr << "fxrender: " << file.toStdString() << ": " << error << "\n";
+      std::cerr << "fxrender: " << shown(file) << ": " << error << "\n";
       status = 1;
+      ++failedFiles;
       continue;
     }
-    const QString base = QFileInfo(file).completeBaseName();
+    // The base name of this file's outputs: its own, or, when an earlier input of the run gave one of the names,
+    // the first "-2", "-3", ... that gives none.
+    const QString ownBase = withoutControls(QFileInfo(file).completeBaseName());
+    QString base = ownBase;
+    for (int n = 2; !toPdf; ++n) {
+      std::vector<QString> names;
+      for (const Page &page : pages)
+        names.push_back(base + pageSuffix(page.number) + QString::fromStdString(extension));
+      if (std::none_of(names.begin(), names.end(), [&](const QString &x) { return taken.count(x) != 0; })) {
+        taken.insert(names.begin(), names.end());
+        break;
+      }
+      base = ownBase + QStringLiteral("-%1").arg(n);
+    }
+    if (base != ownBase)
+      std::cerr << "fxrender: " << shown(file) << ": an earlier file of this run has its output names; its pages are "
+                << "named " << shown(base) << " instead\n";
     for (const Page &page : pages) {
       const int shownNumber = page.number > 0 ? page.number : 1;
+      auto pageFailed = [&](const std::string &why) {
+        std::cerr << "fxrender: " << shown(file) << ": page " << shownNumber << ": " << why << "\n";
+        status = 1;
+        ++failedPages;
+      };
       try {
         Magick::Image image = render::RenderPage(o.dpi, page.mf, 0, ro);
         const render::RenderRecord rec = render::lastRenderRecord();
         if (image.columns() == 0 || image.rows() == 0) {
-          std::cerr << "fxrender: " << file.toStdString() << ": page " << shownNumber
-                    << " cannot be rendered (its size is empty or too large)\n";
-          status = 1;
+          pageFailed("cannot be rendered (its size is empty or too large)");
           continue;
         }
         QString outPath;
@@ -317,32 +520,55 @@ int main(int argc, char **argv) {
         else
           outPath = QDir(o.outDir).filePath(base + pageSuffix(page.number) + QString::fromStdString(extension));
         const double writeStart = render::ThreadCpuMilliseconds();
-        image.write(outPath.toStdString());
+        Magick::Blob blob;
+        image.write(&blob, magickName(format));
+        std::string why;
+        if (!writeWhole(outPath, blob.data(), blob.length(), &why)) {
+          pageFailed("cannot write " + shown(outPath) + ": " + why);
+          continue;
+        }
         const double encodeMs = rec.finishMs + render::ThreadCpuMilliseconds() - writeStart;
         const double drawMs = rec.backgroundMs + rec.playMs + rec.averageMs;
-        if (toPdf)
+        if (toPdf) {
           pdfImages.push_back(outPath.toStdString());
-        std::printf("%s\tpage %d\t%zux%zu\tdraw %.1f ms\tencode %.1f ms\t%s\n", file.toLocal8Bit().constData(),
-                    shownNumber, image.columns(), image.rows(), drawMs, encodeMs,
-                    toPdf ? "(into the PDF)" : outPath.toLocal8Bit().constData());
+          pdfImagePages.push_back(shown(file) + ": page " + std::to_string(shownNumber));
+        }
+        std::printf("%s\tpage %d\t%zux%zu\tdraw %.1f ms\tencode %.1f ms\t%s\n", shown(file).c_str(), shownNumber,
+                    image.columns(), image.rows(), drawMs, encodeMs, toPdf ? "(into the PDF)" : shown(outPath).c_str());
         std::fflush(stdout);
       } catch (const std::exception &e) {
-        std::cerr << "fxrender: " << file.toStdString() << ": page " << shownNumber << ": " << e.what() << "\n";
-        status = 1;
+        pageFailed(e.what());
       }
     }
   }
   if (toPdf) {
+    // Every page that could be rendered goes into the PDF, unless --strict asks for all or nothing.
+    if (o.strict && (failedFiles > 0 || failedPages > 0)) {
+      std::cerr << "fxrender: no PDF written (--strict): " << failedFiles << " file(s) and " << failedPages
+                << " page(s) failed\n";
+      return 1;
+    }
     if (pdfImages.empty()) {
       std::cerr << "fxrender: no page was rendered, no PDF written\n";
       return 1;
     }
     std::string error;
-    if (!pdf::WriteImageFilesToPdf(pdfImages, o.pdfFile.toStdString(), &error)) {
-      std::cerr << "fxrender: cannot write " << o.pdfFile.toStdString() << ": " << error << "\n";
+    std::vector<pdf::SkippedImage> skipped;
+    if (!pdf::WriteImageFilesToPdf(pdfImages, o.pdfFile.toStdString(), &error, o.strict ? nullptr : &skipped)) {
+      std::cerr << "fxrender: cannot write " << shown(o.pdfFile) << ": " << error << "\n";
       return 1;
     }
-    std::printf("%s\t%zu pages\n", o.pdfFile.toLocal8Bit().constData(), pdfImages.size());
+    for (const pdf::SkippedImage &k : skipped)
+      std::cerr << "fxrender: " << pdfImagePages[k.index] << ": left out of the PDF: " << k.message << "\n";
+    failedPages += int(skipped.size());
+    const size_t placed = pdfImages.size() - skipped.size();
+    std::printf("%s\t%zu pages\n", shown(o.pdfFile).c_str(), placed);
+    if (failedPages > 0 || failedFiles > 0) {
+      std::cerr << "fxrender: the PDF holds " << placed << " page(s); " << failedPages << " page(s)"
+                << (failedFiles > 0 ? " and " + std::to_string(failedFiles) + " file(s)" : std::string())
+                << " failed and are missing from it\n";
+      status = 1;
+    }
   }
   return status;
 }
