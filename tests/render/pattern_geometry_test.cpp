@@ -6,8 +6,6 @@
 #include "settings/settings.h"
 #include "test_support.h"
 
-#include <QFont>
-#include <QFontInfo>
 #include <QLineF>
 #include <QPainter>
 #include <array>
@@ -19,7 +17,6 @@ using render::BackgroundParams;
 
 namespace {
 
-const QRgb kBack = qRgb(128, 255, 128);
 const QRgb kHatch = qRgb(62, 62, 168);
 
 BackgroundParams pattern(int style, int m) {
@@ -240,23 +237,6 @@ TEST(PatternGeometry, GridLinesSitWhereSpacingAndPageWidthPutThem) {
       EXPECT_EQ(v.stray + v.missing, 0) << "m " << m << " width " << pw << ": " << describe(v);
     }
   }
-}
-
-TEST(PatternGeometry, TurnedGridLinesKeepTheirPitch) {
-  // At 30 degrees the first family crosses a row every s / cos 30 pixels.
-  BackgroundParams p = pattern(4, 1);
-  p.spacing = p.depress = 20;
-  p.angle = 30;
-  p.linesHorizontal = false;
-  const QImage img = paint(p, 400, 200);
-  std::vector<int> xs;
-  for (int x = 0; x < img.width(); ++x)
-    if ((img.pixel(x, 100) & 0xFFFFFF) == (kHatch & 0xFFFFFF) &&
-        (xs.empty() || x - xs.back() > 1)) // a run of pixels is one crossing
-      xs.push_back(x);
-  ASSERT_GE(xs.size(), 15u);
-  const double pitch = double(xs.back() - xs.front()) / double(xs.size() - 1);
-  EXPECT_NEAR(pitch, 20 / std::cos(30 * M_PI / 180), 0.2);
 }
 
 TEST(PatternGeometry, TilesAreTheTurnedSquaresOfTheirCells) {
