@@ -3,6 +3,7 @@
 #include "app/about_link.h"
 #include "app/frame_paint.h"
 #include "app/monitor_link.h"
+#include "app/output_commands.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
 #include "platform/ipc.h"
@@ -352,6 +353,7 @@ void lvFrameWin::registerBuiltInCommands() {
   commands_.set(ID_CLEAR_JOBS, cancelAll);
   commands_.set(ID_DELETE_ALL, cancelAll);
   registerPageCommands();
+  app::RegisterOutputCommands(*this, commands_);
 }
 
 // ---- rendering ----

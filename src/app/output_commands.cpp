@@ -1,0 +1,118 @@
+#include "app/output_commands.h"
+
+#include "app/frame_commands.h"
+#include "app/frame_win.h"
+#include "capture/page_store.h"
+#include "output/export.h"
+#include "output/format_sheet.h"
+#include "output/gallery.h"
+#include "output/messages.h"
+#include "output/save_disk.h"
+#include "view/preview_window.h"
+
+#include <QCloseEvent>
+#include <QPointer>
+#include <QProgressBar>
+
+namespace app {
+
+namespace {
+
+// The export's progress on the status line, between the page information and the readiness text.
+QRect ExportProgressRect(int cx, int cy) {
+  const int width = std::clamp(cx - 400 - 305, 90, 220);
+  return QRect(305, cy - 22, width, 16);
+}
+
+// Keeps the progress bar in place, and holds the frame open while an export runs: a close asks the export to stop
+// after its page and closes the frame once it has ended, so the pages are never released under the worker.
+class ExportFrameWatcher : public QObject {
+public:
+  ExportFrameWatcher(lvFrameWin &frame, QProgressBar *bar) : QObject(&frame), frame_(&frame), bar_(bar) {
+    frame.installEventFilter(this);
+  }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *e) override {
+    if (watched != frame_)
+      return false;
+    if (e->type() == QEvent::Resize && bar_) {
+      bar_->setGeometry(ExportProgressRect(frame_->width(), frame_->height()));
+    } else if (e->type() == QEvent::Close && output::ExportRunning()) {
+      e->ignore();
+      output::StopExportForExit();
+      QPointer<lvFrameWin> frame = frame_;
+      output::WhenExportEnds([frame] {
+        if (frame)
+          frame->close();
+      });
+      return true;
+    }
+    return false;
+  }
+
+private:
+  QPointer<lvFrameWin> frame_;
+  QPointer<QProgressBar> bar_;
+};
+
+} // namespace
+
+void RegisterOutputCommands(lvFrameWin &frame, frame::CommandTable &commands) {
+  using namespace frame;
+  auto *bar = new QProgressBar(&frame);
+  bar->setObjectName(QStringLiteral("exportProgress"));
+  bar->setFormat(QStringLiteral("Page %v of %m"));
+  bar->setAlignment(Qt::AlignCenter);
+  bar->setStyleSheet(QStringLiteral("QProgressBar{border:1px solid #716DB9;background:#F8E0E0;font-size:9px;}"
+                                    "QProgressBar::chunk{background:#B7A9D8;}"));
+  bar->hide();
+  new ExportFrameWatcher(frame, bar);
+
+  output::OutputHost &host = output::host();
+  host.window = &frame;
+  host.preview = frame.preview();
+  host.abortRequest = &AbortRequest();
+  QPointer<lvFrameWin> f = &frame;
+  host.rerender = [f] {
+    if (!f)
+      return;
+    auto &store = capture::pageStore();
+    if (store.currentPage < 0 || store.currentPage >= store.pageCount()) {
+      store.currentPage = -1;
+      return;
+    }
+    f->renderPage(store.currentPage);
+  };
+  QPointer<view::PreviewWindow> preview = frame.preview();
+  host.showPage = [preview](const QImage &image) {
+    if (preview)
+      preview->showTransientImage(image);
+  };
+  QPointer<QProgressBar> progress = bar;
+  host.progress = [progress, f](int page, int pages) {
+    if (!progress || !f)
+      return;
+    if (pages < 0) {
+      progress->hide();
+      return;
+    }
+    progress->setRange(0, std::max(pages, 1));
+    progress->setValue(page);
+    progress->setGeometry(ExportProgressRect(f->width(), f->height()));
+    progress->show();
+    progress->raise();
+  };
+  output::setApplicationTitle(QString::fromLatin1(kFrameTitle));
+
+  commands.set(ID_SAVE_DISK, [] { output::SaveAllPages(); });
+  commands.set(ID_SAVE_HTML, [] { output::SaveHtmlGallery(); });
+  commands.set(ID_SAVE_AS, [] { output::SaveCurrentImageAs(); });
+  commands.set(ID_FORMAT, [f] {
+    // Options changed under a running export would change its later pages.
+    if (f && !output::RefuseWhileExporting())
+      output::ShowImageOptions(f, output::host().rerender);
+  });
+}
+
+} // namespace app
