@@ -1,0 +1,3 @@
+#include "test_env.h"
+
+FOLVEX_WIDGET_TEST_MAIN
