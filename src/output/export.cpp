@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSaveFile>
 #include <QWidget>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,8 @@ namespace {
 
 std::mutex g_filesMutex;
 std::vector<std::string> g_files;
+std::mutex g_statsMutex;
+ExportStats g_stats;
 std::mutex g_mailMutex;
 std::function<void(const std::vector<std::string> &)> g_mailAllFiles;
 
@@ -40,6 +43,10 @@ template <class Fn> auto OnGuiAndWait(QObject *context, Fn fn) -> decltype(fn())
       },
       Qt::QueuedConnection);
   return result.get();
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 template <class Fn> void OnGui(QObject *context, Fn fn) {
@@ -249,6 +256,8 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
   const int n = pageCount();
   files_.assign(size_t(n), std::string());
   auto &store = capture::pageStore();
+  const auto started = std::chrono::steady_clock::now();
+  ExportStats stats;
   bool completed = job.begin(*this);
   for (int i = 0; completed && i < n; ++i) {
     if (stop.load()) {
@@ -274,11 +283,14 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       image = currentImage;
     } else {
       store.viewState = capture::kViewPages;
+      const auto renderStart = std::chrono::steady_clock::now();
       try {
         image = renderPage(page, job.renderOptions());
       } catch (const std::exception &e) {
         reason = QString::fromLocal8Bit(e.what());
       }
+      stats.renderMs += MillisecondsSince(renderStart);
+      stats.renderFinishMs += render::lastRenderRecord().finishMs;
       store.viewState = capture::kViewImageReady;
       if (reason.isEmpty() && (!image.isValid() || image.columns() == 0))
         reason = QStringLiteral("the page cannot be drawn at this size");
@@ -296,10 +308,19 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       if (host().showPage)
         host().showPage(shown);
     });
-    if (!job.writePage(*this, page, image)) {
+    const auto writeStart = std::chrono::steady_clock::now();
+    const bool goOn = job.writePage(*this, page, image);
+    stats.writeMs += MillisecondsSince(writeStart);
+    ++stats.pages;
+    if (!goOn) {
       completed = false;
       break;
     }
+  }
+  stats.totalMs = MillisecondsSince(started);
+  {
+    std::lock_guard lock(g_statsMutex);
+    g_stats = stats;
   }
   job.end(*this, completed);
   if (!unreported_.empty()) {
@@ -327,6 +348,11 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
 }
 
 // ---- starting and stopping ----
+
+ExportStats LastExportStats() {
+  std::lock_guard lock(g_statsMutex);
+  return g_stats;
+}
 
 bool ExportRunning() { return ExportController::instance().running(); }
 

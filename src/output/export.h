@@ -120,6 +120,18 @@ private:
 // appears whole or not at all. Returns the reason of a failure, empty on success. Any thread.
 QString WriteImageFile(const Magick::Image &image, const QString &path, render::FormatCode format);
 
+// Where the last export spent its time, in milliseconds of wall time on the worker: rendering the pages (of which
+// the rasteriser's finishing steps, processor time: format options, rotation, its temporary image file), and
+// encoding and writing them (the job's writePage).
+struct ExportStats {
+  int pages = 0;
+  double renderMs = 0;
+  double renderFinishMs = 0;
+  double writeMs = 0;
+  double totalMs = 0;
+};
+ExportStats LastExportStats();
+
 // Whether an export runs now.
 bool ExportRunning();
 // Refuses an export command while another one runs: shows why and returns true.
