@@ -1,6 +1,7 @@
 #include "app/output_commands.h"
 
 #include "app/frame_commands.h"
+#include "app/frame_paint.h"
 #include "app/frame_win.h"
 #include "capture/page_store.h"
 #include "output/export.h"
@@ -11,6 +12,7 @@
 #include "view/preview_window.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QPointer>
 #include <QProgressBar>
 
@@ -18,10 +20,17 @@ namespace app {
 
 namespace {
 
-// The export's progress on the status line, between the page information and the readiness text.
-QRect ExportProgressRect(int cx, int cy) {
-  const int width = std::clamp(cx - 400 - 305, 90, 220);
-  return QRect(305, cy - 22, width, 16);
+// The export's progress on the status line: after the page information, before the readiness text.
+QRect ExportProgressRect(const lvFrameWin &frame) {
+  const int cx = frame.width(), cy = frame.height();
+  const QFontMetrics fm(frame::StatusFont());
+  int left = 305;
+  if (const auto info = frame.pageInfoText())
+    left = std::max(left, info->at.x() + fm.horizontalAdvance(info->text) + 12);
+  int right = cx - 200;
+  if (const auto ready = frame.readinessText())
+    right = std::min(right, ready->at.x() - 12);
+  return QRect(left, cy - 22, std::clamp(right - left, 90, 240), 16);
 }
 
 // Keeps the progress bar in place, and holds the frame open while an export runs: a close asks the export to stop
@@ -37,7 +46,7 @@ protected:
     if (watched != frame_)
       return false;
     if (e->type() == QEvent::Resize && bar_) {
-      bar_->setGeometry(ExportProgressRect(frame_->width(), frame_->height()));
+      bar_->setGeometry(ExportProgressRect(*frame_));
     } else if (e->type() == QEvent::Close && output::ExportRunning()) {
       e->ignore();
       output::StopExportForExit();
@@ -99,7 +108,9 @@ void RegisterOutputCommands(lvFrameWin &frame, frame::CommandTable &commands) {
     }
     progress->setRange(0, std::max(pages, 1));
     progress->setValue(page);
-    progress->setGeometry(ExportProgressRect(f->width(), f->height()));
+    // Placed when the export starts: while a page renders the page information is not shown and has no width.
+    if (page == 0)
+      progress->setGeometry(ExportProgressRect(*f));
     progress->show();
     progress->raise();
   };
