@@ -5,6 +5,7 @@
 #include "platform/shell.h"
 #include "render/resolution.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QMetaObject>
 #include <QObject>
@@ -64,7 +65,13 @@ void showProgress(int page, int pages) {
 class ExportController : public QObject {
 public:
   static ExportController &instance() {
-    static ExportController *c = new ExportController; // never destroyed: a worker may outlive main()'s objects
+    // Never destroyed: a worker may outlive main()'s objects. Its queued calls run on the GUI thread.
+    static ExportController *c = [] {
+      auto *controller = new ExportController;
+      if (QCoreApplication::instance())
+        controller->moveToThread(QCoreApplication::instance()->thread());
+      return controller;
+    }();
     return *c;
   }
 

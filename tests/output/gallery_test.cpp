@@ -102,6 +102,18 @@ TEST_F(Gallery, AFolderThatCannotBeReplacedEndsTheRunWithItsError) {
   EXPECT_TRUE(opened.empty());
 }
 
+TEST_F(Gallery, AMainPageThatCannotBeWrittenIsToldAndTheRestIsWritten) {
+  AddPages({"1-0001.emf"});
+  QDir().mkpath(dir.filePath("Walk.html")); // a folder in the main page's place
+  answers = {QMessageBox::Yes};             // Replace?
+  Make(QStringLiteral("Walk"), 1);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].text, QStringLiteral("HTML file is not created!"));
+  EXPECT_EQ(messages[1].caption, QStringLiteral("Tarvik Folvex! v.2.1"));
+  EXPECT_EQ(Files(dir.filePath("Walk_files")).size(), 4);
+  EXPECT_EQ(opened, std::vector<QString>{dir.filePath("Walk.html")}) << "the shell is still asked";
+}
+
 TEST_F(Gallery, TifDefaultPreselectsJpgAndTheLinksCarryAnyName) {
   settings().JPG_Default = false;
   settings().TIF_Default = true;
