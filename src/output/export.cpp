@@ -178,8 +178,15 @@ std::vector<std::string> ExportJob::filesToMail(const ExportRun &run) const {
 
 // ---- ExportRun ----
 
-Magick::Image ExportRun::renderPage(const ExportPage &page, const render::RenderOptions &options) const {
-  return render::RenderPage(render::CurrentResolution(), page.record.metafile, page.index, options);
+Magick::Image ExportRun::renderPage(const ExportPage &page, const render::RenderOptions &options,
+                                    double resolution) const {
+  // The page is turned here, by the angle it had when the export started, rather than by the rasteriser looking
+  // it up in the page list by index: pages deleted or turned meanwhile do not reach the worker.
+  const double dpi = resolution > 0 ? resolution : render::CurrentResolution();
+  Magick::Image image = render::RenderPage(dpi, page.record.metafile, -1, options);
+  if (!options.thumbnail && page.record.rotation != 0.0 && image.isValid() && image.columns() > 0)
+    image.rotate(page.record.rotation);
+  return image;
 }
 
 QString WriteImageFile(const Magick::Image &image, const QString &path, render::FormatCode format) {

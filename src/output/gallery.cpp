@@ -186,11 +186,11 @@ bool GalleryJob::writePage(ExportRun &run, const ExportPage &page, const Magick:
   try {
     render::RenderOptions options;
     options.thumbnail = true;
-    thumb = render::RenderPage(kGalleryThumbnailResolution, page.record.metafile, page.index, options);
+    thumb = run.renderPage(page, options, kGalleryThumbnailResolution);
     if (thumb.isValid() && thumb.columns() > 0) {
       thumb.scale(Magick::Geometry(kGalleryThumbnailBox, kGalleryThumbnailBox));
       if (page.record.rotation != 0.0)
-        thumb.rotate(page.record.rotation);
+        thumb.rotate(page.record.rotation); // the thumbnail render is not turned
     } else {
       reason = QStringLiteral("the page cannot be drawn at this size");
     }

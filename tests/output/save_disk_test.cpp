@@ -16,7 +16,22 @@ using namespace otest;
 
 namespace {
 
-class SaveDisk : public OutputTest {};
+class SaveDisk : public OutputTest {
+protected:
+  // The rasteriser asks for the rotation of every page it renders: Esc is pressed then, during the first render.
+  void EscDuringTheFirstRender() {
+    auto calls = std::make_shared<std::atomic<int>>(0); // the rasteriser calls a copy of the function
+    render::setPageRotationSource([calls](int) {
+      if (++*calls == 1)
+        frame::AbortRequest() = true;
+      return 0.0;
+    });
+  }
+  void TearDown() override {
+    OutputTest::TearDown();
+    render::setPageRotationSource([](int page) { return capture::pageStore().rotationOf(page); });
+  }
+};
 
 // The format the image library finds in a file ("JPEG", "TIFF", ...).
 QString Format(const QString &path) {
@@ -83,6 +98,7 @@ TEST_F(SaveDisk, DialogHasTheFiltersInOrderAndTheBoxUnderTheTypeBox) {
 
 TEST_F(SaveDisk, SavesEveryPageUnderItsSuffixAndShowsProgress) {
   AddPages({"3-0001.emf", "3-0002.emf", "12-0001.emf"});
+  capture::pageStore().pages[2].rotation = 90;
   std::vector<std::pair<int, int>> progress;
   const auto shown = output::host().progress;
   output::host().progress = [&](int page, int pages) {
@@ -101,6 +117,8 @@ TEST_F(SaveDisk, SavesEveryPageUnderItsSuffixAndShowsProgress) {
   EXPECT_EQ(Files(dir.path()), (QStringList{"Doc0003-0001.jpg", "Doc0003-0002.jpg", "Doc0012-0001.jpg"}));
   for (const QString &f : Files(dir.path()))
     EXPECT_EQ(Format(dir.filePath(f)), QStringLiteral("JPEG")) << f.toStdString();
+  EXPECT_EQ(QImage(dir.filePath("Doc0003-0002.jpg")).size(), QSize(79, 40));
+  EXPECT_EQ(QImage(dir.filePath("Doc0012-0001.jpg")).size(), QSize(40, 79)) << "the page turned by 90 degrees";
   EXPECT_EQ(QString::fromStdString(RegGetUserString("SavePath").value_or("")), dir.path() + QStringLiteral("/"));
   EXPECT_EQ(output::OutputFiles(), (std::vector<std::string>{dir.filePath("Doc0003-0001.jpg").toStdString(),
                                                              dir.filePath("Doc0003-0002.jpg").toStdString(),
@@ -173,12 +191,9 @@ TEST_F(SaveDisk, EscAsksBeforeTheNextPageAndOkKeepsTheFilesWritten) {
   for (const int answer : {int(QMessageBox::Cancel), int(QMessageBox::Ok)}) {
     QTemporaryDir out;
     AddPages({"7-0001.emf", "7-0002.emf", "7-0003.emf"});
-    // Esc comes while the second page renders (the worker asks the page's rotation then).
-    render::setPageRotationSource([](int page) {
-      if (page == 1)
-        frame::AbortRequest() = true;
-      return 0.0;
-    });
+    // Esc comes while the second page renders (the first one the worker renders: the current page is written as it
+    // is).
+    EscDuringTheFirstRender();
     QStringList atQuestion;
     onMessage = [&](const output::MessageRequest &r) {
       atQuestion = Files(out.path());
@@ -187,7 +202,6 @@ TEST_F(SaveDisk, EscAsksBeforeTheNextPageAndOkKeepsTheFilesWritten) {
     dialogActions.push_back(Save(out.path(), QStringLiteral("P"), 1, false));
     ASSERT_TRUE(Run(frame::ID_SAVE_DISK));
     WaitForExport();
-    render::setPageRotationSource([](int page) { return capture::pageStore().rotationOf(page); });
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, QStringLiteral("Tarvik Folvex Message"));
     EXPECT_EQ(messages[0].icon, QMessageBox::Question);
@@ -204,11 +218,7 @@ TEST_F(SaveDisk, EscAsksBeforeTheNextPageAndOkKeepsTheFilesWritten) {
 TEST_F(SaveDisk, ASecondExportWhileOneRunsIsRefused) {
   AddPages({"1-0001.emf", "1-0002.emf", "1-0003.emf"});
   // The worker waits at its abort question, so the export surely runs when the other commands come.
-  render::setPageRotationSource([](int page) {
-    if (page == 1)
-      frame::AbortRequest() = true;
-    return 0.0;
-  });
+  EscDuringTheFirstRender();
   bool refused = false;
   onMessage = [&](const output::MessageRequest &r) {
     if (!r.text.startsWith(QStringLiteral("Abort")))
@@ -224,7 +234,6 @@ TEST_F(SaveDisk, ASecondExportWhileOneRunsIsRefused) {
   dialogActions.push_back(Save(dir.path(), QStringLiteral("R"), 1, false));
   ASSERT_TRUE(Run(frame::ID_SAVE_DISK));
   WaitForExport();
-  render::setPageRotationSource([](int page) { return capture::pageStore().rotationOf(page); });
   EXPECT_TRUE(refused);
   ASSERT_EQ(messages.size(), 5u);
   for (size_t i = 1; i < 5; ++i)
@@ -232,13 +241,25 @@ TEST_F(SaveDisk, ASecondExportWhileOneRunsIsRefused) {
   EXPECT_EQ(Files(dir.path()).size(), 2);
 }
 
+TEST_F(SaveDisk, PagesRemovedDuringAnExportAreStillWritten) {
+  AddPages({"8-0001.emf", "8-0002.emf", "8-0003.emf"});
+  capture::pageStore().pages[2].rotation = 270;
+  EscDuringTheFirstRender();
+  onMessage = [&](const output::MessageRequest &) {
+    capture::ClearPageList(*frame_); // what "Delete All" does to the page list
+    return int(QMessageBox::Cancel);
+  };
+  dialogActions.push_back(Save(dir.path(), QStringLiteral("D"), 1, false));
+  ASSERT_TRUE(Run(frame::ID_SAVE_DISK));
+  WaitForExport();
+  EXPECT_EQ(capture::pageStore().pageCount(), 0);
+  EXPECT_EQ(Files(dir.path()), (QStringList{"D0008-0001.jpg", "D0008-0002.jpg", "D0008-0003.jpg"}));
+  EXPECT_EQ(QImage(dir.filePath("D0008-0003.jpg")).size(), QSize(40, 79)) << "turned as it was at the start";
+}
+
 TEST_F(SaveDisk, ClosingDuringAnExportWaitsForItsEnd) {
   AddPages({"6-0001.emf", "6-0002.emf", "6-0003.emf"});
-  render::setPageRotationSource([](int page) {
-    if (page == 1)
-      frame::AbortRequest() = true;
-    return 0.0;
-  });
+  EscDuringTheFirstRender();
   bool stillOpen = false;
   onMessage = [&](const output::MessageRequest &) {
     frame_->close();
@@ -248,7 +269,6 @@ TEST_F(SaveDisk, ClosingDuringAnExportWaitsForItsEnd) {
   dialogActions.push_back(Save(dir.path(), QStringLiteral("C"), 1, false));
   ASSERT_TRUE(Run(frame::ID_SAVE_DISK));
   WaitForExport();
-  render::setPageRotationSource([](int page) { return capture::pageStore().rotationOf(page); });
   EXPECT_TRUE(stillOpen) << "the close waits for the export";
   EXPECT_EQ(Files(dir.path()).size(), 3) << "the page under way when the close came is finished";
   EXPECT_FALSE(frame_->isVisible()) << "and the frame closes once the export has ended";
