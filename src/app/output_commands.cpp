@@ -15,10 +15,14 @@
 #include <QFontMetrics>
 #include <QPointer>
 #include <QProgressBar>
+#include <string_view>
 
 namespace app {
 
 namespace {
+
+// The gallery pages name the maker's web site that "Tarvik Online" opens.
+static_assert(std::string_view(frame::kWebSiteUrl) == std::string_view(output::kMakerWebAddress));
 
 // The export's progress on the status line: after the page information, before the readiness text.
 QRect ExportProgressRect(const lvFrameWin &frame) {
