@@ -4,6 +4,7 @@
 #include "app/frame_win.h"
 #include "app/prompts.h"
 #include "capture/page_store.h"
+#include "output/messages.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "render/hatch_dialog.h"
@@ -226,8 +227,15 @@ TEST_F(FrameCommands, OptionsPopupItemsStoreAndRenderAgain) {
   ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Image Resolution and &Dimension...  (Ctrl+D)")}));
   ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Background and Hatch settings       (Ctrl+H)")}));
   EXPECT_EQ(dialogs, (QStringList{QStringLiteral("resolutionDialog"), QStringLiteral("hatchDialog")}));
-  // The format options belong to the output commands; chosen before they are there, the item does nothing.
+  // The format options sheet of the output commands opens (cancelled here).
+  QStringList sheets;
+  output::setDialogHook([&sheets](QDialog &d) {
+    sheets << d.objectName();
+    return int(QDialog::Rejected);
+  });
   ASSERT_TRUE(ButtonCommand(2, {QStringLiteral("Image Format and Quality...           (Ctrl+C)")}));
+  output::setDialogHook(nullptr);
+  EXPECT_EQ(sheets, QStringList{QStringLiteral("lvImgOptionsFull")});
   EXPECT_TRUE(messages.isEmpty());
 }
 
