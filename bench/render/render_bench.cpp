@@ -2,12 +2,12 @@
 // and 300 dpi and factors 0, 3, 10 and 20, with the share of the time spent in background, playback, averaging
 // and finishing; plus the averaging loop, the background patterns and the encoders on their own.
 // The pages are read from the shared corpus; the page benchmarks are skipped when it is absent.
-#include "settings/settings.h"
 #include "render/averaging.h"
 #include "render/background.h"
 #include "render/encoding.h"
 #include "render/image_library.h"
 #include "render/rasteriser.h"
+#include "settings/settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <cmath>
 #include <fstream>
 #include <random>
 #include <string>
@@ -93,6 +94,56 @@ void pageArguments(benchmark::internal::Benchmark *b) {
         b->Args({which, dpi, factor});
 }
 BENCHMARK(BM_RenderPage)->Apply(pageArguments)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// A hostile page: one run-length bitmap of 14142 x 14142 pixels in 256 bytes, stretched over a 100 x 100 mm page. The
+// bitmap may cost what stretching any bitmap over the page costs - 8 ns of processor time per supersampled page
+// pixel - plus one second, and 256 MiB of memory, more than the same page without it; beyond that budget the
+// benchmark reports an error.
+void BM_HostileBitmapPage(benchmark::State &state) {
+  const double dpi = double(state.range(0));
+  const int factor = int(state.range(1));
+  const emf::HENHMETAFILE page = emf::GetEnhMetaFileA(FOLVEX_TEST_DATA "/emf/malformed/hostile-rle8-14142.emf");
+  if (!page) {
+    state.SkipWithError("the hostile page is missing");
+    return;
+  }
+  // The same frame without the bitmap: what the page costs anyway.
+  std::vector<uint8_t> blank(page->bytes().begin(), page->bytes().begin() + 108);
+  for (uint32_t v : {14u, 20u, 0u, 16u, 20u})
+    for (int i = 0; i < 4; ++i)
+      blank.push_back(uint8_t(v >> (8 * i)));
+  for (int i = 0; i < 4; ++i)
+    blank[48 + i] = uint8_t(128 >> (8 * i)); // nBytes
+  const emf::HENHMETAFILE empty = emf::SetEnhMetaFileBits(blank);
+  settings() = Settings{};
+  settings().KodAntialias = factor;
+  render::RenderOptions options;
+  options.outputMode = 2;
+  auto measure = [&](const emf::HENHMETAFILE &mf, double &cpuMs, double &peakMiB) {
+    resetPeakMemory();
+    const double before = peakMemoryMiB();
+    const double start = render::ThreadCpuMilliseconds();
+    Magick::Image img = render::RenderPage(dpi, mf, 0, options);
+    benchmark::DoNotOptimize(img.columns());
+    cpuMs = render::ThreadCpuMilliseconds() - start;
+    peakMiB = peakMemoryMiB() - before;
+  };
+  double blankMs = 0, blankMiB = 0;
+  measure(empty, blankMs, blankMiB);
+  double ms = 0, mib = 0;
+  for (auto _ : state)
+    measure(page, ms, mib);
+  state.counters["cpu_ms"] = ms;
+  state.counters["blank_cpu_ms"] = blankMs;
+  state.counters["peak_MiB"] = mib;
+  state.counters["blank_peak_MiB"] = blankMiB;
+  const double side = std::ceil(100 * dpi / 25.4) * std::max(1, factor);
+  const double budgetMs = blankMs + 1000 + side * side * 8e-6;
+  state.counters["budget_cpu_ms"] = budgetMs;
+  if (ms > budgetMs || mib > blankMiB + 256)
+    state.SkipWithError("over budget: the bitmap costs more processor time or memory than stretching it may");
+}
+BENCHMARK(BM_HostileBitmapPage)->Args({100, 3})->Args({300, 20})->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The averaging loop alone: one band of an A4 page at 300 dpi (2481 output columns).
 void BM_Averaging(benchmark::State &state) {

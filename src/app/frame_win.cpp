@@ -403,11 +403,13 @@ std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outpu
 
   std::optional<Magick::Image> result;
   QEventLoop loop;
+  frame::AbortRequest() = false; // Esc stops this render between bands
   std::thread worker([&] {
     try {
       render::RenderOptions options;
       options.outputMode = outputMode;
       options.progress = &progress;
+      options.abort = &frame::AbortRequest();
       result = render::RenderPage(resolution, mf, index, options);
     } catch (const std::exception &e) {
       error = QString::fromLocal8Bit(e.what());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <list>
 #include <mutex>
 
@@ -75,53 +76,153 @@ std::array<QRgb, 256> resolveTable(std::span<const uint8_t> bmi, const DibHeader
 // Rows of the output image in stored order.
 inline int outRow(const DibHeader &h, int storedRow) { return h.topDown ? storedRow : h.height - 1 - storedRow; }
 
-bool decodeRle(const DibHeader &h, std::span<const uint8_t> bits, const std::array<QRgb, 256> &table, QImage &img) {
-  const bool four = h.compression == BI_RLE4;
-  img.fill(table[0] & 0x00ffffff); // never-written pixels: index 0's colour, transparent
-  int x = 0, y = 0;                // y counts stored rows (from the bottom for the usual bottom-up DIB)
+// Where a run-length stream stands: byte offset, column and stored row (from the bottom for the usual bottom-up DIB).
+struct RleCursor {
   size_t p = 0;
+  int x = 0, y = 0;
+};
+
+// Walks a run-length stream from `c`, handing every pixel of the stored rows ya .. yb - 1 to put(storedRow, x, index)
+// (columns outside the bitmap are not handed on), and calling rowStart(cursor) each time the stored row changes. Stops
+// at row yb, the end of the bitmap or the end of the data.
+template <class Put, class RowStart>
+void walkRle(const DibHeader &h, std::span<const uint8_t> bits, RleCursor c, int ya, int yb, Put put,
+             RowStart rowStart) {
+  const bool four = h.compression == BI_RLE4;
   const size_t n = bits.size();
-  auto put = [&](int px, uint8_t index) {
-    if (px >= 0 && px < h.width && y >= 0 && y < h.height)
-      reinterpret_cast<QRgb *>(img.scanLine(outRow(h, y)))[px] = table[index];
+  auto emitPixel = [&](int px, uint8_t index) {
+    if (px >= 0 && px < h.width && c.y >= ya && c.y < yb)
+      put(c.y, px, index);
   };
-  while (p + 1 < n && y < h.height) {
-    const uint8_t count = bits[p], value = bits[p + 1];
-    p += 2;
+  while (c.p + 1 < n && c.y < yb && c.y < h.height) {
+    const uint8_t count = bits[c.p], value = bits[c.p + 1];
+    c.p += 2;
     if (count > 0) {
-      const int run = std::min<int>(count, std::max(0, h.width - x));
-      for (int i = 0; i < run; ++i)
-        put(x + i, four ? ((i & 1) ? (value & 0x0f) : (value >> 4)) : value);
-      x += count;
+      if (c.y >= ya) {
+        const int run = std::min<int>(count, std::max(0, h.width - c.x));
+        for (int i = 0; i < run; ++i)
+          emitPixel(c.x + i, four ? ((i & 1) ? (value & 0x0f) : (value >> 4)) : value);
+      }
+      c.x += count;
       continue;
     }
     if (value == 0) { // end of line
-      x = 0;
-      ++y;
+      c.x = 0;
+      ++c.y;
+      rowStart(c);
     } else if (value == 1) { // end of bitmap
       break;
     } else if (value == 2) { // delta
-      if (p + 1 >= n)
+      if (c.p + 1 >= n)
         break;
-      x += bits[p];
-      y += bits[p + 1];
-      p += 2;
+      c.x += bits[c.p];
+      const int dy = bits[c.p + 1];
+      c.p += 2;
+      c.y += dy;
+      if (dy)
+        rowStart(c);
     } else { // absolute run of `value` pixels, padded to a 16-bit boundary
       const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
-      const size_t avail = std::min(bytes, n - p);
-      for (int i = 0; i < value; ++i) {
-        const size_t byteIndex = four ? size_t(i) / 2 : size_t(i);
-        if (byteIndex >= avail)
-          break;
-        const uint8_t b = bits[p + byteIndex];
-        put(x + i, four ? ((i & 1) ? (b & 0x0f) : (b >> 4)) : b);
+      if (c.y >= ya) {
+        const size_t avail = std::min(bytes, n - c.p);
+        for (int i = 0; i < value; ++i) {
+          const size_t byteIndex = four ? size_t(i) / 2 : size_t(i);
+          if (byteIndex >= avail)
+            break;
+          const uint8_t b = bits[c.p + byteIndex];
+          emitPixel(c.x + i, four ? ((i & 1) ? (b & 0x0f) : (b >> 4)) : b);
+        }
       }
-      x += value;
-      p += bytes + (bytes & 1);
+      c.x += value;
+      c.p += bytes + (bytes & 1);
     }
   }
+}
+
+bool decodeRle(const DibHeader &h, std::span<const uint8_t> bits, const std::array<QRgb, 256> &table, QImage &img) {
+  img.fill(table[0] & 0x00ffffff); // never-written pixels: index 0's colour, transparent
+  walkRle(
+      h, bits, RleCursor{}, 0, h.height,
+      [&](int y, int x, uint8_t index) { reinterpret_cast<QRgb *>(img.scanLine(outRow(h, y)))[x] = table[index]; },
+      [](const RleCursor &) {});
   return true;
 }
+
+// Turns the stored rows of an uncompressed DIB into pixels.
+class RowDecoder {
+public:
+  RowDecoder(const DibHeader &h, const std::array<QRgb, 256> &table, bool keepAlpha)
+      : h_(h), table_(table), alphaMask_(h.alphaMask),
+        // Per-pixel alpha of a 32-bit DIB lives in the bits the colour masks leave free when no alpha mask is given
+        // (a 40-byte header with three bit-field masks is the usual form of alpha-blended bitmaps).
+        am_(keepAlpha && h.bitCount == 32 && h.alphaMask == 0 ? ~(h.redMask | h.greenMask | h.blueMask) : h.alphaMask),
+        rm_(h.redMask), gm_(h.greenMask), bm_(h.blueMask) {
+    if (keepAlpha && h.bitCount == 32 && alphaMask_ == 0)
+      alphaMask_ = ~(h.redMask | h.greenMask | h.blueMask);
+    alpha32_ = keepAlpha && h.bitCount == 32 && alphaMask_ != 0;
+    plain32_ = h.bitCount == 32 && h.redMask == 0x00ff0000 && h.greenMask == 0x0000ff00 && h.blueMask == 0x000000ff;
+  }
+  bool alpha() const { return alpha32_; }
+
+  // One stored row s into the pixels d (and for 1-bit DIBs the indices ix, 0 or 255, when given).
+  void decode(const uint8_t *s, QRgb *d, uint8_t *ix) const {
+    const int w = h_.width;
+    switch (h_.bitCount) {
+    case 1:
+      for (int x = 0; x < w; ++x) {
+        const int bit = (s[x >> 3] >> (7 - (x & 7))) & 1;
+        d[x] = table_[bit];
+        if (ix)
+          ix[x] = bit ? 255 : 0;
+      }
+      break;
+    case 4:
+      for (int x = 0; x < w; ++x)
+        d[x] = table_[(x & 1) ? (s[x >> 1] & 0x0f) : (s[x >> 1] >> 4)];
+      break;
+    case 8:
+      for (int x = 0; x < w; ++x)
+        d[x] = table_[s[x]];
+      break;
+    case 16:
+      for (int x = 0; x < w; ++x) {
+        const uint32_t px = uint32_t(s[2 * x]) | (uint32_t(s[2 * x + 1]) << 8);
+        d[x] = qRgb(int(rm_.get(px)), int(gm_.get(px)), int(bm_.get(px)));
+      }
+      break;
+    case 24:
+      for (int x = 0; x < w; ++x)
+        d[x] = 0xff000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
+      break;
+    case 32:
+      if (plain32_ && (!alpha32_ || alphaMask_ == 0xff000000u)) {
+        // stored bytes B, G, R, X are exactly a little-endian QRgb
+        for (int x = 0; x < w; ++x) {
+          const uint32_t px = uint32_t(s[4 * x]) | (uint32_t(s[4 * x + 1]) << 8) | (uint32_t(s[4 * x + 2]) << 16) |
+                              (uint32_t(s[4 * x + 3]) << 24);
+          d[x] = alpha32_ ? px : (px | 0xff000000u);
+        }
+      } else {
+        for (int x = 0; x < w; ++x) {
+          const uint32_t px = uint32_t(s[4 * x]) | (uint32_t(s[4 * x + 1]) << 8) | (uint32_t(s[4 * x + 2]) << 16) |
+                              (uint32_t(s[4 * x + 3]) << 24);
+          const uint32_t a = alpha32_ ? am_.get(px) : 255;
+          d[x] = qRgba(int(rm_.get(px)), int(gm_.get(px)), int(bm_.get(px)), int(a));
+        }
+      }
+      break;
+    default:
+      break;
+    }
+  }
+
+private:
+  const DibHeader &h_;
+  const std::array<QRgb, 256> &table_;
+  uint32_t alphaMask_;
+  MaskChannel am_, rm_, gm_, bm_;
+  bool alpha32_ = false, plain32_ = false;
+};
 
 bool decodeCompressedImage(const DibHeader &h, std::span<const uint8_t> bits, DecodedDib &out, std::string *reason,
                            const DibLimits &limits) {
@@ -265,19 +366,18 @@ bool parseDibHeader(std::span<const uint8_t> bmi, DibHeader &out, std::string *r
   return true;
 }
 
-DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t usage,
-                     std::span<const QRgb> palette, std::string *reason, bool keepAlpha, const DibLimits &limits) {
-  DecodedDib out;
-  DibHeader h;
+namespace {
+
+// The checks and the colour-table count shared by whole and row-wise decoding; false (with *reason) for a bitmap that
+// cannot be decoded. JPEG and PNG payloads pass with their header as it is.
+bool prepareDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t &usage, std::string *reason,
+                const DibLimits &limits, DibHeader &h) {
   if (!parseDibHeader(bmi, h, reason, limits))
-    return out;
+    return false;
   if (usage != DIB_PAL_COLORS)
     usage = DIB_RGB_COLORS; // other values occur in real files; the table is then read as colours
-  if (h.compression == BI_JPEG || h.compression == BI_PNG) {
-    if (!decodeCompressedImage(h, bits, out, reason, limits))
-      out = DecodedDib{};
-    return out;
-  }
+  if (h.compression == BI_JPEG || h.compression == BI_PNG)
+    return true;
   if (usage == DIB_PAL_COLORS && h.bitCount <= 8) {
     // 2-byte entries: recount what the block holds
     const uint32_t maxEntries = 1u << h.bitCount;
@@ -287,18 +387,31 @@ DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits
     if (declared != 0 && declared < h.colorsUsed)
       h.colorsUsed = declared;
   }
-
   const bool rle = h.compression == BI_RLE4 || h.compression == BI_RLE8;
   if (!rle) {
     // the last row need not carry its padding
     const uint64_t lastRow = (uint64_t(h.width) * h.bitCount + 7) / 8;
     const uint64_t need = h.stride * uint64_t(h.height - 1) + lastRow;
-    if (need > bits.size()) {
-      fail(reason, "bitmap bits shorter than the image");
-      return out;
-    }
+    if (need > bits.size())
+      return fail(reason, "bitmap bits shorter than the image");
   }
+  return true;
+}
 
+} // namespace
+
+DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t usage,
+                     std::span<const QRgb> palette, std::string *reason, bool keepAlpha, const DibLimits &limits) {
+  DecodedDib out;
+  DibHeader h;
+  if (!prepareDib(bmi, bits, usage, reason, limits, h))
+    return out;
+  if (h.compression == BI_JPEG || h.compression == BI_PNG) {
+    if (!decodeCompressedImage(h, bits, out, reason, limits))
+      out = DecodedDib{};
+    return out;
+  }
+  const bool rle = h.compression == BI_RLE4 || h.compression == BI_RLE8;
   QImage img(h.width, h.height, QImage::Format_ARGB32);
   if (img.isNull()) {
     fail(reason, "out of memory");
@@ -331,73 +444,122 @@ DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits
     }
   }
 
-  // Per-pixel alpha of a 32-bit DIB lives in the bits the colour masks leave free when no alpha mask is given
-  // (a 40-byte header with three bit-field masks is the usual form of alpha-blended bitmaps).
-  uint32_t alphaMask = h.alphaMask;
-  if (keepAlpha && h.bitCount == 32 && alphaMask == 0)
-    alphaMask = ~(h.redMask | h.greenMask | h.blueMask);
-  const MaskChannel rm(h.redMask), gm(h.greenMask), bm(h.blueMask), am(alphaMask);
-  const bool alpha32 = keepAlpha && h.bitCount == 32 && alphaMask != 0;
-  out.hasAlpha = alpha32;
-  const bool plain32 =
-      h.bitCount == 32 && h.redMask == 0x00ff0000 && h.greenMask == 0x0000ff00 && h.blueMask == 0x000000ff;
-
+  const RowDecoder rows(h, table, keepAlpha);
+  out.hasAlpha = rows.alpha();
   for (int sy = 0; sy < h.height; ++sy) {
-    const uint8_t *s = bits.data() + h.stride * uint64_t(sy);
     const int oy = outRow(h, sy);
-    QRgb *d = reinterpret_cast<QRgb *>(img.scanLine(oy));
-    const int w = h.width;
-    switch (h.bitCount) {
-    case 1: {
-      uint8_t *ix = out.indices.scanLine(oy);
-      for (int x = 0; x < w; ++x) {
-        const int bit = (s[x >> 3] >> (7 - (x & 7))) & 1;
-        d[x] = table[bit];
-        ix[x] = bit ? 255 : 0;
-      }
-      break;
-    }
-    case 4:
-      for (int x = 0; x < w; ++x)
-        d[x] = table[(x & 1) ? (s[x >> 1] & 0x0f) : (s[x >> 1] >> 4)];
-      break;
-    case 8:
-      for (int x = 0; x < w; ++x)
-        d[x] = table[s[x]];
-      break;
-    case 16:
-      for (int x = 0; x < w; ++x) {
-        const uint32_t px = uint32_t(s[2 * x]) | (uint32_t(s[2 * x + 1]) << 8);
-        d[x] = qRgb(int(rm.get(px)), int(gm.get(px)), int(bm.get(px)));
-      }
-      break;
-    case 24:
-      for (int x = 0; x < w; ++x)
-        d[x] = 0xff000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
-      break;
-    case 32:
-      if (plain32 && (!alpha32 || alphaMask == 0xff000000u)) {
-        // stored bytes B, G, R, X are exactly a little-endian QRgb
-        for (int x = 0; x < w; ++x) {
-          const uint32_t px = uint32_t(s[4 * x]) | (uint32_t(s[4 * x + 1]) << 8) | (uint32_t(s[4 * x + 2]) << 16) |
-                              (uint32_t(s[4 * x + 3]) << 24);
-          d[x] = alpha32 ? px : (px | 0xff000000u);
-        }
-      } else {
-        for (int x = 0; x < w; ++x) {
-          const uint32_t px = uint32_t(s[4 * x]) | (uint32_t(s[4 * x + 1]) << 8) | (uint32_t(s[4 * x + 2]) << 16) |
-                              (uint32_t(s[4 * x + 3]) << 24);
-          const uint32_t a = alpha32 ? am.get(px) : 255;
-          d[x] = qRgba(int(rm.get(px)), int(gm.get(px)), int(bm.get(px)), int(a));
-        }
-      }
-      break;
-    default:
-      break;
-    }
+    rows.decode(bits.data() + h.stride * uint64_t(sy), reinterpret_cast<QRgb *>(img.scanLine(oy)),
+                out.monochrome ? out.indices.scanLine(oy) : nullptr);
   }
   out.image = std::move(img);
   return out;
+}
+
+struct DibRows::State {
+  DibHeader h;
+  std::span<const uint8_t> bits;
+  std::array<QRgb, 256> table{};
+  bool keepAlpha = false;
+  bool hasAlpha = false;
+  // run-length streams: for each stored row, where the walk stands when it first reaches that row
+  std::vector<RleCursor> rowStart;
+  QImage whole; // JPEG and PNG payloads
+};
+
+DibRows::DibRows() : d_(std::make_unique<State>()) {}
+DibRows::~DibRows() = default;
+int DibRows::width() const { return d_->whole.isNull() ? d_->h.width : d_->whole.width(); }
+int DibRows::height() const { return d_->whole.isNull() ? d_->h.height : d_->whole.height(); }
+bool DibRows::hasAlpha() const { return d_->hasAlpha; }
+size_t DibRows::bytesHeld() const {
+  return sizeof(State) + d_->rowStart.size() * sizeof(RleCursor) + size_t(d_->whole.sizeInBytes());
+}
+
+std::shared_ptr<const DibRows> DibRows::make(std::span<const uint8_t> bmi, std::span<const uint8_t> bits,
+                                             uint32_t usage, std::span<const QRgb> palette, bool keepAlpha,
+                                             std::string *reason, const DibLimits &limits) {
+  std::shared_ptr<DibRows> out(new DibRows());
+  State &st = *out->d_;
+  if (!prepareDib(bmi, bits, usage, reason, limits, st.h))
+    return nullptr;
+  const DibHeader &h = st.h;
+  if (h.compression == BI_JPEG || h.compression == BI_PNG) {
+    DecodedDib whole;
+    if (!decodeCompressedImage(h, bits, whole, reason, limits))
+      return nullptr;
+    st.whole = std::move(whole.image);
+    st.hasAlpha = whole.hasAlpha;
+    return out;
+  }
+  st.bits = bits;
+  st.keepAlpha = keepAlpha;
+  st.table = resolveTable(bmi, h, usage, palette);
+  if (h.compression == BI_RLE4 || h.compression == BI_RLE8) {
+    // One walk indexes the rows and counts the pixels the stream writes: the others are transparent.
+    st.rowStart.assign(size_t(h.height) + 1, RleCursor{bits.size(), 0, h.height});
+    st.rowStart[0] = RleCursor{};
+    int indexed = 0;
+    uint64_t written = 0;
+    walkRle(
+        h, bits, RleCursor{}, 0, h.height, [&](int, int, uint8_t) { ++written; },
+        [&](const RleCursor &c) {
+          for (int r = indexed + 1; r <= std::min(c.y, h.height); ++r)
+            st.rowStart[size_t(r)] = c;
+          indexed = std::max(indexed, std::min(c.y, h.height));
+        });
+    st.hasAlpha = written < uint64_t(h.width) * uint64_t(h.height);
+  } else {
+    st.hasAlpha = RowDecoder(h, st.table, keepAlpha).alpha();
+  }
+  return out;
+}
+
+void DibRows::decodeRows(int y0, int y1, QImage &out) const {
+  const State &st = *d_;
+  y0 = std::max(y0, 0);
+  y1 = std::min(y1, height());
+  if (y1 <= y0 || out.isNull() || out.width() < width() || out.height() < y1 - y0)
+    return;
+  if (!st.whole.isNull()) {
+    for (int y = y0; y < y1; ++y)
+      std::memcpy(out.scanLine(y - y0), st.whole.constScanLine(y), size_t(width()) * 4);
+    return;
+  }
+  const DibHeader &h = st.h;
+  // stored rows of the top-down range
+  const int s0 = h.topDown ? y0 : h.height - y1, s1 = h.topDown ? y1 : h.height - y0;
+  auto outLine = [&](int stored) { return reinterpret_cast<QRgb *>(out.scanLine(outRow(h, stored) - y0)); };
+  if (h.compression == BI_RLE4 || h.compression == BI_RLE8) {
+    const QRgb blank = st.table[0] & 0x00ffffff;
+    for (int y = 0; y < y1 - y0; ++y)
+      std::fill_n(reinterpret_cast<QRgb *>(out.scanLine(y)), width(), blank);
+    walkRle(
+        h, st.bits, st.rowStart[size_t(s0)], s0, s1,
+        [&](int y, int x, uint8_t index) { outLine(y)[x] = st.table[index]; }, [](const RleCursor &) {});
+    return;
+  }
+  const RowDecoder rows(h, st.table, st.keepAlpha);
+  for (int sy = s0; sy < s1; ++sy)
+    rows.decode(st.bits.data() + h.stride * uint64_t(sy), outLine(sy), nullptr);
+}
+
+DibRowReader::DibRowReader(const DibRows &dib, size_t chunkPixels)
+    : dib_(dib), chunkRows_(int(std::clamp<size_t>(chunkPixels / size_t(std::max(1, dib.width())), 1,
+                                                   size_t(std::max(1, dib.height()))))) {}
+
+const QRgb *DibRowReader::row(int y) {
+  if (y < first_ || y >= first_ + count_) {
+    if (chunk_.isNull()) {
+      chunk_ = QImage(dib_.width(), chunkRows_, QImage::Format_ARGB32);
+      if (chunk_.isNull())
+        return nullptr;
+    }
+    // Readers mostly move downwards; one moving upwards gets the rows above y in the chunk instead.
+    first_ = y < first_ ? std::max(0, y - chunkRows_ + 1) : y;
+    count_ = std::min(chunkRows_, dib_.height() - first_);
+    dib_.decodeRows(first_, first_ + count_, chunk_);
+  }
+  return reinterpret_cast<const QRgb *>(chunk_.constScanLine(y - first_));
 }
 
 QImage recolorMonochrome(const DecodedDib &dib, QRgb color0, QRgb color1) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace emf {
 
@@ -88,6 +89,58 @@ struct DecodedDib {
 DecodedDib decodeDib(std::span<const uint8_t> bmi, std::span<const uint8_t> bits, uint32_t usage,
                      std::span<const QRgb> palette = {}, std::string *reason = nullptr, bool keepAlpha = false,
                      const DibLimits &limits = {});
+
+// Rows of a picture read one at a time, top row 0 (Format_ARGB32 pixels).
+class RowSource {
+public:
+  virtual ~RowSource() = default;
+  virtual int width() const = 0;
+  virtual int height() const = 0;
+  // The pixels of row y (0 <= y < height()); valid until the next call.
+  virtual const QRgb *row(int y) = 0;
+};
+
+// A bitmap prepared once so that any of its rows can be decoded on their own: the header and colour table are read
+// and a run-length stream is indexed by row, so the bands of a large picture decode only the rows they show and the
+// whole bitmap is never held. JPEG and PNG payloads are decoded whole. The spans must stay alive and unchanged while
+// it is used (the metafile's own bytes). Rows come out exactly as decodeDib gives them.
+class DibRows {
+public:
+  // Null, with *reason set, when decodeDib would refuse the bitmap.
+  static std::shared_ptr<const DibRows> make(std::span<const uint8_t> bmi, std::span<const uint8_t> bits,
+                                             uint32_t usage, std::span<const QRgb> palette = {}, bool keepAlpha = false,
+                                             std::string *reason = nullptr, const DibLimits &limits = {});
+  ~DibRows();
+  int width() const;
+  int height() const;
+  bool hasAlpha() const;
+  // Memory held besides the spans (the index, or a whole decoded JPEG / PNG payload).
+  size_t bytesHeld() const;
+  // Decodes rows y0 .. y1 - 1 into the first rows of out (Format_ARGB32, at least width() x (y1 - y0)).
+  void decodeRows(int y0, int y1, QImage &out) const;
+
+  struct State;
+
+private:
+  DibRows();
+  std::unique_ptr<State> d_;
+};
+
+// Reads the rows of a DibRows in any order, decoding a chunk of neighbouring rows (about chunkPixels pixels) at a
+// time: memory stays at one chunk whatever the bitmap's size.
+class DibRowReader : public RowSource {
+public:
+  explicit DibRowReader(const DibRows &dib, size_t chunkPixels = size_t(1) << 20);
+  int width() const override { return dib_.width(); }
+  int height() const override { return dib_.height(); }
+  const QRgb *row(int y) override;
+
+private:
+  const DibRows &dib_;
+  int chunkRows_ = 1;
+  int first_ = 0, count_ = 0; // the rows held in chunk_
+  QImage chunk_;
+};
 
 // Recolours a decoded monochrome DIB: pixels of index 0 become color0, of index 1 color1 (both 0x00RRGGBB or
 // QRgb; the result is Format_RGB32). Returns the image unchanged for a DIB that is not monochrome.

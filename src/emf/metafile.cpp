@@ -236,10 +236,10 @@ uint32_t GetEnhMetaFileHeader(const HENHMETAFILE &mf, uint32_t size, ENHMETAHEAD
   return n;
 }
 
-bool PlayEnhMetaFile(QImage &target, const HENHMETAFILE &mf, const QRect &dest) {
+bool PlayEnhMetaFile(QImage &target, const HENHMETAFILE &mf, const QRect &dest, PlaybackCache *cache) {
   if (!mf || target.isNull())
     return false;
-  return playMetafile(target, *mf, dest);
+  return playMetafile(target, *mf, dest, cache);
 }
 
 } // namespace emf

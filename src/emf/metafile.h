@@ -88,8 +88,11 @@ bool DeleteEnhMetaFile(HENHMETAFILE &mf);
 // With out == nullptr returns the header's size.
 uint32_t GetEnhMetaFileHeader(const HENHMETAFILE &mf, uint32_t size, ENHMETAHEADER *out);
 
+class PlaybackCache;
+
 // Plays the metafile into target (Format_RGB32), mapping the picture frame onto dest (device pixels, may lie
-// partly or wholly outside the image: the bands of a page pass the whole page shifted up).
-bool PlayEnhMetaFile(QImage &target, const HENHMETAFILE &mf, const QRect &dest);
+// partly or wholly outside the image: the bands of a page pass the whole page shifted up). The bands of one render
+// pass one cache (see player.h) so that each bitmap is prepared once per render.
+bool PlayEnhMetaFile(QImage &target, const HENHMETAFILE &mf, const QRect &dest, PlaybackCache *cache = nullptr);
 
 } // namespace emf

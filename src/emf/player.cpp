@@ -17,6 +17,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <list>
+#include <mutex>
+#include <optional>
 
 namespace emf {
 
@@ -31,6 +34,7 @@ constexpr uint32_t kMaxRegionRects = 250'000;            // rectangles in one re
 constexpr uint64_t kMaxGradientPixels = 64ull * 1000000; // pixels one GRADIENTFILL record may shade
 constexpr double kMaxCoord = 1e8;                        // target coordinates beyond this are not drawn
 constexpr uint64_t kMaxBlitPixels = 120ull * 1000000;
+constexpr uint64_t kStripPixels = 1ull << 22; // pixels stretched or decoded at a time by a blit
 
 // Rounds to int, keeping far-off values far off instead of overflowing.
 int toInt(double v) {
@@ -138,8 +142,8 @@ FontCache &threadFonts() {
 
 class Player {
 public:
-  Player(QImage &target, const EnhMetaFile &mf, const QRect &dest)
-      : img_(target), mf_(mf), fm_(frameMapping(mf.header(), dest)) {
+  Player(QImage &target, const EnhMetaFile &mf, const QRect &dest, PlaybackCache &cache)
+      : img_(target), mf_(mf), fm_(frameMapping(mf.header(), dest)), cache_(cache) {
     handles_.resize(std::max<size_t>(1, mf.header().nHandles));
     resetDc();
     beginPainter();
@@ -175,6 +179,7 @@ private:
   QImage &img_;
   const EnhMetaFile &mf_;
   FrameMapping fm_;
+  PlaybackCache &cache_;
   QPainter painter_;
   DeviceContext dc_;
   std::vector<DeviceContext> saved_;
@@ -570,6 +575,14 @@ private:
   };
   void blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, const uint32_t *transparent,
             const DecodedDib *mask, QPoint maskOrigin);
+  // Draws srcRect of a bitmap through the painter with transform m (source pixels to target pixels).
+  void drawTransformed(const DibRows &dib, const QRect &srcRect, const QTransform &m);
+  std::vector<QRgb> paletteEntries() const {
+    if (dc_.palette)
+      if (auto *p = std::get_if<GdiPalette>(dc_.palette.get()))
+        return p->entries;
+    return {};
+  }
   std::span<const uint8_t> recordBytes_;
 };
 
@@ -936,7 +949,7 @@ void Player::extCreatePen(Reader &r, std::span<const uint8_t> rec) {
     auto bmi = whole.bytesAt(offBmi, cbBmi);
     auto bits = whole.bytesAt(offBits, cbBits);
     if (whole.ok()) {
-      const DecodedDib d = decodeDib(bmi, bits, DIB_RGB_COLORS);
+      const DecodedDib d = cache_.whole().get(bmi, bits, DIB_RGB_COLORS);
       if (!d.isNull())
         p.pattern = d.image.convertToFormat(QImage::Format_RGB32);
     }
@@ -970,11 +983,8 @@ void Player::createDibBrush(uint32_t type, Reader &r, std::span<const uint8_t> r
   auto bits = whole.bytesAt(offBits, cbBits);
   if (!whole.ok())
     return;
-  std::vector<QRgb> pal;
-  if (dc_.palette)
-    if (auto *p = std::get_if<GdiPalette>(dc_.palette.get()))
-      pal = p->entries;
-  const DecodedDib d = decodeDib(bmi, bits, type == EMR_CREATEMONOBRUSH ? DIB_RGB_COLORS : usage, pal);
+  const std::vector<QRgb> pal = paletteEntries();
+  const DecodedDib d = cache_.whole().get(bmi, bits, type == EMR_CREATEMONOBRUSH ? DIB_RGB_COLORS : usage, pal);
   if (d.isNull())
     return;
   GdiBrush b;
@@ -1968,8 +1978,8 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
     auto bits = whole.bytesAt(offBits, cbBits);
     if (!whole.ok() || cbBmi == 0)
       return;
-    const DecodedDib d = decodeDib(bmi, bits, a.usage);
-    if (d.isNull())
+    const auto dib = cache_.rows(bmi, bits, a.usage, paletteEntries(), false);
+    if (!dib)
       return;
     // Source rectangle to parallelogram: an affine map, drawn through the painter.
     const QTransform toPara((pts[1].x() - pts[0].x()) / a.cxSrc, (pts[1].y() - pts[0].y()) / a.cxSrc,
@@ -1978,12 +1988,7 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
     const QTransform m = QTransform::fromTranslate(-a.xSrc, -a.ySrc) * toPara * xf_;
     if (!finiteTransform(m))
       return;
-    if (!applyClip())
-      return;
-    painter_.save();
-    painter_.setTransform(m);
-    painter_.drawImage(QRectF(a.xSrc, a.ySrc, a.cxSrc, a.cySrc), d.image, QRectF(a.xSrc, a.ySrc, a.cxSrc, a.cySrc));
-    painter_.restore();
+    drawTransformed(*dib, QRect(a.xSrc, a.ySrc, a.cxSrc, a.cySrc), m);
     return;
   }
   default:
@@ -2026,7 +2031,7 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
     auto mb = whole.bytesAt(offBmiMask, cbBmiMask);
     auto mbits = whole.bytesAt(offBitsMask, cbBitsMask);
     if (whole.ok())
-      mask = decodeDib(mb, mbits, usageMask);
+      mask = cache_.whole().get(mb, mbits, usageMask);
   }
   blit(a, type, type == EMR_ALPHABLEND ? &blend : nullptr, type == EMR_TRANSPARENTBLT ? &transparent : nullptr,
        (type == EMR_MASKBLT && !mask.isNull()) ? &mask : nullptr, QPoint(xMask, yMask));
@@ -2074,15 +2079,10 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
     beginPainter();
     return;
   }
-  std::vector<QRgb> pal;
-  if (dc_.palette)
-    if (auto *p = std::get_if<GdiPalette>(dc_.palette.get()))
-      pal = p->entries;
-  const DecodedDib dib = decodeDib(a.bmi, a.bits, a.usage, pal, nullptr, a.keepAlpha);
-  if (dib.isNull())
+  const auto dib = cache_.rows(a.bmi, a.bits, a.usage, paletteEntries(), a.keepAlpha);
+  if (!dib)
     return;
   // Bitmaps in records are device-independent: even a 1-bit one keeps the colours of its own table.
-  const QImage &src = dib.image;
   // Source rectangle in top-down image rows, worked out in 64 bits: the fields are the file's.
   bool mirrorX = (p1.x() < p0.x()), mirrorY = (p1.y() < p0.y());
   int64_t sx0 = a.xSrc, sy0 = a.ySrc, sw = a.cxSrc, sh = a.cySrc;
@@ -2099,7 +2099,7 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
   if (a.bottomUpSrcY) {
     DibHeader h;
     if (parseDibHeader(a.bmi, h) && !h.topDown)
-      sy0 = int64_t(src.height()) - sy0 - sh;
+      sy0 = int64_t(dib->height()) - sy0 - sh;
   }
   constexpr int64_t kLimit = int64_t(1) << 28;
   if (sw == 0 || sh == 0 || sw > kLimit || sh > kLimit || std::llabs(sx0) > kLimit || std::llabs(sy0) > kLimit)
@@ -2111,98 +2111,135 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
     const QTransform m = QTransform::fromTranslate(-srcRect.x(), -srcRect.y()) *
                          QTransform::fromScale(a.cxDest / srcRect.width(), a.cyDest / srcRect.height()) *
                          QTransform::fromTranslate(a.xDest, a.yDest) * xf_;
-    if (!finiteTransform(m))
-      return;
-    if (!applyClip())
-      return;
-    painter_.save();
-    painter_.setTransform(m);
-    painter_.drawImage(srcRect.topLeft(), src, srcRect);
-    painter_.restore();
+    if (finiteTransform(m))
+      drawTransformed(*dib, srcRect, m);
     return;
   }
 
-  // Stretch only the visible part when enlarging (pixels repeat); shrinking works on the whole source.
-  QImage stretched;
-  QPoint origin;
   const double fx = double(dstRect.width()) / srcRect.width(), fy = double(dstRect.height()) / srcRect.height();
   if (uint64_t(visible.width()) * uint64_t(visible.height()) > kMaxBlitPixels)
     return;
-  if (fx >= 1.0 || fy >= 1.0 || type == EMR_TRANSPARENTBLT) {
-    const QImage s = src.format() == QImage::Format_ARGB32 ? src : src.convertToFormat(QImage::Format_ARGB32);
-    stretched = QImage(visible.size(), QImage::Format_ARGB32);
-    stretched.fill(0);
-    std::vector<int> xs(size_t(visible.width()));
-    int firstX = visible.width(), lastX = -1; // the columns whose source lies inside the bitmap
+  // Enlarging repeats the pixel under each destination pixel's centre; shrinking merges as the stretch mode says.
+  const bool repeat = fx >= 1.0 || fy >= 1.0 || type == EMR_TRANSPARENTBLT;
+  // Blending carries alpha through the stretch: AND / OR merging of shrunk pixels would mix alpha into colour.
+  const int mode = blend ? COLORONCOLOR : dc_.stretchMode;
+  QImage maskImage;
+  QPoint maskAt;
+  if (mask) {
+    // The mask lines up with the source: its pixel for a destination pixel sits at the same source offset.
+    maskImage = mask->indices.isNull() ? mask->image.convertToFormat(QImage::Format_Grayscale8) : mask->indices;
+    if (fx != 1.0 || fy != 1.0) {
+      const double mw = maskImage.width() * fx, mh = maskImage.height() * fy;
+      if (!(mw >= 1 && mh >= 1) || mw * mh > double(kMaxBlitPixels))
+        return;
+      maskImage = maskImage.scaled(toInt(mw), toInt(mh));
+    }
+    maskAt = dstRect.topLeft() - QPoint(int(std::clamp(std::round(maskOrigin.x() * fx), -1e8, 1e8)),
+                                        int(std::clamp(std::round(maskOrigin.y() * fy), -1e8, 1e8)));
+  }
+  const QRegion *clipPtr = clip ? &*clip : nullptr;
+  DibRowReader reader(*dib);
+  // The visible part is stretched and transferred a strip of rows at a time: memory stays small whatever the size of
+  // the bitmap or of the band, and only the source rows the strip shows are decoded.
+  const int stripRows = std::clamp(int(kStripPixels / uint64_t(visible.width())), 1, visible.height());
+  std::vector<int> xs;
+  if (repeat) {
+    xs.resize(size_t(visible.width()));
     for (int x = 0; x < visible.width(); ++x) {
       double u = (x + visible.left() - dstRect.left() + 0.5) / fx;
       if (mirrorX)
         u = srcRect.width() - u;
       xs[size_t(x)] = srcRect.left() + int(std::floor(u));
-      if (xs[size_t(x)] >= 0 && xs[size_t(x)] < s.width()) {
-        firstX = std::min(firstX, x);
-        lastX = x;
-      }
     }
-    int firstY = visible.height(), lastY = -1;
-    for (int y = 0; y < visible.height(); ++y) {
-      double v = (y + visible.top() - dstRect.top() + 0.5) / fy;
-      if (mirrorY)
-        v = srcRect.height() - v;
-      const int sy = srcRect.top() + int(std::floor(v));
-      if (sy < 0 || sy >= s.height())
-        continue;
-      firstY = std::min(firstY, y);
-      lastY = y;
-      const QRgb *in = reinterpret_cast<const QRgb *>(s.constScanLine(sy));
-      QRgb *out = reinterpret_cast<QRgb *>(stretched.scanLine(y));
-      for (int x = 0; x < visible.width(); ++x) {
-        const int sx = xs[size_t(x)];
-        if (sx >= 0 && sx < s.width())
-          out[x] = in[sx];
-      }
-    }
-    origin = visible.topLeft();
-    // A source rectangle reaching outside the bitmap draws only the part that exists.
-    if (lastX < firstX || lastY < firstY)
-      return;
-    visible = QRect(visible.left() + firstX, visible.top() + firstY, lastX - firstX + 1, lastY - firstY + 1);
-  } else {
-    QRect valid;
-    // Blending carries alpha through the stretch: AND / OR merging of shrunk pixels would mix alpha into colour.
-    const int mode = blend ? COLORONCOLOR : dc_.stretchMode;
-    stretched = stretchForBlt(src, srcRect, dstRect.size(), mode, mirrorX, mirrorY, &valid);
-    if (stretched.isNull())
-      return;
-    origin = dstRect.topLeft();
-    visible = visible.intersected(valid.translated(origin));
-    if (visible.isEmpty())
-      return;
   }
-  const QRegion *clipPtr = clip ? &*clip : nullptr;
   endPainter();
-  if (blend) {
-    alphaBlend(img_, visible, stretched, origin, *blend, clipPtr);
-  } else if (transparent) {
-    transparentBlt(img_, visible, stretched, origin, *transparent, clipPtr);
-  } else if (mask) {
-    // The mask lines up with the source: its pixel for a destination pixel sits at the same source offset.
-    QImage m = mask->indices.isNull() ? mask->image.convertToFormat(QImage::Format_Grayscale8) : mask->indices;
-    if (fx != 1.0 || fy != 1.0) {
-      const double mw = m.width() * fx, mh = m.height() * fy;
-      if (!(mw >= 1 && mh >= 1) || mw * mh > double(kMaxBlitPixels)) {
-        beginPainter();
-        return;
+  for (int top = visible.top(); top <= visible.bottom(); top += stripRows) {
+    const QRect strip(visible.left(), top, visible.width(), std::min(stripRows, visible.bottom() - top + 1));
+    QImage stretched;
+    QRect area;
+    if (repeat) {
+      stretched = QImage(strip.size(), QImage::Format_ARGB32);
+      if (stretched.isNull())
+        break;
+      stretched.fill(0);
+      int firstX = strip.width(), lastX = -1; // the columns whose source lies inside the bitmap
+      for (int x = 0; x < strip.width(); ++x)
+        if (xs[size_t(x)] >= 0 && xs[size_t(x)] < dib->width()) {
+          firstX = std::min(firstX, x);
+          lastX = x;
+        }
+      int firstY = strip.height(), lastY = -1;
+      for (int y = 0; y < strip.height(); ++y) {
+        double v = (y + strip.top() - dstRect.top() + 0.5) / fy;
+        if (mirrorY)
+          v = srcRect.height() - v;
+        const int sy = srcRect.top() + int(std::floor(v));
+        if (sy < 0 || sy >= dib->height() || lastX < firstX)
+          continue;
+        const QRgb *in = reader.row(sy);
+        if (!in)
+          break;
+        firstY = std::min(firstY, y);
+        lastY = y;
+        QRgb *out = reinterpret_cast<QRgb *>(stretched.scanLine(y));
+        for (int x = firstX; x <= lastX; ++x) {
+          const int sx = xs[size_t(x)];
+          if (sx >= 0 && sx < dib->width())
+            out[x] = in[sx];
+        }
       }
-      m = m.scaled(toInt(mw), toInt(mh));
+      // A source rectangle reaching outside the bitmap draws only the part that exists.
+      if (lastX < firstX || lastY < firstY)
+        continue;
+      area = QRect(strip.left() + firstX, strip.top() + firstY, lastX - firstX + 1, lastY - firstY + 1);
+    } else {
+      QRect valid;
+      const QRect part = strip.translated(-dstRect.topLeft());
+      stretched = stretchForBlt(reader, false, srcRect, dstRect.size(), mode, mirrorX, mirrorY, &valid, &part);
+      if (stretched.isNull())
+        continue;
+      area = strip.intersected(valid.translated(strip.topLeft()));
+      if (area.isEmpty())
+        continue;
     }
-    const QPoint mo = dstRect.topLeft() - QPoint(int(std::clamp(std::round(maskOrigin.x() * fx), -1e8, 1e8)),
-                                                 int(std::clamp(std::round(maskOrigin.y() * fy), -1e8, 1e8)));
-    applyRop4(img_, visible, &stretched, origin, pattern, a.rop, &m, mo, clipPtr);
-  } else {
-    applyRop3(img_, visible, &stretched, origin, pattern, a.rop, clipPtr);
+    const QPoint origin = strip.topLeft();
+    if (blend)
+      alphaBlend(img_, area, stretched, origin, *blend, clipPtr);
+    else if (transparent)
+      transparentBlt(img_, area, stretched, origin, *transparent, clipPtr);
+    else if (mask)
+      applyRop4(img_, area, &stretched, origin, pattern, a.rop, &maskImage, maskAt, clipPtr);
+    else
+      applyRop3(img_, area, &stretched, origin, pattern, a.rop, clipPtr);
   }
   beginPainter();
+}
+
+void Player::drawTransformed(const DibRows &dib, const QRect &srcRect, const QTransform &m) {
+  const QRect src = srcRect.intersected(QRect(0, 0, dib.width(), dib.height()));
+  if (src.isEmpty() || !m.isInvertible() || !applyClip())
+    return;
+  // Only the source rows that can reach the visible area are decoded, a chunk of rows at a time.
+  QRect limit = img_.rect();
+  if (const auto clip = effectiveClip(dc_))
+    limit = limit.intersected(clip->boundingRect());
+  const QRectF back = m.inverted().mapRect(QRectF(limit));
+  const int r0 = std::max(src.top(), int(std::clamp(std::floor(back.top()) - 1, -1e9, 1e9)));
+  const int r1 = std::min(src.bottom() + 1, int(std::clamp(std::ceil(back.bottom()) + 1, -1e9, 1e9)));
+  if (r1 <= r0)
+    return;
+  const int chunk = std::clamp(int(kStripPixels / uint64_t(dib.width())), 1, r1 - r0);
+  QImage rows(dib.width(), chunk, QImage::Format_ARGB32);
+  if (rows.isNull())
+    return;
+  painter_.save();
+  painter_.setTransform(m);
+  for (int y = r0; y < r1; y += chunk) {
+    const int n = std::min(chunk, r1 - y);
+    dib.decodeRows(y, y + n, rows);
+    painter_.drawImage(QRectF(src.left(), y, src.width(), n), rows, QRectF(src.left(), 0, src.width(), n));
+  }
+  painter_.restore();
 }
 
 void Player::gradientFill(Reader &r) {
@@ -2293,10 +2330,82 @@ void Player::gradientFill(Reader &r) {
 
 } // namespace
 
-bool playMetafile(QImage &target, const EnhMetaFile &mf, const QRect &dest) {
+struct PlaybackCache::State {
+  std::mutex mutex;
+  struct Entry {
+    const uint8_t *bmi, *bits;
+    size_t bmiSize, bitsSize;
+    uint32_t usage;
+    bool keepAlpha;
+    size_t paletteHash;
+    std::shared_ptr<const DibRows> rows;
+    std::string reason;
+    size_t bytes;
+  };
+  std::list<Entry> entries; // most recently used first
+  size_t bytes = 0;
+  size_t prepared = 0;
+  size_t budget = 0;
+  std::unique_ptr<DibCache> whole;
+};
+
+PlaybackCache::PlaybackCache(size_t byteBudget) : d_(std::make_unique<State>()) {
+  d_->budget = byteBudget / 2;
+  d_->whole = std::make_unique<DibCache>(byteBudget / 2);
+}
+PlaybackCache::~PlaybackCache() = default;
+DibCache &PlaybackCache::whole() { return *d_->whole; }
+size_t PlaybackCache::preparedCount() const {
+  std::lock_guard lock(d_->mutex);
+  return d_->prepared;
+}
+
+std::shared_ptr<const DibRows> PlaybackCache::rows(std::span<const uint8_t> bmi, std::span<const uint8_t> bits,
+                                                   uint32_t usage, std::span<const QRgb> palette, bool keepAlpha,
+                                                   std::string *reason) {
+  const size_t paletteHash =
+      qHashBits(palette.data(), palette.size() * sizeof(QRgb), size_t(palette.size()) * 0x9e3779b97f4a7c15ull);
+  auto same = [&](const State::Entry &e) {
+    return e.bmi == bmi.data() && e.bmiSize == bmi.size() && e.bits == bits.data() && e.bitsSize == bits.size() &&
+           e.usage == usage && e.keepAlpha == keepAlpha && e.paletteHash == paletteHash;
+  };
+  State &st = *d_;
+  {
+    std::lock_guard lock(st.mutex);
+    for (auto it = st.entries.begin(); it != st.entries.end(); ++it)
+      if (same(*it)) {
+        st.entries.splice(st.entries.begin(), st.entries, it);
+        if (reason)
+          *reason = it->reason;
+        return it->rows;
+      }
+  }
+  std::string why;
+  std::shared_ptr<const DibRows> made = DibRows::make(bmi, bits, usage, palette, keepAlpha, &why);
+  if (reason)
+    *reason = why;
+  const size_t bytes = (made ? made->bytesHeld() : 0) + 256;
+  std::lock_guard lock(st.mutex);
+  ++st.prepared;
+  if (bytes > st.budget)
+    return made;
+  st.entries.push_front(
+      State::Entry{bmi.data(), bits.data(), bmi.size(), bits.size(), usage, keepAlpha, paletteHash, made, why, bytes});
+  st.bytes += bytes;
+  while (st.bytes > st.budget && !st.entries.empty()) {
+    st.bytes -= st.entries.back().bytes;
+    st.entries.pop_back();
+  }
+  return made;
+}
+
+bool playMetafile(QImage &target, const EnhMetaFile &mf, const QRect &dest, PlaybackCache *cache) {
   if (target.isNull() || dest.isEmpty())
     return false;
-  Player player(target, mf, dest);
+  std::optional<PlaybackCache> own;
+  if (!cache)
+    cache = &own.emplace();
+  Player player(target, mf, dest, *cache);
   player.run();
   return true;
 }

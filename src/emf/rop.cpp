@@ -1,5 +1,7 @@
 #include "emf/rop.h"
 
+#include "emf/dib.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -453,21 +455,47 @@ inline uint32_t combineSpan(const QRgb *p, int a, int b, int step, Combine c) {
 
 } // namespace
 
+namespace {
+
+// A QImage read as rows (Format_ARGB32 or RGB32; others are converted once).
+class ImageRows : public RowSource {
+public:
+  explicit ImageRows(const QImage &src)
+      : img_(src.format() == QImage::Format_ARGB32 || src.format() == QImage::Format_RGB32
+                 ? src
+                 : src.convertToFormat(QImage::Format_ARGB32)) {}
+  int width() const override { return img_.width(); }
+  int height() const override { return img_.height(); }
+  const QRgb *row(int y) override { return emf::row(std::as_const(img_), y); }
+  bool opaque() const { return img_.format() == QImage::Format_RGB32; }
+
+private:
+  QImage img_;
+};
+
+} // namespace
+
 QImage stretchForBlt(const QImage &src, QRect srcRect, QSize dstSize, int stretchMode, bool mirrorX, bool mirrorY,
                      QRect *validRect, const QRect *part, uint64_t maxPixels) {
   if (validRect)
     *validRect = QRect();
+  if (src.isNull())
+    return {};
+  ImageRows rows(src);
+  return stretchForBlt(rows, rows.opaque(), srcRect, dstSize, stretchMode, mirrorX, mirrorY, validRect, part,
+                       maxPixels);
+}
+
+QImage stretchForBlt(RowSource &s, bool opaque, QRect srcRect, QSize dstSize, int stretchMode, bool mirrorX,
+                     bool mirrorY, QRect *validRect, const QRect *part, uint64_t maxPixels) {
+  if (validRect)
+    *validRect = QRect();
   srcRect = srcRect.normalized();
-  if (src.isNull() || srcRect.isEmpty() || dstSize.isEmpty())
+  if (s.width() <= 0 || s.height() <= 0 || srcRect.isEmpty() || dstSize.isEmpty())
     return {};
   const QRect want = part ? (*part & QRect(QPoint(0, 0), dstSize)) : QRect(QPoint(0, 0), dstSize);
   if (want.isEmpty() || uint64_t(want.width()) * uint64_t(want.height()) > maxPixels)
     return {};
-  QImage holder;
-  const QImage &s = src.format() == QImage::Format_ARGB32 || src.format() == QImage::Format_RGB32
-                        ? src
-                        : (holder = src.convertToFormat(QImage::Format_ARGB32));
-  const bool rgb32 = s.format() == QImage::Format_RGB32;
 
   auto combineFor = [&](int dLen, int sLen) {
     if (dLen >= sLen)
@@ -493,7 +521,7 @@ QImage stretchForBlt(const QImage &src, QRect srcRect, QSize dstSize, int stretc
   QImage out(want.size(), QImage::Format_ARGB32);
   if (out.isNull())
     return {};
-  const QRgb fixAlpha = rgb32 ? kOpaque : 0;
+  const QRgb fixAlpha = opaque ? kOpaque : 0;
 
   // valid part: indices with non-empty spans on both axes (contiguous, the mapping being monotonic)
   auto validRange = [](const std::vector<Span> &v, int &lo, int &hi) {
@@ -517,34 +545,63 @@ QImage stretchForBlt(const QImage &src, QRect srcRect, QSize dstSize, int stretc
 
   if (cx == Combine::Nearest && cy == Combine::Nearest) {
     for (int y = y0; y <= y1; ++y) {
-      const QRgb *sr = row(s, ys[size_t(y)].a);
+      const QRgb *sr = s.row(ys[size_t(y)].a);
+      if (!sr)
+        return {};
       QRgb *d = row(out, y);
       for (int x = x0; x <= x1; ++x)
         d[x] = sr[xs[size_t(x)].a] | fixAlpha;
     }
     return out;
   }
-  // two passes: horizontal into a buffer of the source rows in use, then vertical
-  int r0 = ys[size_t(y0)].a, r1 = ys[size_t(y0)].b;
-  for (int y = y0; y <= y1; ++y) {
-    r0 = std::min(r0, ys[size_t(y)].a);
-    r1 = std::max(r1, ys[size_t(y)].b);
-  }
-  const int bw = x1 - x0 + 1, bh = r1 - r0;
-  std::vector<QRgb> buf(size_t(bw) * size_t(bh));
-  for (int r = 0; r < bh; ++r) {
-    const QRgb *sr = row(s, r0 + r);
-    QRgb *br = buf.data() + size_t(r) * size_t(bw);
-    for (int x = x0; x <= x1; ++x) {
-      const Span sp = xs[size_t(x)];
-      br[x - x0] = combineSpan(sr, sp.a, sp.b, 1, cx) | fixAlpha;
-    }
-  }
+  // Each source row is combined horizontally once, then folded into the destination rows it belongs to: only one
+  // row of the source is needed at a time.
+  const int bw = x1 - x0 + 1;
+  std::vector<QRgb> hrow(static_cast<size_t>(bw));
+  std::vector<uint32_t> acc(size_t(bw) * 4);
   for (int y = y0; y <= y1; ++y) {
     const Span sp = ys[size_t(y)];
     QRgb *d = row(out, y);
-    for (int x = 0; x < bw; ++x)
-      d[x0 + x] = combineSpan(buf.data() + x, sp.a - r0, sp.b - r0, bw, cy);
+    const int first = sp.a, last = cy == Combine::Nearest ? sp.a + 1 : sp.b;
+    for (int r = first; r < last; ++r) {
+      const QRgb *sr = s.row(r);
+      if (!sr)
+        return {};
+      for (int x = x0; x <= x1; ++x) {
+        const Span sx = xs[size_t(x)];
+        hrow[size_t(x - x0)] = combineSpan(sr, sx.a, sx.b, 1, cx) | fixAlpha;
+      }
+      if (cy == Combine::Nearest) {
+        std::copy(hrow.begin(), hrow.end(), d + x0);
+        break;
+      }
+      for (int x = 0; x < bw; ++x) {
+        const QRgb v = hrow[size_t(x)];
+        uint32_t *a = acc.data() + size_t(x) * 4;
+        if (r == first) {
+          if (cy == Combine::Average) {
+            a[0] = qAlpha(v), a[1] = qRed(v), a[2] = qGreen(v), a[3] = qBlue(v);
+          } else {
+            a[0] = v;
+          }
+        } else if (cy == Combine::Average) {
+          a[0] += qAlpha(v), a[1] += qRed(v), a[2] += qGreen(v), a[3] += qBlue(v);
+        } else if (cy == Combine::And) {
+          a[0] &= v;
+        } else {
+          a[0] |= v;
+        }
+      }
+    }
+    if (cy == Combine::Nearest)
+      continue;
+    const uint32_t n = uint32_t(last - first), h = n / 2;
+    for (int x = 0; x < bw; ++x) {
+      const uint32_t *a = acc.data() + size_t(x) * 4;
+      d[x0 + x] = cy == Combine::Average
+                      ? qRgba(int((a[1] + h) / n), int((a[2] + h) / n), int((a[3] + h) / n), int((a[0] + h) / n))
+                      : a[0];
+    }
   }
   return out;
 }

@@ -12,6 +12,10 @@
 #include <cstdint>
 
 namespace emf {
+class RowSource;
+}
+
+namespace emf {
 
 // ---- Binary raster operations (SetROP2) ----
 enum : int {
@@ -116,6 +120,12 @@ enum : int {
 // null image.
 QImage stretchForBlt(const QImage &src, QRect srcRect, QSize dstSize, int stretchMode, bool mirrorX, bool mirrorY,
                      QRect *validRect = nullptr, const QRect *part = nullptr, uint64_t maxPixels = 200ull * 1000000);
+
+// The same from rows read one at a time (a bitmap too large to hold whole): src supplies the rows of the bitmap,
+// opaque says its pixels need no alpha; only the rows the result needs are asked for, in increasing order.
+QImage stretchForBlt(RowSource &src, bool opaque, QRect srcRect, QSize dstSize, int stretchMode, bool mirrorX,
+                     bool mirrorY, QRect *validRect = nullptr, const QRect *part = nullptr,
+                     uint64_t maxPixels = 200ull * 1000000);
 
 // ---- Alpha blending and colour keys ----
 constexpr uint8_t AC_SRC_OVER = 0x00;

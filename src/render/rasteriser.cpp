@@ -1,5 +1,6 @@
 #include "render/rasteriser.h"
 
+#include "emf/player.h"
 #include "platform/paths.h"
 #include "render/averaging.h"
 #include "render/background.h"
@@ -12,6 +13,7 @@
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstddef>
 #include <ctime>
@@ -128,6 +130,43 @@ BandPlan PlanBands(long long rows, int factor, bool thumbnail) {
   return plan;
 }
 
+long long FormatSideLimit(FormatCode code) {
+  switch (code) {
+  case FormatJPG:
+    return 65500; // the JPEG coder's largest dimension
+  case FormatGIF:
+    return 65535; // 16-bit sizes in the file
+  default:
+    return kMaxOutputSide;
+  }
+}
+
+std::string EncoderRefusal(long long cols, long long rows, int outputMode, const Settings &s,
+                           const std::optional<std::string> &pdfFormat) {
+  std::optional<FormatCode> code;
+  std::string name;
+  if (outputMode == 0) {
+    code = DefaultFormat(s);
+  } else if (outputMode == 1) {
+    name = pdfFormat ? *pdfFormat : StoredPdfBitmapFormat();
+    code = name == "JPG" ? FormatJPG : name == "GIF" ? FormatGIF : std::optional<FormatCode>{};
+  } else if (outputMode == 3) {
+    code = FormatGIF;
+  }
+  if (!code)
+    return {};
+  const long long limit = FormatSideLimit(*code);
+  if (cols <= limit && rows <= limit)
+    return {};
+  if (name.empty())
+    name = std::string(FormatExtension(*code) + 1);
+  for (char &c : name)
+    c = char(std::toupper(static_cast<unsigned char>(c)));
+  return "The page is too large for the " + name + " format: " + std::to_string(cols) + " x " + std::to_string(rows) +
+         " pixels, and " + name + " allows at most " + std::to_string(limit) +
+         " pixels a side. Choose a lower resolution or scale, or another format.";
+}
+
 std::string CurrentImageFilePath() {
   return platform::workFolder() + "~CurImg" + FormatExtension(DefaultFormat(settings()));
 }
@@ -171,10 +210,28 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
   }
   const BandPlan plan = PlanBands(rows, f, thumb);
   const long long S = plan.S;
+  auto fail = [](const std::string &why) {
+    std::lock_guard lock(g_stateMutex);
+    g_record.failure = why;
+    return Magick::Image();
+  };
+  {
+    std::lock_guard lock(g_stateMutex);
+    g_record.failure.clear();
+  }
   // A frame that gives no pixels, or more than any page needs, cannot be drawn.
   if (cols < 1 || rows < 1 || cols > kMaxOutputSide || rows > kMaxOutputSide || cols * rows > kMaxOutputPixels ||
       cols * S > (1LL << 30) / 4 / plan.B)
-    return Magick::Image();
+    return fail("The page's size cannot be drawn: " + std::to_string(cols) + " x " + std::to_string(rows) + " pixels.");
+  // A page its format cannot hold is refused before any drawing rather than failing in the encoder at the end.
+  if (!thumb) {
+    const std::string refusal = EncoderRefusal(cols, rows, options.outputMode, s,
+                                               options.outputMode == 1 ? options.pdfInsideFormat : std::nullopt);
+    if (!refusal.empty()) {
+      showMessage(refusal);
+      return fail(refusal);
+    }
+  }
 
   Magick::Image image;
   image.size(Magick::Geometry(size_t(cols), size_t(rows)));
@@ -188,7 +245,7 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
   try {
     bandMemory = std::make_unique_for_overwrite<uint8_t[]>(bandStride * size_t(plan.B));
   } catch (const std::bad_alloc &) {
-    return Magick::Image(); // the band cannot be made
+    return fail("The band memory is not available."); // the band cannot be made
   }
 
   if (options.progress)
@@ -197,23 +254,27 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
   double backgroundMs = 0, playMs = 0, averageMs = 0;
   Stopwatch clock;
   std::vector<uint8_t> averaged(size_t(cols) * 4);
+  // Every band plays the page again; its bitmaps are prepared once for all of them.
+  emf::PlaybackCache playback;
 
   for (int i = 0; i < plan.n; ++i) {
     const int h = plan.heightOf(i);
     if (h < 1)
       break;
+    if (options.abort && options.abort->load())
+      return fail("The render was stopped.");
     if (options.progress)
       options.progress->setPosition(i);
     // Every band is drawn in the same memory: fresh memory for each band would cost a page fault per 4 KB.
     QImage band(bandMemory.get(), int(cols * S), h, qsizetype(bandStride), QImage::Format_RGB32);
     if (band.isNull())
-      return Magick::Image();
+      return fail("The band memory is not available.");
     const int a = i * plan.B;
     const QRect pageRect(QPoint(0, -a), QSize(int(cols * S), int(rows * S)));
     {
       QPainter dc(&band);
       if (!dc.isActive())
-        return Magick::Image();
+        return fail("The band memory is not available.");
       clock.lap();
       PaintBackground(dc, pageRect, a, background);
       if (!mf) {
@@ -227,7 +288,7 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
     }
     backgroundMs += clock.lap();
     if (mf) {
-      emf::PlayEnhMetaFile(band, mf, pageRect);
+      emf::PlayEnhMetaFile(band, mf, pageRect, &playback);
       playMs += clock.lap();
       if (s.lvIncludeDateTime && !thumb) {
         QPainter dc(&band);
@@ -286,6 +347,9 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
     if (options.outputMode == 0) {
       QDir().mkpath(QString::fromStdString(platform::workFolder()));
       image.write(path);
+      // The pixels are let go before the file is read back, so the page is never held twice; the image keeps its
+      // options (format choices an export writes it with again).
+      image.crop(Magick::Geometry(1, 1));
       image.read(path);
       const QFileInfo info(QString::fromStdString(path));
       std::lock_guard lock(g_stateMutex);

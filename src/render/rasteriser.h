@@ -3,8 +3,10 @@
 #pragma once
 
 #include "emf/metafile.h"
+#include "render/encoding.h"
 
 #include <Magick++.h>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,18 +33,23 @@ struct RenderOptions {
   RenderProgress *progress = nullptr;
   // The format of the page images inside a PDF (output mode 1); when absent the stored "PDF_Bitmp_Format" is read.
   std::optional<std::string> pdfInsideFormat = std::nullopt;
+  // Tested before every band: when it is set the render stops there and returns an empty image.
+  const std::atomic<bool> *abort = nullptr;
 };
 
 // Renders the page; pageIndex only selects the page's rotation (see setPageRotationSource).
 // Calls from several threads are serialised. Image library exceptions reach the caller. A page whose size
-// cannot be drawn (empty or absurd frame, band memory not available) gives an empty image (no pixels).
+// cannot be drawn (empty or absurd frame, band memory not available), a page larger than the format it is written
+// in can hold (refused before any drawing, with a message through the message hook) and an aborted render give an
+// empty image (no pixels); lastRenderRecord().failure says why.
 Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pageIndex,
                          const RenderOptions &options = {});
 
 // The page store tells the rasteriser how to find a page's rotation in degrees (0 when not set).
 void setPageRotationSource(std::function<double(int pageIndex)> source);
 
-// Where the rasteriser's one message ("q == (PixelPacket *) NULL") goes; the GUI shows it in a message box.
+// Where the rasteriser's messages ("q == (PixelPacket *) NULL", a page too large for its format) go; the GUI shows
+// them in a message box.
 // Without a hook it is written to stderr.
 void setRenderMessageHook(std::function<void(const std::string &message)> hook);
 
@@ -58,6 +65,8 @@ struct RenderRecord {
   double playMs = 0;
   double averageMs = 0;
   double finishMs = 0;
+  // Why the last render returned an empty image (empty when it did not).
+  std::string failure;
 };
 RenderRecord lastRenderRecord();
 // Processor time used by the calling thread so far, in milliseconds (the clock of the record above).
@@ -85,6 +94,13 @@ BandPlan PlanBands(long long rows, int factor, bool thumbnail);
 // Largest page the rasteriser accepts, in output pixels (beyond it RenderPage returns an empty image).
 inline constexpr long long kMaxOutputPixels = 400LL * 1000 * 1000;
 inline constexpr long long kMaxOutputSide = 200000;
+
+// The largest side in pixels an image of this format can be written with (its encoder's own limit).
+long long FormatSideLimit(FormatCode code);
+// Why a page of cols x rows output pixels cannot be written in the format of this output mode (empty when it can):
+// mode 0 the default format, 1 the PDF inside format (pdfFormat), 3 GIF.
+std::string EncoderRefusal(long long cols, long long rows, int outputMode, const Settings &s,
+                           const std::optional<std::string> &pdfFormat = std::nullopt);
 
 // The path of the temporary image file for the current default format: work folder + "~CurImg" + extension.
 std::string CurrentImageFilePath();

@@ -1,10 +1,13 @@
 // Playback of bitmaps, curves, transforms, text outlines and comments.
 #include "emf_builder.h"
 
+#include "emf/dib.h"
 #include "emf/metafile.h"
+#include "emf/player.h"
 #include "emf/rop.h"
 
 #include <QImage>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace emf;
@@ -273,4 +276,78 @@ TEST(PlayerText, WorldRotationTurnsTheTextAndPageFlipsDoNot) {
   EXPECT_LT(turned.right(), 500);                   // to the left of the turned origin
   EXPECT_GT(flipped.width(), 2 * flipped.height()); // y-up mapping: still a horizontal line of text
   EXPECT_GT(flipped.top(), 40);
+}
+
+namespace {
+
+// EMR_STRETCHDIBITS of the given bitmap (info block and bits) onto x, y, cx, cy.
+std::vector<uint8_t> stretchRecord(const std::vector<uint8_t> &bmi, const std::vector<uint8_t> &bits, int32_t x,
+                                   int32_t y, int32_t cx, int32_t cy, int32_t srcW, int32_t srcH) {
+  std::vector<uint8_t> p;
+  auto put = [&p](uint32_t v) { EmfBuilder::put32(p, v); };
+  for (int i = 0; i < 4; ++i)
+    put(0);
+  for (int32_t v : {x, y, 0, 0, srcW, srcH})
+    put(uint32_t(v));
+  put(80);
+  put(uint32_t(bmi.size()));
+  put(uint32_t(80 + bmi.size()));
+  put(uint32_t(bits.size()));
+  put(0);
+  put(SRCCOPY);
+  put(uint32_t(cx));
+  put(uint32_t(cy));
+  p.insert(p.end(), bmi.begin(), bmi.end());
+  p.insert(p.end(), bits.begin(), bits.end());
+  return p;
+}
+
+// An 8-bit run-length bitmap of w x h whose rows are runs of changing colours, some rows left out by deltas.
+void rleBitmap(int w, int h, std::vector<uint8_t> &bmi, std::vector<uint8_t> &bits) {
+  for (uint32_t v : {40u, uint32_t(w), uint32_t(h), 0x00080001u, uint32_t(BI_RLE8), 0u, 0u, 0u, 256u, 0u})
+    EmfBuilder::put32(bmi, v);
+  for (int i = 0; i < 256; ++i)
+    EmfBuilder::put32(bmi, uint32_t(qRgb(i, (i * 7) & 0xff, 255 - i)) & 0xffffff);
+  for (int y = 0; y < h; ++y) {
+    if (y % 17 == 5) { // a delta jumps over two rows, three columns in
+      bits.insert(bits.end(), {0, 2, 3, 2});
+      y += 1;
+    }
+    for (int x = 0; x < w;) {
+      const int run = std::min(w - x, 1 + (x * 13 + y * 5) % 40);
+      bits.push_back(uint8_t(run));
+      bits.push_back(uint8_t(x + y * 3));
+      x += run;
+    }
+    bits.insert(bits.end(), {0, 0});
+  }
+  bits.insert(bits.end(), {0, 1});
+}
+
+} // namespace
+
+TEST(PlayerBitmaps, BandsWithOneCacheDrawWhatTheWholePageDraws) {
+  // A bitmap shrunk with averaging, the same bitmap enlarged and mirrored: played in bands of 37 rows with one cache,
+  // the page is the page played whole, and each bitmap was prepared once for all the bands.
+  std::vector<uint8_t> bmi, bits;
+  rleBitmap(300, 200, bmi, bits);
+  EmfBuilder b;
+  b.rec(EMR_SETSTRETCHBLTMODE, {HALFTONE});
+  b.raw(EMR_STRETCHDIBITS, stretchRecord(bmi, bits, 10, 10, 120, 70, 300, 200));
+  b.rec(EMR_SETSTRETCHBLTMODE, {COLORONCOLOR});
+  b.raw(EMR_STRETCHDIBITS, stretchRecord(bmi, bits, 900, 150, -700, 800, 300, 200));
+  const HENHMETAFILE mf = b.metafile();
+  ASSERT_TRUE(mf);
+  QImage whole(400, 400, QImage::Format_RGB32);
+  whole.fill(kWhite);
+  ASSERT_TRUE(PlayEnhMetaFile(whole, mf, QRect(0, 0, 400, 400)));
+  PlaybackCache cache;
+  for (int top = 0; top < 400; top += 37) {
+    QImage band(400, 37, QImage::Format_RGB32);
+    band.fill(kWhite);
+    ASSERT_TRUE(PlayEnhMetaFile(band, mf, QRect(0, -top, 400, 400), &cache));
+    for (int y = 0; y < 37 && top + y < 400; ++y)
+      ASSERT_EQ(0, memcmp(band.constScanLine(y), whole.constScanLine(top + y), 400 * 4)) << "row " << top + y;
+  }
+  EXPECT_EQ(cache.preparedCount(), 2u); // one per record, not one per record and band
 }

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QRandomGenerator>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -332,7 +333,40 @@ TEST(DibRle, HostileStreamsStopWithoutOverrun) {
     DecodedDib d = decode(big, rle);
     ASSERT_FALSE(d.isNull());
     ASSERT_EQ(d.image.size(), QSize(37, 23));
+    // Any rows decoded on their own, from the row index, are the same rows.
+    const auto rows = DibRows::make(big, rle, DIB_RGB_COLORS);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->hasAlpha(), d.hasAlpha);
+    const int y0 = int(gen.bounded(23)), y1 = y0 + 1 + int(gen.bounded(23 - y0));
+    QImage part(37, 23, QImage::Format_ARGB32);
+    rows->decodeRows(y0, y1, part);
+    for (int y = y0; y < y1; ++y)
+      ASSERT_EQ(0, memcmp(part.constScanLine(y - y0), d.image.constScanLine(y), 37 * 4)) << "row " << y;
   }
+}
+
+TEST(DibRows, ReaderGivesTheRowsOfTheWholeDecodeInAnyOrder) {
+  // a bottom-up 24-bit bitmap and a top-down 8-bit one, read a few rows at a time, downwards and upwards
+  Bytes bmi24 = infoHeader(7, 9, 24, BI_RGB), bits24;
+  for (int i = 0; i < 9 * 24; ++i)
+    bits24.push_back(uint8_t(i * 7));
+  Bytes bmi8 = infoHeader(5, -6, 8, BI_RGB), bits8;
+  for (int i = 0; i < 256; ++i)
+    addColor(bmi8, qRgb(i, 255 - i, i / 2));
+  for (int i = 0; i < 6 * 8; ++i)
+    bits8.push_back(uint8_t(i * 5));
+  for (const auto &[bmi, bits] : {std::pair{bmi24, bits24}, std::pair{bmi8, bits8}}) {
+    const DecodedDib whole = decode(bmi, bits);
+    ASSERT_FALSE(whole.isNull());
+    const auto dib = DibRows::make(bmi, bits, DIB_RGB_COLORS);
+    ASSERT_TRUE(dib);
+    DibRowReader reader(*dib, 2 * size_t(dib->width()));
+    const int h = dib->height();
+    for (int y : {0, 1, 2, h - 1, h - 2, 3, 0})
+      ASSERT_EQ(0, memcmp(reader.row(y), whole.image.constScanLine(y), size_t(dib->width()) * 4)) << "row " << y;
+  }
+  // what decodeDib refuses is refused here too
+  EXPECT_FALSE(DibRows::make(infoHeader(7, 9, 24, BI_RGB), Bytes(10), DIB_RGB_COLORS));
 }
 
 // ---- embedded PNG / JPEG ----

@@ -400,3 +400,51 @@ TEST_F(RenderPageTest, TrueColourFilesOfAGreyPageAreTrueColour) {
     EXPECT_EQ(back.depth(), 8u) << path;
   }
 }
+
+TEST_F(RenderPageTest, AbortStopsBetweenBands) {
+  // A 600-row page at factor 3 has three bands; the abort set while band 1 is announced stops the render there.
+  settings().KodAntialias = 3;
+  const auto mf = rtest::blankPage(2540 * 4, 2540 * 6); // 400 x 600 pixels at 100 dpi
+  struct AbortAfterFirst : RecordingProgress {
+    std::atomic<bool> stop{false};
+    void setPosition(int pos) override {
+      RecordingProgress::setPosition(pos);
+      if (pos == 1)
+        stop = true;
+    }
+  } progress;
+  RenderOptions o = noFile();
+  o.progress = &progress;
+  o.abort = &progress.stop;
+  const Magick::Image img = RenderPage(100, mf, 0, o);
+  EXPECT_EQ(img.columns(), 0u);
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 1}));
+  EXPECT_FALSE(render::lastRenderRecord().failure.empty());
+  // without the request the same render draws every band
+  progress.positions.clear();
+  o.abort = nullptr;
+  EXPECT_EQ(RenderPage(100, mf, 0, o).rows(), 600u);
+  EXPECT_EQ(progress.positions.size(), 3u);
+  EXPECT_TRUE(render::lastRenderRecord().failure.empty());
+}
+
+TEST_F(RenderPageTest, PageTooLargeForItsFormatIsRefusedBeforeDrawing) {
+  // 2000 x 200000 pixels at 300 dpi: within the page limits, beyond what JPEG and GIF can hold.
+  const auto mf = rtest::loadData("../emf/malformed/hostile-frame-limit.emf");
+  ASSERT_TRUE(mf);
+  std::vector<std::string> messages;
+  render::setRenderMessageHook([&](const std::string &m) { messages.push_back(m); });
+  settings().KodAntialias = 20;
+  settings().JPG_Default = true;
+  RenderOptions o; // a single image file in the default format
+  const Magick::Image img = RenderPage(300, mf, 0, o);
+  EXPECT_EQ(img.columns(), 0u);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("JPG"), std::string::npos) << messages[0];
+  EXPECT_EQ(render::lastRenderRecord().failure, messages[0]);
+  // the same page inside a PDF of PNG pages, or at a height JPEG can hold, is not refused for its format
+  EXPECT_TRUE(render::EncoderRefusal(2000, 200000, 1, settings(), std::string("PNG")).empty());
+  EXPECT_TRUE(render::EncoderRefusal(2000, 65500, 0, settings()).empty());
+  EXPECT_FALSE(render::EncoderRefusal(65536, 10, 3, settings()).empty());
+  render::setRenderMessageHook({});
+}
