@@ -1,10 +1,14 @@
 #include "emf/gdi_text.h"
 
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
+#include <fontconfig/fontconfig.h>
 #include <map>
+#include <mutex>
 
 namespace emf {
 
@@ -55,7 +59,144 @@ QString installedFace(const QString &face, uint8_t pitchAndFamily) {
                  : QStringLiteral("Liberation Sans");
 }
 
+uint16_t be16(const QByteArray &t, qsizetype at) { return uint16_t(uint8_t(t[at]) << 8 | uint8_t(t[at + 1])); }
+uint32_t be32(const QByteArray &t, qsizetype at) { return uint32_t(be16(t, at)) << 16 | be16(t, at + 2); }
+
+// The glyphs of codes base .. base + 255 in one subtable of a cmap (formats 0, 4 and 6); false when the subtable
+// cannot be read. Every offset is checked against the table.
+bool readSubtable(const QByteArray &t, qsizetype off, uint32_t base, std::vector<quint32> &out) {
+  out.assign(256, 0);
+  if (off < 0 || off + 6 > t.size())
+    return false;
+  const uint16_t format = be16(t, off);
+  if (format == 0) {
+    if (off + 6 + 256 > t.size() || base != 0)
+      return false;
+    for (int c = 0; c < 256; ++c)
+      out[size_t(c)] = uint8_t(t[off + 6 + c]);
+    return true;
+  }
+  if (format == 6) {
+    if (off + 10 > t.size())
+      return false;
+    const uint32_t first = be16(t, off + 6), count = be16(t, off + 8);
+    if (off + 10 + qsizetype(count) * 2 > t.size())
+      return false;
+    for (uint32_t c = 0; c < 256; ++c)
+      if (base + c >= first && base + c < first + count)
+        out[c] = be16(t, off + 10 + qsizetype(base + c - first) * 2);
+    return true;
+  }
+  if (format != 4 || off + 14 > t.size())
+    return false;
+  const int segments = be16(t, off + 6) / 2;
+  const qsizetype ends = off + 14, starts = ends + segments * 2 + 2, deltas = starts + segments * 2,
+                  ranges = deltas + segments * 2;
+  if (ranges + segments * 2 > t.size())
+    return false;
+  for (int i = 0; i < segments; ++i) {
+    const uint32_t end = be16(t, ends + i * 2), start = be16(t, starts + i * 2);
+    const uint16_t delta = be16(t, deltas + i * 2), range = be16(t, ranges + i * 2);
+    for (uint32_t c = std::max(start, base); c <= end && c < base + 256; ++c) {
+      uint32_t g = 0;
+      if (range == 0) {
+        g = uint16_t(c + delta);
+      } else {
+        const qsizetype at = ranges + i * 2 + range + qsizetype(c - start) * 2;
+        if (at + 2 > t.size())
+          continue;
+        g = be16(t, at);
+        if (g)
+          g = uint16_t(g + delta);
+      }
+      out[c - base] = g;
+    }
+  }
+  return true;
+}
+
+const char *const kSymbolFaces[] = {"symbol", "wingdings", "wingdings 2", "wingdings 3", "webdings", "marlett"};
+
+bool isSymbolFace(const QString &face) {
+  const QString key = face.trimmed().toLower();
+  return std::any_of(std::begin(kSymbolFaces), std::end(kSymbolFaces), [&](const char *n) { return key == n; });
+}
+
+// Folders of packaged symbol faces that fontconfig does not list by itself (the faces shipped for a Windows
+// compatibility layer); added to fontconfig's application fonts once.
+void addSymbolFolders() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    FcInit();
+    for (const char *dir : {"/usr/share/wine/fonts", "/usr/lib/wine/fonts"})
+      if (QFileInfo(QString::fromLatin1(dir)).isDir())
+        FcConfigAppFontAddDir(nullptr, reinterpret_cast<const FcChar8 *>(dir));
+  });
+}
+
+// fontconfig's best match for a family name, accepted only when it is that family.
+SymbolFace matchFamily(const QString &family) {
+  SymbolFace out;
+  FcPattern *pat = FcPatternCreate();
+  const QByteArray name = family.toUtf8();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult result = FcResultNoMatch;
+  if (FcPattern *match = FcFontMatch(nullptr, pat, &result)) {
+    FcChar8 *file = nullptr, *fam = nullptr;
+    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch &&
+        FcPatternGetString(match, FC_FAMILY, 0, &fam) == FcResultMatch &&
+        QString::fromUtf8(reinterpret_cast<const char *>(fam)).compare(family, Qt::CaseInsensitive) == 0) {
+      out.file = QString::fromUtf8(reinterpret_cast<const char *>(file));
+      out.family = QString::fromUtf8(reinterpret_cast<const char *>(fam));
+    }
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pat);
+  return out;
+}
+
 } // namespace
+
+std::shared_ptr<const SymbolMap> SymbolMap::fromFont(const QRawFont &font, bool symbolFace) {
+  const QByteArray t = font.fontTable("cmap");
+  if (t.size() < 4)
+    return nullptr;
+  const int n = be16(t, 2);
+  qsizetype symbol = -1, macRoman = -1;
+  for (int i = 0; i < n && 4 + i * 8 + 8 <= t.size(); ++i) {
+    const uint16_t platform = be16(t, 4 + i * 8), encoding = be16(t, 4 + i * 8 + 2);
+    const qsizetype off = qsizetype(be32(t, 4 + i * 8 + 4));
+    if (platform == 3 && encoding == 0)
+      symbol = off;
+    else if (platform == 1 && encoding == 0)
+      macRoman = off;
+  }
+  auto map = std::make_shared<SymbolMap>();
+  if (symbol >= 0 && readSubtable(t, symbol, 0xF000, map->glyphs_))
+    return map;
+  if (symbolFace && macRoman >= 0 && readSubtable(t, macRoman, 0, map->glyphs_))
+    return map;
+  return nullptr;
+}
+
+quint32 SymbolMap::glyph(char32_t code) const {
+  if (code >= 0xF000 && code <= 0xF0FF)
+    code -= 0xF000;
+  return code < 0x100 ? glyphs_[code] : 0;
+}
+
+SymbolFace findSymbolFace(const QString &face) {
+  if (!isSymbolFace(face))
+    return {};
+  addSymbolFolders();
+  SymbolFace found = matchFamily(face.trimmed());
+  // Wingdings 2 and 3 are rarely installed: a symbol font stands in for them, never a text face.
+  if (found.file.isEmpty() && face.trimmed().toLower().startsWith(QLatin1String("wingdings")))
+    found = matchFamily(QStringLiteral("Wingdings"));
+  return found;
+}
 
 const FontCache::Base &FontCache::base(const GdiFont &f) {
   const int weight = f.weight <= 0 ? 400 : std::clamp(f.weight, 100, 900);
@@ -76,7 +217,11 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
   qf.setPixelSize(256);
   qf.setHintingPreference(QFont::PreferNoHinting);
   Base b;
-  b.raw = QRawFont::fromFont(qf);
+  const SymbolFace symbolFace = findSymbolFace(f.face);
+  if (!symbolFace.file.isEmpty())
+    b.raw = QRawFont(symbolFace.file, 256, QFont::PreferNoHinting);
+  else
+    b.raw = QRawFont::fromFont(qf);
   if (!b.raw.isValid()) {
     QFont fallback(QStringLiteral("Sans Serif"));
     fallback.setPixelSize(256);
@@ -89,6 +234,9 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
     const double cell = b.raw.ascent() + b.raw.descent();
     if (cell > 0)
       b.emPerCell = b.raw.pixelSize() / cell;
+    // Symbol fonts, and any font asked for in the symbol character set, take their codes through the symbol table.
+    if (!symbolFace.file.isEmpty() || f.charSet == 2)
+      b.symbols = SymbolMap::fromFont(b.raw, !symbolFace.file.isEmpty());
   }
   return bases_.emplace(key, b).first->second;
 }
@@ -124,6 +272,7 @@ SizedFont FontCache::resolve(const GdiFont &f, double heightPx, double widthPx) 
   }
   out.angleDeg = f.escapement / 10.0;
   out.glyphCount = b.glyphCount;
+  out.symbols = b.symbols;
   out.underline = f.underline;
   out.strikeOut = f.strikeOut;
   return out;
@@ -148,6 +297,13 @@ TextLayout layoutText(const SizedFont &font, const QString &text, const std::vec
   } else if (font.raw.isValid()) {
     const QList<quint32> g = font.raw.glyphIndexesForString(text);
     l.glyphs.assign(g.begin(), g.end());
+    if (font.symbols && g.size() == text.size())
+      for (qsizetype i = 0; i < text.size(); ++i) {
+        // Codes of the symbol block (bare or at 0xF0xx) take the symbol table's glyph; others keep Unicode's.
+        const char32_t c = text[i].unicode();
+        if (const quint32 sg = font.symbols->glyph(c); sg != 0 || c < 0x100 || (c >= 0xF000 && c <= 0xF0FF))
+          l.glyphs[size_t(i)] = sg;
+      }
   }
   const size_t n = l.glyphs.size();
   l.advanceX.assign(n, 0.0);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTransform>
 #include <map>
+#include <memory>
 #include <tuple>
 #include <vector>
 
@@ -17,13 +18,36 @@ class QPainter;
 
 namespace emf {
 
+// How a symbol font's character codes reach its glyphs: GDI's symbol character set puts the font's 224 symbols at
+// 0xF020..0xF0FF and takes the bare codes 0x20..0xFF for them too. Built from the font's symbol table (Windows
+// platform, symbol encoding) or, for a symbol face that only has a Unicode table, its single-byte table.
+class SymbolMap {
+public:
+  // Null when the font has neither table (with symbolFace false the single-byte table is not used).
+  static std::shared_ptr<const SymbolMap> fromFont(const QRawFont &font, bool symbolFace);
+  // The glyph of a character code, 0 when the symbol table has none.
+  quint32 glyph(char32_t code) const;
+
+private:
+  std::vector<quint32> glyphs_; // code 0x00..0xFF of the symbol block
+};
+
+// A symbol face (Symbol, Wingdings 1-3, Webdings, Marlett) found through fontconfig: the font file and the family it
+// holds, or an empty name when no such face is installed. Other faces give an empty name.
+struct SymbolFace {
+  QString file;
+  QString family;
+};
+SymbolFace findSymbolFace(const QString &face);
+
 // A logical font matched and sized for the target.
 struct SizedFont {
   QRawFont raw;
   double stretch = 1.0; // horizontal scale of the glyphs (a nonzero width asks for wider or narrower letters)
   double angleDeg = 0;  // baseline angle, counter-clockwise on the page
   bool underline = false, strikeOut = false;
-  uint32_t glyphCount = 0xffff; // glyphs in the font; larger glyph indices draw the missing-glyph box
+  uint32_t glyphCount = 0xffff;             // glyphs in the font; larger glyph indices draw the missing-glyph box
+  std::shared_ptr<const SymbolMap> symbols; // set for symbol fonts: character codes go through it
 };
 
 class FontCache {
@@ -37,6 +61,7 @@ private:
     QRawFont raw;
     double emPerCell = 1.0; // em size over (ascent + descent)
     uint32_t glyphCount = 0xffff;
+    std::shared_ptr<const SymbolMap> symbols;
   };
   const Base &base(const GdiFont &f);
   std::map<Key, Base> bases_;

@@ -62,13 +62,14 @@ public:
     // A rectangle excludes its right and bottom edge, and without a pen loses one more row and column.
     return rectangle(l, t, r + 2, b + 2);
   }
-  EmfBuilder &font(uint32_t index, int32_t height, const QString &face, int32_t weight = 400, int32_t escapement = 0) {
+  EmfBuilder &font(uint32_t index, int32_t height, const QString &face, int32_t weight = 400, int32_t escapement = 0,
+                   uint8_t charSet = 0) {
     std::vector<uint8_t> p;
     put32(p, index);
     for (int32_t v : {height, 0, escapement, escapement, weight})
       put32(p, uint32_t(v));
     for (int i = 0; i < 8; ++i)
-      p.push_back(0); // italic .. pitch and family
+      p.push_back(i == 3 ? charSet : 0); // italic, underline, strike-out, character set .. pitch and family
     for (int i = 0; i < 32; ++i) {
       const char16_t c = i < face.size() ? char16_t(face[i].unicode()) : u'\0';
       p.push_back(uint8_t(c & 0xff));

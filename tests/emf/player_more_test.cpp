@@ -2,11 +2,14 @@
 #include "emf_builder.h"
 
 #include "emf/dib.h"
+#include "emf/gdi_text.h"
 #include "emf/metafile.h"
 #include "emf/player.h"
 #include "emf/rop.h"
 
 #include <QImage>
+#include <QPainter>
+#include <QRawFont>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -350,4 +353,43 @@ TEST(PlayerBitmaps, BandsWithOneCacheDrawWhatTheWholePageDraws) {
       ASSERT_EQ(0, memcmp(band.constScanLine(y), whole.constScanLine(top + y), 400 * 4)) << "row " << top + y;
   }
   EXPECT_EQ(cache.preparedCount(), 2u); // one per record, not one per record and band
+}
+
+TEST(PlayerText, SymbolFacesDrawTheirOwnGlyphsForBareAndPrivateCodes) {
+  // "G" in Wingdings is a pointing hand, and so is U+F047: both draw the glyph the font's symbol table gives for the
+  // code, not a Latin letter.
+  const SymbolFace face = findSymbolFace(QStringLiteral("Wingdings"));
+  if (face.file.isEmpty()) {
+    // the build's package list installs the faces, so a continuous-integration run must find them
+    ASSERT_FALSE(qEnvironmentVariableIsSet("CI")) << "no Wingdings face found through fontconfig";
+    GTEST_SKIP() << "no Wingdings face installed (fonts-wine)";
+  }
+  const QRawFont raw(face.file, 200, QFont::PreferNoHinting);
+  const auto symbols = SymbolMap::fromFont(raw, true);
+  ASSERT_TRUE(symbols);
+  const quint32 glyph = symbols->glyph(0x47);
+  ASSERT_NE(glyph, 0u);
+  EXPECT_EQ(symbols->glyph(0xF047), glyph);
+  QImage expected(600, 400, QImage::Format_RGB32);
+  expected.fill(kWhite);
+  {
+    QPainter p(&expected);
+    p.fillPath(raw.pathForGlyph(glyph).translated(100, 100 + raw.ascent()), Qt::black);
+  }
+  for (const QString &text : {QStringLiteral("G"), QString(QChar(0xF047))}) {
+    SCOPED_TRACE(text.toStdString());
+    EmfBuilder b;
+    b.font(1, -200, QStringLiteral("Wingdings"), 400, 0, 2).select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
+    b.textW(100, 100, text);
+    const QImage img = play(b, QSize(600, 400));
+    int both = 0, either = 0;
+    for (int y = 0; y < 400; ++y)
+      for (int x = 0; x < 600; ++x) {
+        const bool a = qGray(img.pixel(x, y)) < 128, e = qGray(expected.pixel(x, y)) < 128;
+        both += a && e;
+        either += a || e;
+      }
+    ASSERT_GT(either, 500);
+    EXPECT_GT(double(both) / either, 0.9);
+  }
 }
