@@ -47,7 +47,13 @@ ObjectRef stockObject(uint32_t index) {
     t[DEVICE_DEFAULT_FONT] = font("Arial", 16, 2);
     t[SYSTEM_FIXED_FONT] = font("Courier New", 16, 1);
     t[DEFAULT_GUI_FONT] = font("Arial", -11, 2);
-    t[DEFAULT_PALETTE] = std::make_shared<const GdiObject>(GdiPalette{});
+    // The default palette: the twenty static colours of the system palette.
+    t[DEFAULT_PALETTE] = std::make_shared<const GdiObject>(GdiPalette{{
+        qRgb(0, 0, 0),       qRgb(128, 0, 0),     qRgb(0, 128, 0),     qRgb(128, 128, 0),   qRgb(0, 0, 128),
+        qRgb(128, 0, 128),   qRgb(0, 128, 128),   qRgb(192, 192, 192), qRgb(192, 220, 192), qRgb(166, 202, 240),
+        qRgb(255, 251, 240), qRgb(160, 160, 164), qRgb(128, 128, 128), qRgb(255, 0, 0),     qRgb(0, 255, 0),
+        qRgb(255, 255, 0),   qRgb(0, 0, 255),     qRgb(255, 0, 255),   qRgb(0, 255, 255),   qRgb(255, 255, 255),
+    }});
     t[DC_BRUSH] = brush(0xffffff);
     t[DC_PEN] = pen(0x000000);
     return t;

@@ -577,6 +577,18 @@ private:
             const DecodedDib *mask, QPoint maskOrigin);
   // Draws srcRect of a bitmap through the painter with transform m (source pixels to target pixels).
   void drawTransformed(const DibRows &dib, const QRect &srcRect, const QTransform &m);
+  // A COLORREF as drawn on a true-colour device: a palette index (high byte 1) takes that entry of the selected
+  // palette (its first entry for an index past its end), a palette-relative colour (high byte 2) is its RGB value.
+  QRgb color(uint32_t c) const {
+    if ((c >> 24) == 1) {
+      const std::vector<QRgb> pal = paletteEntries();
+      if (pal.empty())
+        return 0;
+      const size_t i = c & 0xffff;
+      return pal[i < pal.size() ? i : 0] | 0xff000000;
+    }
+    return colorRef(c);
+  }
   std::vector<QRgb> paletteEntries() const {
     if (dc_.palette)
       if (auto *p = std::get_if<GdiPalette>(dc_.palette.get()))
@@ -682,7 +694,7 @@ void Player::play(uint32_t type, Reader &r) {
   case EMR_SETBKCOLOR: {
     const uint32_t c = r.u32();
     if (r.ok())
-      (type == EMR_SETTEXTCOLOR ? dc_.textColor : dc_.bkColor) = colorRef(c);
+      (type == EMR_SETTEXTCOLOR ? dc_.textColor : dc_.bkColor) = color(c);
     return;
   }
   case EMR_SETBKMODE: {
@@ -923,7 +935,7 @@ void Player::createPen(Reader &r) {
   p.style = r.u32();
   p.width = r.i32();
   r.i32(); // the y of the width point is unused
-  p.color = colorRef(r.u32());
+  p.color = color(r.u32());
   if (r.ok())
     storeObject(index, std::move(p));
 }
@@ -936,7 +948,7 @@ void Player::extCreatePen(Reader &r, std::span<const uint8_t> rec) {
   p.style = r.u32();
   p.width = int32_t(std::min<uint32_t>(r.u32(), 1u << 24));
   p.brushStyle = r.u32();
-  p.color = colorRef(r.u32());
+  p.color = color(r.u32());
   p.hatch = uint32_t(r.u32());
   const uint32_t numEntries = r.u32();
   if (!r.ok())
@@ -961,7 +973,7 @@ void Player::createBrush(Reader &r) {
   const uint32_t index = r.u32();
   GdiBrush b;
   b.style = r.u32();
-  b.color = colorRef(r.u32());
+  b.color = color(r.u32());
   b.hatch = r.u32();
   if (!r.ok())
     return;
@@ -1383,7 +1395,7 @@ void Player::setPixel(Reader &r) {
     return;
   if (!applyClip())
     return;
-  painter_.fillRect(px, QColor::fromRgb(colorRef(c)));
+  painter_.fillRect(px, QColor::fromRgb(color(c)));
 }
 
 // ---- paths and clipping ----

@@ -393,3 +393,26 @@ TEST(PlayerText, SymbolFacesDrawTheirOwnGlyphsForBareAndPrivateCodes) {
     EXPECT_GT(double(both) / either, 0.9);
   }
 }
+
+TEST(PlayerColours, PaletteIndexColoursDrawTheSelectedPaletteEntry) {
+  // PALETTEINDEX(n) takes entry n of the selected palette, of the default palette before one is selected, and the
+  // first entry for an index past the end; a palette-relative colour is its own RGB value.
+  auto paletteIndex = [](uint32_t n) { return int32_t(0x01000000u | n); };
+  std::vector<uint8_t> pal;
+  for (uint32_t v : {2u, 0x00030300u}) // slot 2, version 0x300, three entries
+    EmfBuilder::put32(pal, v);
+  for (uint32_t rgb : {0x00102030u, 0x00405060u, 0x00708090u}) // entries as red, green, blue, flags
+    EmfBuilder::put32(pal, ((rgb >> 16) & 0xff) | (rgb & 0xff00) | ((rgb & 0xff) << 16));
+  EmfBuilder b;
+  b.rec(EMR_CREATEBRUSHINDIRECT, {3, BS_SOLID, paletteIndex(13), 0}).select(3).stock(NULL_PEN);
+  b.rectangle(0, 0, 102, 102); // default palette entry 13: red
+  b.raw(EMR_CREATEPALETTE, pal).rec(EMR_SELECTPALETTE, {2}).rec(EMR_REALIZEPALETTE, {});
+  b.rec(EMR_CREATEBRUSHINDIRECT, {4, BS_SOLID, paletteIndex(1), 0}).select(4).rectangle(200, 0, 302, 102);
+  b.rec(EMR_CREATEBRUSHINDIRECT, {5, BS_SOLID, paletteIndex(7), 0}).select(5).rectangle(400, 0, 502, 102);
+  b.rec(EMR_CREATEBRUSHINDIRECT, {6, BS_SOLID, int32_t(0x02332211u), 0}).select(6).rectangle(600, 0, 702, 102);
+  const QImage img = play(b, QSize(1000, 200));
+  EXPECT_EQ(img.pixel(50, 50), qRgb(255, 0, 0));
+  EXPECT_EQ(img.pixel(250, 50), qRgb(0x40, 0x50, 0x60));
+  EXPECT_EQ(img.pixel(450, 50), qRgb(0x10, 0x20, 0x30));
+  EXPECT_EQ(img.pixel(650, 50), qRgb(0x11, 0x22, 0x33));
+}
