@@ -250,4 +250,8 @@ enum : uint8_t { PT_CLOSEFIGURE = 1, PT_LINETO = 2, PT_BEZIERTO = 4, PT_MOVETO =
 // GradientFill modes.
 enum : uint32_t { GRADIENT_FILL_RECT_H = 0, GRADIENT_FILL_RECT_V = 1, GRADIENT_FILL_TRIANGLE = 2 };
 
+// SETLAYOUT flags.
+constexpr uint32_t LAYOUT_RTL = 0x00000001;
+constexpr uint32_t LAYOUT_BITMAPORIENTATIONPRESERVED = 0x00000008;
+
 } // namespace emf

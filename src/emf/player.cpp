@@ -143,7 +143,8 @@ FontCache &threadFonts() {
 class Player {
 public:
   Player(QImage &target, const EnhMetaFile &mf, const QRect &dest, PlaybackCache &cache)
-      : img_(target), mf_(mf), fm_(frameMapping(mf.header(), dest)), cache_(cache) {
+      : img_(target), mf_(mf), fm_(frameMapping(mf.header(), dest)), cache_(cache),
+        baseDeviceToTarget_(fm_.deviceToTarget), mirrorSum_(2.0 * dest.left() + dest.width()) {
     handles_.resize(std::max<size_t>(1, mf.header().nHandles));
     resetDc();
     beginPainter();
@@ -180,6 +181,20 @@ private:
   const EnhMetaFile &mf_;
   FrameMapping fm_;
   PlaybackCache &cache_;
+  // A right-to-left layout mirrors the picture about the middle of its destination: x becomes mirrorSum_ - x.
+  QTransform baseDeviceToTarget_;
+  double mirrorSum_ = 0;
+  bool rtl() const { return dc_.layout & LAYOUT_RTL; }
+  // Lines run through pixel centres: half a pixel right and down of a device point, left and down when mirrored.
+  QPointF pixelCentre() const { return QPointF(rtl() && !boxIndices_ ? -0.5 : 0.5, 0.5); }
+  // Set while a box whose corners were rounded to pixel indices is drawn: mirrored, its outline is already in place
+  // and its interior moves one pixel right, so the box is the exact mirror of the left-to-right one.
+  bool boxIndices_ = false;
+  bool bitmapsPreserved() const { return rtl() && (dc_.layout & LAYOUT_BITMAPORIENTATIONPRESERVED); }
+  void applyLayout() {
+    fm_.deviceToTarget = rtl() ? baseDeviceToTarget_ * QTransform(-1, 0, 0, 1, mirrorSum_, 0) : baseDeviceToTarget_;
+    updateXf();
+  }
   QPainter painter_;
   DeviceContext dc_;
   std::vector<DeviceContext> saved_;
@@ -447,7 +462,7 @@ private:
     if (!hasPen() || devPath.isEmpty() || !pathFinite(devPath))
       return;
     const GdiPen &gp = pen();
-    QPainterPath path = devPath.translated(0.5, 0.5);
+    QPainterPath path = devPath.translated(pixelCentre());
     if (!applyClip())
       return;
     painter_.setCompositionMode(rop2Mode(dc_.rop2));
@@ -490,15 +505,16 @@ private:
     }
     if (closed) {
       devPath.setFillRule(fillRule());
+      const QPainterPath area = boxIndices_ ? devPath.translated(1, 0) : devPath;
       if (hasPen() && hasBrush() && dc_.rop2 != R2_COPYPEN && pathFinite(devPath) && devPath.elementCount() < 5000) {
         // Under a mixing operation each pixel is combined once: the interior stops where the wide outline begins.
         QPainterPathStroker stroker;
         stroker.setWidth(penWidthPx());
-        QPainterPath inner = devPath.subtracted(stroker.createStroke(devPath.translated(0.5, 0.5)));
+        QPainterPath inner = area.subtracted(stroker.createStroke(devPath.translated(pixelCentre())));
         inner.setFillRule(fillRule());
         fillPathWithBrush(inner);
       } else {
-        fillPathWithBrush(devPath);
+        fillPathWithBrush(area);
       }
     }
     strokeTarget(devPath);
@@ -576,7 +592,7 @@ private:
   void blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, const uint32_t *transparent,
             const DecodedDib *mask, QPoint maskOrigin);
   // Draws srcRect of a bitmap through the painter with transform m (source pixels to target pixels).
-  void drawTransformed(const DibRows &dib, const QRect &srcRect, const QTransform &m);
+  void drawTransformed(const DibRows &dib, const QRect &srcRect, QTransform m);
   // A COLORREF as drawn on a true-colour device: a palette index (high byte 1) takes that entry of the selected
   // palette (its first entry for an index past its end), a palette-relative colour (high byte 2) is its RGB value.
   QRgb color(uint32_t c) const {
@@ -747,8 +763,10 @@ void Player::play(uint32_t type, Reader &r) {
   }
   case EMR_SETLAYOUT: {
     const uint32_t l = r.u32();
-    if (r.ok())
+    if (r.ok()) {
       dc_.layout = l;
+      applyLayout();
+    }
     return;
   }
   case EMR_MOVETOEX: {
@@ -775,7 +793,7 @@ void Player::play(uint32_t type, Reader &r) {
       return;
     dc_ = saved_[size_t(level)];
     saved_.resize(size_t(level));
-    updateXf();
+    applyLayout();
     return;
   }
   // ---- objects ----
@@ -1280,6 +1298,7 @@ void Player::boxRecord(uint32_t type, Reader &r) {
       path.addEllipse(rc);
     else
       path.addRoundedRect(rc, std::abs(corner.width() * scaleX()) / 2, std::abs(corner.height() * scaleY()) / 2);
+    boxIndices_ = rtl() && !dc_.pathOpen;
   } else {
     QPainterPath logical;
     const QRectF rc = QRectF(QPointF(box.left, box.top), QPointF(box.right, box.bottom)).normalized();
@@ -1293,6 +1312,7 @@ void Player::boxRecord(uint32_t type, Reader &r) {
   }
   path.closeSubpath();
   figure(path, true);
+  boxIndices_ = false;
 }
 
 void Player::arcRecord(uint32_t type, Reader &r) {
@@ -1389,8 +1409,10 @@ void Player::setPixel(Reader &r) {
   if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
     return;
   // One device pixel of the picture: with a supersampled target it covers the scaled pixel.
-  const double sx = std::max(1.0, fm_.deviceToTarget.m11()), sy = std::max(1.0, fm_.deviceToTarget.m22());
-  const QRectF px(std::floor(p.x()), std::floor(p.y()), std::round(sx), std::round(sy));
+  const double sx = std::max(1.0, std::abs(fm_.deviceToTarget.m11())), sy = std::max(1.0, fm_.deviceToTarget.m22());
+  // mirrored, the pixel's top-left corner lands on its right edge
+  const double left = rtl() ? std::floor(p.x() - std::round(sx)) : std::floor(p.x());
+  const QRectF px(left, std::floor(p.y()), std::round(sx), std::round(sy));
   if (!px.intersects(QRectF(img_.rect())))
     return;
   if (!applyClip())
@@ -1685,9 +1707,17 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
   // A world transform that rotates, shears or mirrors turns the text with it: the glyphs are laid out at their
   // upright target size, brought back to logical units and mapped like every other figure.
   const bool upright = dc_.world.type() <= QTransform::TxScale && dc_.world.m11() > 0 && dc_.world.m22() > 0 &&
-                       xf_.type() <= QTransform::TxScale && xf_.m11() > 0;
+                       xf_.type() <= QTransform::TxScale && (rtl() ? xf_.m11() < 0 : xf_.m11() > 0);
   TextPlacement place;
-  if (upright) {
+  if (upright && rtl()) {
+    // Right to left: the glyphs stay readable, the reference point is mirrored and the text runs from it the other
+    // way (left and right alignment swap).
+    uint32_t align = dc_.textAlign;
+    const uint32_t h = align & TA_CENTER;
+    if (h != TA_CENTER)
+      align = (align & ~TA_CENTER) | (h == TA_RIGHT ? TA_LEFT : TA_RIGHT);
+    place = placeText(sf, layout, refT, align);
+  } else if (upright) {
     place = placeText(sf, layout, refT, dc_.textAlign);
   } else {
     const QTransform page = pageTransform(dc_) * fm_.deviceToTarget;
@@ -2096,7 +2126,7 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
     return;
   // Bitmaps in records are device-independent: even a 1-bit one keeps the colours of its own table.
   // Source rectangle in top-down image rows, worked out in 64 bits: the fields are the file's.
-  bool mirrorX = (p1.x() < p0.x()), mirrorY = (p1.y() < p0.y());
+  bool mirrorX = (p1.x() < p0.x()) != bitmapsPreserved(), mirrorY = (p1.y() < p0.y());
   int64_t sx0 = a.xSrc, sy0 = a.ySrc, sw = a.cxSrc, sh = a.cySrc;
   if (sw < 0) {
     sx0 += sw;
@@ -2227,8 +2257,10 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
   beginPainter();
 }
 
-void Player::drawTransformed(const DibRows &dib, const QRect &srcRect, const QTransform &m) {
+void Player::drawTransformed(const DibRows &dib, const QRect &srcRect, QTransform m) {
   const QRect src = srcRect.intersected(QRect(0, 0, dib.width(), dib.height()));
+  if (bitmapsPreserved()) // the bitmap turned back so that the mirror leaves it as it was
+    m = QTransform(-1, 0, 0, 1, 2.0 * srcRect.left() + srcRect.width(), 0) * m;
   if (src.isEmpty() || !m.isInvertible() || !applyClip())
     return;
   // Only the source rows that can reach the visible area are decoded, a chunk of rows at a time.

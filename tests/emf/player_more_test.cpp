@@ -416,3 +416,48 @@ TEST(PlayerColours, PaletteIndexColoursDrawTheSelectedPaletteEntry) {
   EXPECT_EQ(img.pixel(450, 50), qRgb(0x10, 0x20, 0x30));
   EXPECT_EQ(img.pixel(650, 50), qRgb(0x11, 0x22, 0x33));
 }
+
+TEST(PlayerLayout, RightToLeftPageIsTheMirrorOfItsTwin) {
+  // The same figures, lines, clip and bitmap with and without SETLAYOUT(LAYOUT_RTL): the right-to-left page is the
+  // left-to-right page mirrored, pixel for pixel; with LAYOUT_BITMAPORIENTATIONPRESERVED the bitmap lands mirrored
+  // in place but keeps its own orientation.
+  auto page = [](uint32_t layout) {
+    EmfBuilder b;
+    if (layout)
+      b.rec(EMR_SETLAYOUT, {int32_t(layout)});
+    b.fill(20, 30, 180, 90, EmfBuilder::rgb(0, 160, 0));
+    b.pen(4, PS_SOLID, 5, EmfBuilder::rgb(200, 0, 0)).select(4).stock(NULL_BRUSH);
+    b.rec(EMR_ELLIPSE, {400, 20, 650, 140});
+    b.rec(EMR_MOVETOEX, {30, 280}).rec(EMR_LINETO, {330, 170});
+    b.clipRegion(RGN_COPY, {{0, 0, 600, 250}});
+    b.raw(EMR_STRETCHDIBITS, monoStretch(100, 100, 200, 200));
+    b.fill(540, 200, 700, 290, EmfBuilder::rgb(0, 0, 0)); // partly clipped away
+    return b;
+  };
+  const QImage ltr = play(page(0), QSize(1000, 300));
+  const QImage rtl = play(page(LAYOUT_RTL), QSize(1000, 300));
+  const QImage mirror = ltr.mirrored(true, false);
+  int differ = 0;
+  QRect where;
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 1000; ++x)
+      if (rtl.pixel(x, y) != mirror.pixel(x, y)) {
+        ++differ;
+        where |= QRect(x, y, 1, 1);
+      }
+  EXPECT_EQ(differ, 0) << "differing pixels within " << where.x() << "," << where.y() << " " << where.width() << "x"
+                       << where.height();
+  const QImage kept = play(page(LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED), QSize(1000, 300));
+  // the bitmap (top row blue, red) covers 700..899 mirrored; its top-left quarter stays blue
+  EXPECT_EQ(ltr.pixel(150, 150), kBlue);
+  EXPECT_EQ(rtl.pixel(1000 - 1 - 150, 150), kBlue);
+  EXPECT_EQ(kept.pixel(750, 150), kBlue);
+  EXPECT_EQ(kept.pixel(850, 150), kRed);
+  // everything else is mirrored as in the plain right-to-left page
+  QImage rest = kept, restRtl = rtl;
+  for (QImage *img : {&rest, &restRtl})
+    for (int y = 100; y < 300; ++y)
+      for (int x = 700; x < 900; ++x)
+        img->setPixel(x, y, kWhite);
+  EXPECT_EQ(rest, restRtl);
+}
