@@ -35,7 +35,7 @@ QFont::StyleHint styleHint(uint8_t pitchAndFamily) {
 
 // The installed family drawn for a face name: the usual Windows faces map to their metric-compatible stand-ins,
 // an installed family is used as it is, and anything else falls back to the sans-serif (or monospace) stand-in.
-QString installedFace(const QString &face, uint8_t pitchAndFamily) {
+const std::map<QString, QString> &standIns() {
   static const std::map<QString, QString> known = {
       {"arial", "Liberation Sans"},
       {"helvetica", "Liberation Sans"},
@@ -46,6 +46,13 @@ QString installedFace(const QString &face, uint8_t pitchAndFamily) {
       {"calibri", "Carlito"},
       {"cambria", "Caladea"},
   };
+  return known;
+}
+
+bool knownStandIn(const QString &face) { return standIns().count(face.trimmed().toLower()) > 0; }
+
+QString installedFace(const QString &face, uint8_t pitchAndFamily) {
+  const auto &known = standIns();
   const QString key = face.trimmed().toLower();
   auto it = known.find(key);
   if (it != known.end() && QFontDatabase::hasFamily(it->second))
@@ -134,12 +141,14 @@ void addSymbolFolders() {
   });
 }
 
-// fontconfig's best match for a family name, accepted only when it is that family.
-SymbolFace matchFamily(const QString &family) {
+// fontconfig's best match for a family name (and weight and slant), accepted only when it is that family.
+SymbolFace matchFamily(const QString &family, int weight = 400, bool italic = false) {
   SymbolFace out;
   FcPattern *pat = FcPatternCreate();
   const QByteArray name = family.toUtf8();
   FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
+  FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
+  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcConfigSubstitute(nullptr, pat, FcMatchPattern);
   FcDefaultSubstitute(pat);
   FcResult result = FcResultNoMatch;
@@ -187,6 +196,13 @@ quint32 SymbolMap::glyph(char32_t code) const {
   return code < 0x100 ? glyphs_[code] : 0;
 }
 
+SymbolFace findPackagedFace(const QString &face, int weight, bool italic) {
+  if (face.trimmed().isEmpty() || isSymbolFace(face) || QFontDatabase::hasFamily(face))
+    return {};
+  addSymbolFolders();
+  return matchFamily(face.trimmed(), weight, italic);
+}
+
 SymbolFace findSymbolFace(const QString &face) {
   if (!isSymbolFace(face))
     return {};
@@ -218,8 +234,12 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
   qf.setHintingPreference(QFont::PreferNoHinting);
   Base b;
   const SymbolFace symbolFace = findSymbolFace(f.face);
+  const SymbolFace packaged =
+      symbolFace.file.isEmpty() && !knownStandIn(f.face) ? findPackagedFace(f.face, weight, f.italic) : SymbolFace{};
   if (!symbolFace.file.isEmpty())
     b.raw = QRawFont(symbolFace.file, 256, QFont::PreferNoHinting);
+  else if (!packaged.file.isEmpty())
+    b.raw = QRawFont(packaged.file, 256, QFont::PreferNoHinting);
   else
     b.raw = QRawFont::fromFont(qf);
   if (!b.raw.isValid()) {
@@ -231,9 +251,21 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
     const QByteArray maxp = b.raw.fontTable("maxp");
     if (maxp.size() >= 6)
       b.glyphCount = uint32_t(uint8_t(maxp[4]) << 8 | uint8_t(maxp[5]));
-    const double cell = b.raw.ascent() + b.raw.descent();
+    // The cell is the font's Windows ascent and descent (OS/2 usWinAscent, usWinDescent), as GDI measures it; fonts
+    // without them use the horizontal header's.
+    b.ascentPerEm = b.raw.ascent() / b.raw.pixelSize();
+    b.descentPerEm = b.raw.descent() / b.raw.pixelSize();
+    const QByteArray os2 = b.raw.fontTable("OS/2"), head = b.raw.fontTable("head");
+    if (os2.size() >= 78 && head.size() >= 20) {
+      const int upm = be16(head, 18), winAscent = be16(os2, 74), winDescent = be16(os2, 76);
+      if (upm > 0 && winAscent + winDescent > 0) {
+        b.ascentPerEm = double(winAscent) / upm;
+        b.descentPerEm = double(winDescent) / upm;
+      }
+    }
+    const double cell = b.ascentPerEm + b.descentPerEm;
     if (cell > 0)
-      b.emPerCell = b.raw.pixelSize() / cell;
+      b.emPerCell = 1.0 / cell;
     // Symbol fonts, and any font asked for in the symbol character set, take their codes through the symbol table.
     if (!symbolFace.file.isEmpty() || f.charSet == 2)
       b.symbols = SymbolMap::fromFont(b.raw, !symbolFace.file.isEmpty());
@@ -273,6 +305,10 @@ SizedFont FontCache::resolve(const GdiFont &f, double heightPx, double widthPx) 
   out.angleDeg = f.escapement / 10.0;
   out.glyphCount = b.glyphCount;
   out.symbols = b.symbols;
+  if (out.raw.isValid()) {
+    out.ascent = out.raw.pixelSize() * b.ascentPerEm;
+    out.descent = out.raw.pixelSize() * b.descentPerEm;
+  }
   out.underline = f.underline;
   out.strikeOut = f.strikeOut;
   return out;
@@ -324,8 +360,8 @@ TextLayout layoutText(const SizedFont &font, const QString &text, const std::vec
 
 TextPlacement placeText(const SizedFont &font, const TextLayout &layout, QPointF refTarget, uint32_t textAlign) {
   TextPlacement p;
-  const double ascent = font.raw.isValid() ? font.raw.ascent() : 0;
-  const double descent = font.raw.isValid() ? font.raw.descent() : 0;
+  const double ascent = font.raw.isValid() ? font.ascent : 0;
+  const double descent = font.raw.isValid() ? font.descent : 0;
   const double width = layout.width();
   double x0 = 0;
   switch (textAlign & TA_CENTER) {

@@ -39,6 +39,9 @@ struct SymbolFace {
   QString family;
 };
 SymbolFace findSymbolFace(const QString &face);
+// Any other face that is installed only where fontconfig is told to look for the packaged faces above (a Tahoma),
+// matched to the weight and slant; empty when there is none or Qt already has the family.
+SymbolFace findPackagedFace(const QString &face, int weight, bool italic);
 
 // A logical font matched and sized for the target.
 struct SizedFont {
@@ -48,6 +51,7 @@ struct SizedFont {
   bool underline = false, strikeOut = false;
   uint32_t glyphCount = 0xffff;             // glyphs in the font; larger glyph indices draw the missing-glyph box
   std::shared_ptr<const SymbolMap> symbols; // set for symbol fonts: character codes go through it
+  double ascent = 0, descent = 0;           // the cell above and below the baseline, target pixels
 };
 
 class FontCache {
@@ -62,6 +66,7 @@ private:
     double emPerCell = 1.0; // em size over (ascent + descent)
     uint32_t glyphCount = 0xffff;
     std::shared_ptr<const SymbolMap> symbols;
+    double ascentPerEm = 0.8, descentPerEm = 0.2;
   };
   const Base &base(const GdiFont &f);
   std::map<Key, Base> bases_;
