@@ -2211,7 +2211,71 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
           lastX = x;
         }
       int firstY = strip.height(), lastY = -1;
-      for (int y = 0; y < strip.height(); ++y) {
+      // Halftone enlarging interpolates between the four source pixels around each destination pixel's centre.
+      const bool smooth = mode == HALFTONE && fx >= 1.0 && fy >= 1.0 && !blend && !transparent;
+      if (smooth) {
+        std::vector<QRgb> r0(size_t(dib->width())), r1(size_t(dib->width()));
+        int have0 = -1, have1 = -1; // the source rows held in r0 and r1
+        const int W = dib->width(), H = dib->height();
+        const int sxLo = std::max(0, srcRect.left()), sxHi = std::min(W - 1, srcRect.right());
+        const int syLo = std::max(0, srcRect.top()), syHi = std::min(H - 1, srcRect.bottom());
+        for (int y = 0; y < strip.height(); ++y) {
+          double v = (y + strip.top() - dstRect.top() + 0.5) / fy;
+          if (mirrorY)
+            v = srcRect.height() - v;
+          v += srcRect.top() - 0.5;
+          const int c = int(std::floor(v + 0.5));
+          if (c < syLo || c > syHi || lastX < firstX)
+            continue;
+          const double vv = std::clamp(v, double(syLo), double(syHi));
+          const int y0 = int(std::floor(vv)), y1 = std::min(y0 + 1, syHi);
+          const double wy = vv - y0;
+          if (have0 != y0) {
+            if (have1 == y0) {
+              std::swap(r0, r1);
+              std::swap(have0, have1);
+            } else {
+              const QRgb *row = reader.row(y0);
+              if (!row)
+                break;
+              std::copy(row, row + W, r0.begin());
+              have0 = y0;
+            }
+          }
+          if (have1 != y1) {
+            const QRgb *row = reader.row(y1);
+            if (!row)
+              break;
+            std::copy(row, row + W, r1.begin());
+            have1 = y1;
+          }
+          firstY = std::min(firstY, y);
+          lastY = y;
+          QRgb *out = reinterpret_cast<QRgb *>(stretched.scanLine(y));
+          for (int x = firstX; x <= lastX; ++x) {
+            double u = (x + strip.left() - dstRect.left() + 0.5) / fx;
+            if (mirrorX)
+              u = srcRect.width() - u;
+            u += srcRect.left() - 0.5;
+            const int cx = int(std::floor(u + 0.5));
+            if (cx < sxLo || cx > sxHi)
+              continue;
+            const double uu = std::clamp(u, double(sxLo), double(sxHi));
+            const int x0 = int(std::floor(uu)), x1 = std::min(x0 + 1, sxHi);
+            const double wx = uu - x0;
+            auto mix = [&](int sh) {
+              const double top = ((r0[x0] >> sh) & 0xff) * (1 - wx) + ((r0[x1] >> sh) & 0xff) * wx;
+              const double bot = ((r1[x0] >> sh) & 0xff) * (1 - wx) + ((r1[x1] >> sh) & 0xff) * wx;
+              return uint32_t(std::lround(top * (1 - wy) + bot * wy)) << sh;
+            };
+            out[x] = mix(24) | mix(16) | mix(8) | mix(0);
+          }
+        }
+        if (lastX < firstX || lastY < firstY)
+          continue;
+        area = QRect(strip.left() + firstX, strip.top() + firstY, lastX - firstX + 1, lastY - firstY + 1);
+      }
+      for (int y = 0; y < strip.height() && !smooth; ++y) {
         double v = (y + strip.top() - dstRect.top() + 0.5) / fy;
         if (mirrorY)
           v = srcRect.height() - v;
@@ -2231,9 +2295,11 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
         }
       }
       // A source rectangle reaching outside the bitmap draws only the part that exists.
-      if (lastX < firstX || lastY < firstY)
-        continue;
-      area = QRect(strip.left() + firstX, strip.top() + firstY, lastX - firstX + 1, lastY - firstY + 1);
+      if (!smooth) {
+        if (lastX < firstX || lastY < firstY)
+          continue;
+        area = QRect(strip.left() + firstX, strip.top() + firstY, lastX - firstX + 1, lastY - firstY + 1);
+      }
     } else {
       QRect valid;
       const QRect part = strip.translated(-dstRect.topLeft());

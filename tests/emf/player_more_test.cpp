@@ -461,3 +461,21 @@ TEST(PlayerLayout, RightToLeftPageIsTheMirrorOfItsTwin) {
         img->setPixel(x, y, kWhite);
   EXPECT_EQ(rest, restRtl);
 }
+
+TEST(PlayerBitmaps, HalftoneEnlargingBlendsNeighboursAndOtherModesRepeat) {
+  // The 2 x 2 bitmap (blue, red above red, blue) enlarged to 200 x 200: halftone passes through blends between the
+  // pixel centres, colour-on-colour repeats each pixel as a block.
+  for (int mode : {HALFTONE, COLORONCOLOR}) {
+    EmfBuilder b;
+    b.rec(EMR_SETSTRETCHBLTMODE, {mode});
+    b.raw(EMR_STRETCHDIBITS, monoStretch(0, 0, 200, 200));
+    const QImage img = play(b, QSize(200, 200));
+    EXPECT_EQ(img.pixel(10, 10), kBlue);
+    EXPECT_EQ(img.pixel(190, 10), kRed);
+    const QRgb middle = img.pixel(100, 10);
+    if (mode == HALFTONE)
+      EXPECT_TRUE(qRed(middle) > 64 && qBlue(middle) > 64) << std::hex << middle;
+    else
+      EXPECT_TRUE(middle == kRed || middle == kBlue) << std::hex << middle;
+  }
+}
