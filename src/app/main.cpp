@@ -9,7 +9,9 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +33,11 @@ void restorePrintersAtAbnormalExit() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+  // The only options; they need no display. Any other argument is ignored.
+  if (argc == 2 && (!std::strcmp(argv[1], "--version") || !std::strcmp(argv[1], "--help"))) {
+    std::printf(argv[1][2] == 'v' ? "Folvex " FOLVEX_VERSION "\n" : "Usage: folvex [--version | --help]\n");
+    return 0;
+  }
   QApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("Folvex"));
   // Smoke tests ask the program to end by itself after a while; nothing may then wait for a user.

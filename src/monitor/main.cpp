@@ -8,7 +8,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 
@@ -42,6 +44,12 @@ void allowRunningWithoutDisplay() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+  if (argc == 2 && (!std::strcmp(argv[1], "--version") || !std::strcmp(argv[1], "--help"))) {
+    std::printf(argv[1][2] == 'v' ? "qvt " FOLVEX_VERSION "\n"
+                                  : "Usage: qvt [work | set | refresh | delete_all | refresh_and_delete_all]\n"
+                                    "       qvt [--version | --help]\n");
+    return 0;
+  }
   allowRunningWithoutDisplay();
   QApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("qvt"));

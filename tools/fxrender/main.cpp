@@ -52,6 +52,7 @@ const char *kUsage =
     "  --mkdir              create the --out folder, or the folder of the --pdf file, when it does not exist\n"
     "  --strict             with --pdf: write no PDF when any file or page fails (by default the PDF holds\n"
     "                       every page that could be rendered)\n"
+    "  --version            show the program's version\n"
     "  --help               show this text\n"
     "\n"
     "Output files are named by the input's base name, for spool pages \"-\" and the four-digit page number,\n"
@@ -122,6 +123,9 @@ std::optional<int> parseArguments(const QStringList &args, Options &o) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "fxrender " FOLVEX_VERSION "\n";
       return 0;
     } else if (a == "--dpi") {
       const auto n = value(v) ? parseInteger(v) : std::nullopt;

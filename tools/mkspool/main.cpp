@@ -19,7 +19,8 @@ constexpr qint64 kMaxPageBytes = qint64(1) << 30;
 int usage() {
   std::fprintf(stderr, "usage: mkspool [-d NAME] [--no-shadow] OUT.SPL PAGE.emf...\n"
                        "       mkspool [-d NAME] --queue PAGE.emf...\n"
-                       "       mkspool --spool-folder\n");
+                       "       mkspool --spool-folder\n"
+                       "       mkspool -h | --help\n");
   return 2;
 }
 
