@@ -1,5 +1,6 @@
 // Prints the folders and hive files the platform layer finds, one "name=value" per line.
 // With the argument "qt" it does so with an application object, as the programs do.
+#include "platform/help_window.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -21,5 +22,6 @@ int main(int argc, char *argv[]) {
   std::printf("appdata=%s\n", appDataFolder().c_str());
   std::printf("work=%s\n", workFolder().c_str());
   std::printf("spool=%s\n", ntSpoolFolder().c_str());
+  std::printf("help=%s\n", helpFolder().toStdString().c_str());
   return 0;
 }
