@@ -35,8 +35,8 @@ done
 grep -E '_tests?$|/test_|/bench_|/fuzz_' <<<"$contents" && fail "test programs in the package"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libc6 libqt6widgets6 libcups2 qt6-qpa-plugins cups-client ghostscript xdg-utils fonts-liberation2 \
-  fonts-dejavu-core; do
+for d in libc6 libqt6widgets6 libcups2 libfontconfig1 qt6-qpa-plugins cups-client ghostscript xdg-utils \
+  fonts-liberation2 fonts-dejavu-core fonts-wine fonts-opensymbol; do
   grep -q -E "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 grep -q -E '(^|, )libmagick\+\+' <<<"$depends" || fail "Depends lacks the image library: $depends"
