@@ -1,11 +1,15 @@
 #include "platform/ipc.h"
 
+#include "platform/paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -15,14 +19,21 @@ constexpr int kConnectMs = 500;
 constexpr int kWriteMs = 500;
 constexpr qint64 kMaxLine = 64; // longest message we accept from a client
 
-QString runtimeFolder() {
-  QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (dir.isEmpty() || !QDir(dir).exists()) {
-    dir = qEnvironmentVariable("TMPDIR");
-    if (dir.isEmpty())
-      dir = QStringLiteral("/tmp");
-  }
-  return dir;
+// The user's private folder: $XDG_RUNTIME_DIR, or a folder of the temporary folder only this user can enter.
+QString runtimeFolder() { return QString::fromStdString(tempFolder()); }
+
+// Something that is not a socket where ours belongs (left by hand, or by a program of another kind) would make the
+// listen fail, and the program take itself for a second copy. It is told, and removed when it can be.
+void clearNonSocket(const QString &name) {
+  const QByteArray path = QFile::encodeName(name);
+  struct stat st {};
+  if (::lstat(path.constData(), &st) != 0 || S_ISSOCK(st.st_mode))
+    return;
+  const bool removed = (S_ISDIR(st.st_mode) ? ::rmdir(path.constData()) : ::unlink(path.constData())) == 0;
+  if (removed)
+    qWarning("Folvex: %s was not a socket; removed it", path.constData());
+  else
+    qWarning("Folvex: %s is not a socket and cannot be removed (%s)", path.constData(), std::strerror(errno));
 }
 
 bool sendMessage(const QString &title, const QByteArray &message) {
@@ -52,7 +63,7 @@ QString windowSocketName(const QString &title) {
     else
       safe += u'_';
   }
-  // The user's id keeps two users on one machine apart when both fall back to the shared temporary folder.
+  // The user's id keeps the name apart from a socket of another user, should the folder ever be shared.
   const QString name = QStringLiteral("folvex-win-%1-%2.sock").arg(QString::number(getuid()), safe.left(100));
   return QDir(runtimeFolder()).filePath(name);
 }
@@ -73,6 +84,7 @@ bool WindowChannel::listen() {
   // Someone answers: another instance is running. No answer: any file there is left from a crash.
   if (findWindow(title_))
     return false;
+  clearNonSocket(name);
   QLocalServer::removeServer(name);
   if (!server_) {
     server_ = new QLocalServer(this);
@@ -94,7 +106,12 @@ bool WindowChannel::listen() {
       }
     });
   }
-  return server_->listen(name);
+  if (server_->listen(name))
+    return true;
+  // No other copy answered, so this one runs, only without its channel: other programs cannot find its window.
+  qWarning("Folvex: cannot listen on %s (%s); other programs will not find this window", qPrintable(name),
+           qPrintable(server_->errorString()));
+  return true;
 }
 
 bool findWindow(const QString &title) { return sendMessage(title, {}); }

@@ -1,8 +1,9 @@
 // Finding, raising and closing the window of another running program of ours.
-// Each program listens on a local socket named from its window title in the user's runtime folder
-// ($XDG_RUNTIME_DIR, or the temporary folder when that is unset). Finding the window = connecting to the
-// socket; close and raise are one-line messages sent on it. A socket left behind by a program that crashed
-// answers no connection and is removed by the next listen(), so it never blocks a new start.
+// Each program listens on a local socket named from its window title in the user's private temporary folder
+// (tempFolder(): $XDG_RUNTIME_DIR, or a folder only this user can enter when that is unset). Finding the window =
+// connecting to the socket; close and raise are one-line messages sent on it. A socket left behind by a program
+// that crashed answers no connection and is removed by the next listen(), so it never blocks a new start; neither
+// does anything else of that name (it is told on the standard error and removed when it can be).
 #pragma once
 
 #include <QObject>
@@ -18,7 +19,9 @@ public:
   explicit WindowChannel(const QString &title, QObject *parent = nullptr);
   ~WindowChannel() override;
 
-  // Starts listening; false when another instance already listens under this title (single instance).
+  // Starts listening; false only when another instance already listens under this title (single instance). When
+  // the socket cannot be made, the reason is told on the standard error and the result is true: this program runs,
+  // only other programs cannot find it (isListening() is false).
   bool listen();
   bool isListening() const;
   const QString &title() const { return title_; }

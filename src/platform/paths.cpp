@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include "platform/private_files.h"
 #include "platform/registry.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <unistd.h>
 
 namespace platform {
@@ -31,17 +34,81 @@ std::string made(const std::string &folder) {
   return folder;
 }
 
+std::string envOr(const char *name, const std::string &fallback) {
+  const char *v = std::getenv(name);
+  return v && *v ? std::string(v) : fallback;
+}
+
+std::string withoutTrailingSlash(std::string s) {
+  while (s.size() > 1 && s.back() == '/')
+    s.pop_back();
+  return s;
+}
+
+// The temporary folder chosen for the environment it was chosen in; checked again before every use.
+std::mutex g_folderMutex;
+std::string g_chosenFor;
+std::string g_chosen;
+std::set<std::string> g_told;
+
+// Tells a refusal on the standard error, once per text. Call with g_folderMutex held.
+void tellOnce(const std::string &text) {
+  if (g_told.insert(text).second)
+    qWarning("Folvex: %s", text.c_str());
+}
+
+std::string chooseTempFolder() {
+  const std::string uid = std::to_string(::geteuid());
+  std::string why;
+  const std::string runtime = withoutTrailingSlash(envOr("XDG_RUNTIME_DIR", ""));
+  if (!runtime.empty() && runtime.front() == '/') {
+    if (isPrivateFolder(runtime, &why))
+      return runtime + "/";
+    tellOnce("the runtime folder " + runtime + " is not used for temporary files: " + why);
+  }
+  const std::string shared = withoutTrailingSlash(envOr("TMPDIR", "/tmp")) + "/Folvex2-" + uid;
+  if (makePrivateFolder(shared, &why))
+    return shared + "/";
+  tellOnce("the temporary folder " + shared + " is refused: " + why);
+  const char *cacheHome = std::getenv("XDG_CACHE_HOME");
+  const std::string cache =
+      withoutTrailingSlash(cacheHome && cacheHome[0] == '/' ? cacheHome : QDir::homePath().toStdString() + "/.cache") +
+      "/Folvex2";
+  if (!makePrivateFolder(cache, &why))
+    tellOnce("the temporary folder " + cache + " is refused: " + why);
+  return cache + "/";
+}
+
+std::string workFolderPath() { return tempFolder() + "/Folvex2/"; }
+
 } // namespace
 
 std::string tempFolder() {
-  const char *v = std::getenv("TMPDIR");
-  std::string folder = (v && *v) ? v : "/tmp";
-  if (folder.back() != '/')
-    folder += '/';
-  return folder;
+  const std::string environment = envOr("XDG_RUNTIME_DIR", "") + '\n' + envOr("TMPDIR", "") + '\n' +
+                                  envOr("XDG_CACHE_HOME", "") + '\n' + envOr("HOME", "");
+  std::lock_guard lock(g_folderMutex);
+  if (environment != g_chosenFor || !isPrivateFolder(g_chosen)) {
+    g_chosen = chooseTempFolder();
+    g_chosenFor = environment;
+  }
+  return g_chosen;
 }
 
-std::string workFolder() { return tempFolder() + "/Folvex2/"; }
+std::string workFolderProblem() {
+  const std::string folder = workFolderPath();
+  std::string why;
+  if (makePrivateFolder(withoutTrailingSlash(folder), &why))
+    return {};
+  std::string text = "the work folder " + withoutTrailingSlash(folder) + " is refused: " + why;
+  std::lock_guard lock(g_folderMutex);
+  tellOnce(text);
+  return text;
+}
+
+std::string workFolder() {
+  workFolderProblem();
+  return workFolderPath();
+}
 
 std::string appDataFolder() {
   const auto local = readStringValue(Hive::CurrentUser, kShellFolders, "Local AppData");

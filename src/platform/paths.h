@@ -5,10 +5,18 @@
 
 namespace platform {
 
-// $TMPDIR or /tmp, always ending in '/'.
+// The user's temporary folder, always ending in '/': a folder only this user can enter, checked on every call.
+//  - $XDG_RUNTIME_DIR when it is set and is the user's own private folder;
+//  - else $TMPDIR (or /tmp) + "/Folvex2-<uid>", made with mode 0700;
+//  - else (that one is refused: another user's, a link, open to others) the cache folder
+//    $XDG_CACHE_HOME (default ~/.cache) + "/Folvex2".
+// A refused folder is never used; the reason is told once on the standard error.
 std::string tempFolder();
-// tempFolder() + "/Folvex2/" (the doubled separator is harmless).
+// tempFolder() + "/Folvex2/" (the doubled separator is harmless), made with mode 0700 when missing and checked to be
+// a private folder of this user on every call (refused with the reason told once, and by workFolderProblem()).
 std::string workFolder();
+// Why the work folder cannot be used now; empty when it can. Makes and checks it as workFolder() does.
+std::string workFolderProblem();
 // "Local AppData" of the shell folders key + "/Folvex2". When the value is missing, unreadable or shorter than
 // 4 characters, the user's home folder stands in (without "/Folvex2"), so the printer settings files then lie
 // directly in the home folder.

@@ -2,6 +2,7 @@
 
 #include "emf/player.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "render/averaging.h"
 #include "render/background.h"
 #include "render/encoding.h"
@@ -347,6 +348,7 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
     if (options.outputMode == 0) {
       QDir().mkpath(QString::fromStdString(platform::workFolder()));
       image.write(path);
+      platform::restrictToOwner(path);
       // The pixels are let go before the file is read back, so the page is never held twice; the image keeps its
       // options (format choices an export writes it with again).
       image.crop(Magick::Geometry(1, 1));

@@ -103,14 +103,17 @@ inline void AppendRecord(std::vector<uint8_t> &b, uint32_t type, const std::vect
   b.insert(b.end(), payload.begin(), payload.end());
 }
 
-// Every test gets its own temporary folder, registry folder and data folder (and so its own work folder and spool
+// Every test gets its own runtime, temporary, registry and data folders (and so its own work folder and spool
 // folders), set through the environment the program reads them from.
 class CaptureEnv : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(root_.isValid());
-    for (const char *d : {"tmp", "reg", "data"})
+    for (const char *d : {"tmp", "reg", "data", "run"})
       ASSERT_TRUE(QDir(root_.path()).mkpath(d));
+    QFile::setPermissions(root_.path() + "/run",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (root_.path() + "/run").toLocal8Bit());
     qputenv("TMPDIR", (root_.path() + "/tmp").toLocal8Bit());
     qputenv("FOLVEX_REGISTRY_DIR", (root_.path() + "/reg").toLocal8Bit());
     qputenv("XDG_DATA_HOME", (root_.path() + "/data").toLocal8Bit());

@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include <filesystem>
+#include <unistd.h>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -28,16 +29,61 @@ protected:
   }
 };
 
-TEST_F(Paths, TemporaryAndWorkFolders) {
-  set("TMPDIR", "/var/tmp/x");
-  EXPECT_EQ(tempFolder(), "/var/tmp/x/");
-  set("TMPDIR", "/var/tmp/x/");
-  EXPECT_EQ(tempFolder(), "/var/tmp/x/");
-  EXPECT_EQ(workFolder(), "/var/tmp/x//Folvex2/") << "the doubled separator is kept, as the file names rely on it";
-  set("TMPDIR", "");
-  EXPECT_EQ(tempFolder(), "/tmp/");
-  ::unsetenv("TMPDIR");
-  EXPECT_EQ(tempFolder(), "/tmp/");
+TEST_F(Paths, TemporaryAndWorkFoldersAreTheUsersAlone) {
+  const auto mode = [](const std::string &p) { return fs::symlink_status(p).permissions() & fs::perms::all; };
+  const std::string uid = std::to_string(::geteuid());
+  const std::string run = root_ + "/run", shared = root_ + "/tmp/Folvex2-" + uid;
+  fs::create_directories(run);
+  fs::permissions(run, fs::perms::owner_all);
+  set("XDG_RUNTIME_DIR", run);
+  EXPECT_EQ(tempFolder(), run + "/");
+  EXPECT_EQ(workFolder(), run + "//Folvex2/") << "the doubled separator is kept, as the file names rely on it";
+  EXPECT_EQ(mode(run + "/Folvex2"), fs::perms::owner_all);
+
+  // A runtime folder others may enter is not used; nor is a missing one. The shared temporary folder then gets a
+  // folder of this user's own.
+  fs::permissions(run, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  EXPECT_EQ(tempFolder(), shared + "/");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(tempFolder(), shared + "/");
+  EXPECT_EQ(mode(shared), fs::perms::owner_all);
+  EXPECT_EQ(workFolder(), shared + "//Folvex2/");
+  EXPECT_EQ(mode(shared + "/Folvex2"), fs::perms::owner_all);
+
+  // Planted by someone else before us: a link, a folder open to others, another user's folder. Each is refused
+  // (the cache folder stands in) and nothing is made inside it. A folder once chosen is kept while it stays
+  // private, so each case starts from another cache folder.
+  int round = 0;
+  const auto cacheOfNewRound = [&] {
+    const std::string cache = root_ + "/cache" + std::to_string(++round);
+    set("XDG_CACHE_HOME", cache);
+    return cache + "/Folvex2/";
+  };
+  const std::string elsewhere = root_ + "/elsewhere";
+  fs::create_directories(elsewhere);
+  fs::remove_all(shared);
+  fs::create_directory_symlink(elsewhere, shared);
+  std::string cache = cacheOfNewRound();
+  EXPECT_EQ(tempFolder(), cache);
+  EXPECT_EQ(workFolder(), cache + "/Folvex2/");
+  EXPECT_EQ(mode(cache), fs::perms::owner_all);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  fs::remove(shared);
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all);
+  cache = cacheOfNewRound();
+  EXPECT_EQ(workFolder(), cache + "/Folvex2/");
+  EXPECT_TRUE(fs::is_empty(shared));
+  if (::geteuid() == 0) {
+    fs::permissions(shared, fs::perms::owner_all);
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    cache = cacheOfNewRound();
+    EXPECT_EQ(workFolder(), cache + "/Folvex2/");
+    EXPECT_TRUE(fs::is_empty(shared));
+  }
+  fs::remove_all(shared);
+  cacheOfNewRound();
+  EXPECT_EQ(tempFolder(), shared + "/");
 }
 
 TEST_F(Paths, ApplicationDataFolderFollowsTheShellFolderValue) {

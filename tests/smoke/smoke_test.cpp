@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +102,7 @@ namespace {
 std::map<std::string, std::string> probe(const QString &program, const QString &root, const QStringList &args = {}) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.remove("FOLVEX_REGISTRY_DIR");
+  env.remove("XDG_RUNTIME_DIR");
   env.insert("XDG_CONFIG_HOME", root + "/config");
   env.insert("XDG_DATA_HOME", root + "/data");
   env.insert("TMPDIR", root + "/tmp");
@@ -130,7 +132,7 @@ TEST(Smoke, BuildTreeProgramsFindTheirMachineHiveWithoutAnyVariable) {
     EXPECT_EQ(lines["install"], FOLVEX_BIN_DIR);
     EXPECT_EQ(lines["user"], root + "/config/Folvex2/user.reg");
     EXPECT_EQ(lines["appdata"], root + "/data/Folvex2");
-    EXPECT_EQ(lines["work"], root + "/tmp//Folvex2/");
+    EXPECT_EQ(lines["work"], root + "/tmp/Folvex2-" + std::to_string(::geteuid()) + "//Folvex2/");
     EXPECT_EQ(lines["spool"], root + "/data/Folvex2/Windows/SYSTEM32/spool/PRINTERS/");
   }
   EXPECT_TRUE(QDir(dir.path() + "/data/Folvex2/Windows/SYSTEM32/spool/PRINTERS").exists());
