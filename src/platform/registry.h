@@ -32,8 +32,8 @@ struct RegValue {
   std::vector<uint8_t> data;
 };
 
-// A handle to one key. Opening checks that the key exists (or creates it); every operation re-reads the
-// hive file, so a handle never holds stale data and nothing stays open between calls.
+// A handle to one key. Opening checks that the key exists (or creates it); every operation looks at the hive file
+// again (reading it anew when it changed), so a handle never holds stale data and nothing stays open between calls.
 // Access as on Windows: Read and Query handles may query and enumerate, Write handles may set and remove, All both.
 // A Write or All handle is refused when the hive's folder cannot be written. A key path may be given in any case
 // and with or without leading/trailing '\'; path() gives it as first written.
@@ -71,8 +71,15 @@ private:
 //    folder never changes the hive of the build tree or of an installed copy.
 // A missing user hive reads as a new one: "Local AppData" = $XDG_DATA_HOME (default ~/.local/share) under the
 // Explorer shell folders key and an empty "Control Panel\Desktop" key; the first write stores them.
-// A damaged hive file is renamed to "<file>.bad" (or "<file>.<n>.bad" when that exists) and the hive starts anew.
+// A damaged hive file is renamed to "<file>.bad" or "<file>.<n>.bad" with the next free number, and the hive starts
+// anew; only the newest few damaged copies are kept. The user hive and its lock are the user's alone (mode 0600).
+// A hive is parsed once and read again only when its file changed; every write reads it afresh under the lock, and
+// first removes "<file>.XXXXXX" temporary files that interrupted writes left behind.
 std::string hiveFilePath(Hive hive);
+
+// The errno of the last registry write of this thread that failed (ENOSPC on a full disk, EACCES for a folder that
+// cannot be written, ...); 0 when the last write succeeded.
+int lastWriteError();
 
 // Reads a string value the way the programs' string readers do: the value must be REG_SZ or REG_EXPAND_SZ, at most
 // 260 bytes long, and end in a zero byte; the result is the text before the first zero. Nothing otherwise, also when

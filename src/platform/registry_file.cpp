@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <unordered_map>
 
 namespace platform::regfile {
 
@@ -174,22 +176,93 @@ bool parseSectionName(std::string_view name, Hive &hive, std::string &path) {
   return true;
 }
 
-void setValue(Key &key, RegValue value) {
-  for (auto &v : key.values)
-    if (sameName(v.name, value.name)) {
-      v.type = value.type;
-      v.data = std::move(value.data);
+// What the parser knows about the keys read so far, so that every section and value is found in constant or
+// logarithmic time: the whole parse stays linear in the size of the text (apart from a logarithm).
+class ParseIndex {
+public:
+  explicit ParseIndex(HiveData &out) : out_(out) {}
+
+  // The key with this (normalised) path, made when missing; a section spelt differently from one read earlier
+  // belongs to the same key.
+  size_t section(const std::string &path) {
+    const std::string folded = foldName(path);
+    if (const auto it = keys_.find(folded); it != keys_.end())
+      return it->second;
+    out_.keys.push_back(Key{path, {}});
+    slots_.emplace_back();
+    keys_.emplace(folded, out_.keys.size() - 1);
+    return out_.keys.size() - 1;
+  }
+  // Removes the key and every key below it ("" removes all).
+  void removeTree(const std::string &path) {
+    const std::string folded = foldName(path);
+    if (folded.empty()) {
+      for (const auto &entry : keys_)
+        slots_[entry.second].removed = true;
+      keys_.clear();
       return;
     }
-  key.values.push_back(std::move(value));
-}
+    if (const auto it = keys_.find(folded); it != keys_.end()) {
+      slots_[it->second].removed = true;
+      keys_.erase(it);
+    }
+    const std::string below = folded + "\\";
+    for (auto it = keys_.lower_bound(below); it != keys_.end() && it->first.compare(0, below.size(), below) == 0;) {
+      slots_[it->second].removed = true;
+      it = keys_.erase(it);
+    }
+  }
+  void setValue(size_t key, RegValue value) {
+    Slot &slot = slots_[key];
+    auto &values = out_.keys[key].values;
+    const std::string folded = foldName(value.name);
+    if (const auto it = slot.byName.find(folded); it != slot.byName.end()) {
+      values[it->second].type = value.type;
+      values[it->second].data = std::move(value.data);
+      return;
+    }
+    values.push_back(std::move(value));
+    slot.alive.push_back(true);
+    slot.byName.emplace(folded, values.size() - 1);
+  }
+  void removeValue(size_t key, const std::string &name) {
+    Slot &slot = slots_[key];
+    if (const auto it = slot.byName.find(foldName(name)); it != slot.byName.end()) {
+      slot.alive[it->second] = false;
+      slot.byName.erase(it);
+    }
+  }
+  // Drops the removed keys and values, keeping the order of the rest.
+  void finish() {
+    std::vector<Key> kept;
+    kept.reserve(out_.keys.size());
+    for (size_t k = 0; k < out_.keys.size(); ++k) {
+      if (slots_[k].removed)
+        continue;
+      Key &key = out_.keys[k];
+      const std::vector<bool> &alive = slots_[k].alive;
+      if (std::find(alive.begin(), alive.end(), false) != alive.end()) {
+        std::vector<RegValue> values;
+        for (size_t v = 0; v < key.values.size(); ++v)
+          if (alive[v])
+            values.push_back(std::move(key.values[v]));
+        key.values = std::move(values);
+      }
+      kept.push_back(std::move(key));
+    }
+    out_.keys = std::move(kept);
+  }
 
-void removeKeyTree(HiveData &data, std::string_view path) {
-  const std::string prefix = std::string(path) + "\\";
-  std::erase_if(data.keys, [&](const Key &k) {
-    return sameName(k.path, path) || path.empty() || startsWithNoCase(k.path, prefix);
-  });
-}
+private:
+  struct Slot {
+    bool removed = false;
+    std::vector<bool> alive;
+    std::unordered_map<std::string, size_t> byName;
+  };
+  HiveData &out_;
+  std::map<std::string, size_t> keys_; // folded path -> index in out_.keys, ordered so a tree is one range
+  std::vector<Slot> slots_;
+};
 
 // The text as UTF-8: a UTF-16 file (as an editor on another system may save it) is converted, a UTF-8 mark dropped.
 std::string decodeText(std::string_view text) {
@@ -205,14 +278,23 @@ std::string decodeText(std::string_view text) {
 
 } // namespace
 
+std::string foldName(std::string_view name) {
+  if (isAscii(name)) {
+    std::string out(name);
+    for (char &c : out)
+      c = lowerAscii(c);
+    return out;
+  }
+  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toCaseFolded().toStdString();
+}
+
 bool sameName(std::string_view a, std::string_view b) {
   if (a.size() == b.size() &&
       std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); }))
     return true;
   if (isAscii(a) && isAscii(b))
     return false;
-  return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
-             .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
+  return foldName(a) == foldName(b);
 }
 
 bool validValueName(std::string_view name) { return name.find_first_of(std::string_view("\n\r\0", 3)) == name.npos; }
@@ -293,7 +375,9 @@ bool parse(std::string_view rawText, Hive hive, HiveData &out, std::string *erro
   std::string_view rest(text);
   size_t lineNo = 0;
   bool headerSeen = false;
-  Key *current = nullptr;
+  ParseIndex index(out);
+  constexpr size_t kNoKey = size_t(-1);
+  size_t current = kNoKey;
   bool inDeletedSection = false;
 
   while (!rest.empty()) {
@@ -342,24 +426,13 @@ bool parse(std::string_view rawText, Hive hive, HiveData &out, std::string *erro
         return fail(error, firstLine, "bad key name");
       const std::string normal = joinPath(parts, parts.size());
       if (deletion) {
-        removeKeyTree(out, normal);
-        current = nullptr;
+        index.removeTree(normal);
+        current = kNoKey;
         inDeletedSection = true;
         continue;
       }
       inDeletedSection = false;
-      if (parts.empty()) {
-        if (!out.find(""))
-          out.keys.push_back(Key{"", {}});
-        current = out.find("");
-      } else {
-        // A section spelt differently from one read earlier belongs to the same key.
-        current = out.find(normal);
-        if (!current) {
-          out.keys.push_back(Key{normal, {}});
-          current = &out.keys.back();
-        }
-      }
+      current = index.section(normal);
       continue;
     }
     if (line.front() != '"' && line.front() != '@')
@@ -411,18 +484,19 @@ bool parse(std::string_view rawText, Hive hive, HiveData &out, std::string *erro
       return fail(error, firstLine, "unknown value form");
     }
 
-    if (!current) {
+    if (current == kNoKey) {
       if (inDeletedSection)
         continue;
       return fail(error, firstLine, "value outside a section");
     }
     if (remove)
-      std::erase_if(current->values, [&](const RegValue &v) { return sameName(v.name, value.name); });
+      index.removeValue(current, value.name);
     else
-      setValue(*current, std::move(value));
+      index.setValue(current, std::move(value));
   }
   if (!headerSeen)
     return fail(error, lineNo, "not a registry file (empty)");
+  index.finish();
   return true;
 }
 

@@ -46,7 +46,8 @@ struct HiveData {
 // Root names as they appear in section headers.
 const char *rootName(Hive hive);
 
-// Parses the text of a hive file. Returns false (and leaves `out` unspecified) when the text is not a well-formed
+// Parses the text of a hive file, in time linear in its length (keys and values are found through an index).
+// Returns false (and leaves `out` unspecified) when the text is not a well-formed
 // hive of `hive`: a missing header line, a line that is neither a section, a value nor a comment, a bad escape or
 // hex list, a value before the first section, or a section of another hive.
 bool parse(std::string_view text, Hive hive, HiveData &out, std::string *error = nullptr);
@@ -57,8 +58,10 @@ std::string format(const HiveData &data, Hive hive);
 // Splits "A\B\C" into its components; empty when the path is empty or holds an empty component, a line break or a
 // zero byte. Leading and trailing separators are ignored.
 std::vector<std::string> splitPath(std::string_view path);
-// Compares names the way the registry does: without regard to case.
+// Compares names the way the registry does: without regard to case (two names are the same when their foldName is).
 bool sameName(std::string_view a, std::string_view b);
+// A name with its case folded (ASCII lower case; Unicode case folding for other text).
+std::string foldName(std::string_view name);
 // Value names must not hold line breaks or zero bytes; everything else is allowed.
 bool validValueName(std::string_view name);
 

@@ -192,6 +192,27 @@ TEST(RegistryFile, KeyNamesAreComparedWithoutCaseAndKeepTheirFirstSpelling) {
   EXPECT_FALSE(sameName("abc", "abd"));
 }
 
+TEST(RegistryFile, DeletedKeysAndValuesLeaveTheRestInOrder) {
+  const HiveData h = parsed("REGEDIT4\n\n"
+                            "[HKEY_CURRENT_USER\\A]\n\"x\"=dword:1\n"
+                            "[HKEY_CURRENT_USER\\A B]\n\"v\"=dword:1\n\"u\"=dword:1\n" // sorts between A and A\Sub
+                            "[HKEY_CURRENT_USER\\A\\Sub]\n\"s\"=dword:1\n"
+                            "[-HKEY_CURRENT_USER\\a]\n"
+                            "[HKEY_CURRENT_USER\\a b]\n\"V\"=-\n\"w\"=dword:2\n\"v\"=dword:3\n"
+                            "[HKEY_CURRENT_USER\\A\\Sub]\n\"t\"=dword:1\n");
+  ASSERT_EQ(h.keys.size(), 2u);
+  EXPECT_EQ(h.keys[0].path, "A B");
+  EXPECT_EQ(h.keys[1].path, "A\\Sub");
+  EXPECT_EQ(h.find("A"), nullptr) << "the deleted key has no section again, only its new subkey";
+  std::vector<std::string> names;
+  for (const auto &v : h.keys[0].values)
+    names.push_back(v.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"u", "w", "v"})) << "a value deleted and written again comes last";
+  EXPECT_EQ(valueOf(h, "A B", "v")->data[0], 3);
+  ASSERT_EQ(h.keys[1].values.size(), 1u);
+  EXPECT_EQ(h.keys[1].values[0].name, "t");
+}
+
 TEST(RegistryFile, ParentsOfASectionExistWithoutSections) {
   const HiveData h = parsed("REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n");
   EXPECT_TRUE(h.exists("Control Panel"));

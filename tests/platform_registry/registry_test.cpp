@@ -158,6 +158,46 @@ TEST_F(Registry, WritesLeaveNoTemporaryFilesBehind) {
   EXPECT_EQ(filesIn(registryDir()), (std::set<std::string>{"user.reg", "user.reg.lock"}));
 }
 
+TEST_F(Registry, UserHiveIsPrivateAndInterruptedWritesAreCleanedUp) {
+  // Temporary files of writes that never reached their rename, as a crash or a full disk leaves them.
+  writeFile(userHive() + ".Ab3dEf", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n\"v\"=dw");
+  writeFile(userHive() + ".xY12z9", "");
+  writeFile(userHive() + ".backup.txt", "kept: not a name our writes use");
+  ASSERT_TRUE(RegKey::create(Hive::CurrentUser, kKey, RegAccess::All)->setDword("v", 1));
+  EXPECT_EQ(filesIn(registryDir()), (std::set<std::string>{"user.reg", "user.reg.lock", "user.reg.backup.txt"}));
+  for (const char *name : {"/user.reg", "/user.reg.lock"})
+    EXPECT_EQ(fs::status(registryDir() + name).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << name;
+}
+
+TEST_F(Registry, AFileChangedInPlaceIsReadAgain) {
+  // Same size, same file, written within one tick of the file system's clock: still seen.
+  const std::string head = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Tarvik\\Folvex2]\n";
+  for (const char *digit : {"1", "2", "3"}) {
+    writeFile(userHive(), head + "\"v\"=dword:0000000" + digit + "\n"); // truncated and rewritten in place
+    const auto key = RegKey::open(Hive::CurrentUser, kKey, RegAccess::Read);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(dwordFromValue(*key->query("v")), std::atoi(digit));
+  }
+}
+
+TEST_F(Registry, TheThousandAndFirstDamagedHiveKeepsTheNewestCopies) {
+  writeFile(userHive() + ".bad", "damaged 1");
+  for (int n = 2; n <= 1000; ++n)
+    writeFile(userHive() + "." + std::to_string(n) + ".bad", "damaged " + std::to_string(n));
+  writeFile(userHive(), "damaged 1001");
+  EXPECT_FALSE(RegKey::open(Hive::CurrentUser, kKey, RegAccess::Read));
+  EXPECT_EQ(readFile(userHive() + ".1000.bad"), "damaged 1000") << "an earlier copy is never overwritten";
+  EXPECT_EQ(readFile(userHive() + ".1001.bad"), "damaged 1001");
+  size_t kept = 0;
+  for (const std::string &name : filesIn(registryDir()))
+    kept += name.ends_with(".bad");
+  EXPECT_EQ(kept, 5u) << "the newest few are kept, the oldest dropped";
+  EXPECT_TRUE(fs::exists(userHive() + ".997.bad"));
+  EXPECT_FALSE(fs::exists(userHive() + ".996.bad"));
+}
+
 TEST_F(Registry, DamagedHiveIsSetAsideAndTheProgramGoesOn) {
   // A valid hive cut short in the middle of a line, then plain garbage, then a folder in the file's place.
   const std::string valid = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Tarvik\\Folvex2]\n"
@@ -187,7 +227,7 @@ TEST_F(Registry, DamagedHiveIsSetAsideAndTheProgramGoesOn) {
   EXPECT_EQ(readFile(userHive() + ".bad"), "");
   EXPECT_EQ(readFile(userHive() + ".2.bad"), "junk");
 
-  // A folder where the hive file should be: set aside too.
+  // A folder where the hive file should be: set aside too, under the number after the newest copy.
   fs::remove(userHive());
   fs::create_directories(userHive());
   writeFile(userHive() + "/inside", "x");
@@ -196,7 +236,7 @@ TEST_F(Registry, DamagedHiveIsSetAsideAndTheProgramGoesOn) {
   ASSERT_TRUE(key);
   EXPECT_TRUE(key->setDword("a", 1));
   EXPECT_TRUE(fs::is_regular_file(userHive()));
-  EXPECT_TRUE(fs::exists(userHive() + ".bad/inside"));
+  EXPECT_TRUE(fs::exists(userHive() + ".3.bad/inside"));
 }
 
 TEST_F(Registry, DamagedHiveFoundWhileWritingIsSetAsideBeforeTheWrite) {
