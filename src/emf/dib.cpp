@@ -1,5 +1,7 @@
 #include "emf/dib.h"
 
+#include "emf/png_decode.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
@@ -226,10 +228,12 @@ private:
 
 bool decodeCompressedImage(const DibHeader &h, std::span<const uint8_t> bits, DecodedDib &out, std::string *reason,
                            const DibLimits &limits) {
+  if (h.compression == BI_PNG)
+    return DecodePng(bits, limits.maxSide, limits.maxPixels, out.image, out.hasAlpha, reason);
   QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char *>(bits.data()), qsizetype(bits.size()));
   QBuffer buf(&data);
   buf.open(QIODevice::ReadOnly);
-  QImageReader reader(&buf, h.compression == BI_PNG ? "png" : "jpeg");
+  QImageReader reader(&buf, "jpeg");
   const QSize sz = reader.size();
   if (!sz.isValid() || sz.isEmpty())
     return fail(reason, "embedded image cannot be read");
