@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -96,15 +97,36 @@ lvFrameWin::lvFrameWin(QWidget *parent) : QWidget(parent) {
   strip_->setPageRenderer([this](int index) { renderPage(index); });
   installKeys();
   registerBuiltInCommands();
+  notice_ = new QLabel(this);
+  notice_->setFont(frame::StatusFont());
+  QPalette colours = notice_->palette();
+  colours.setColor(QPalette::WindowText, frame::Colour(frame::kNotReadyText));
+  colours.setColor(QPalette::Window, frame::Colour(frame::kPanelFill));
+  notice_->setPalette(colours);
+  notice_->setAutoFillBackground(true);
+  notice_->hide();
+  // A settings write may fail on any thread; the notice is set on this one.
+  setSettingsWriteHook([self = QPointer<lvFrameWin>(this)](const std::string &message) {
+    QMetaObject::invokeMethod(
+        self,
+        [self, text = QString::fromStdString(message)] {
+          if (self) {
+            self->settingsNotice_ = text;
+            self->showStatusNotice(self->captureNotice_);
+          }
+        },
+        Qt::QueuedConnection);
+  });
   resize(800, 600);
 }
 
-lvFrameWin::~lvFrameWin() = default;
+lvFrameWin::~lvFrameWin() { setSettingsWriteHook(nullptr); }
 
 // ---- layout and painting ----
 
 void lvFrameWin::resizeEvent(QResizeEvent *) {
   applyLayout();
+  placeNotice();
   rememberNormalRect();
 }
 
@@ -493,6 +515,29 @@ void lvFrameWin::showMessage(const QString &text) {
   box->show();
 }
 
+void lvFrameWin::showStatusNotice(const QString &text) {
+  captureNotice_ = text;
+  notice_->setToolTip(statusNotice());
+  notice_->setVisible(!statusNotice().isEmpty());
+  placeNotice();
+}
+
+QString lvFrameWin::statusNotice() const {
+  if (settingsNotice_.isEmpty() || captureNotice_.isEmpty())
+    return settingsNotice_ + captureNotice_;
+  return settingsNotice_ + QStringLiteral("  ") + captureNotice_;
+}
+
+// After the page information, over the readiness text, which shows again once the notice is over; a longer notice
+// is cut, its tool tip holds all of it.
+void lvFrameWin::placeNotice() {
+  if (!notice_)
+    return;
+  const int left = 340, right = width() - 172;
+  notice_->setGeometry(QRect(left, height() - 24, std::max(right - left, 0), 19));
+  notice_->setText(QFontMetrics(notice_->font()).elidedText(statusNotice(), Qt::ElideRight, notice_->width()));
+}
+
 bool lvFrameWin::displayMetrics(int &pixelsWide, double &millimetresWide) {
   const QScreen *s = QGuiApplication::primaryScreen();
   if (!s || s->physicalSize().width() <= 0)
@@ -522,8 +567,8 @@ void lvFrameWin::endOfProgram() {
     return;
   ended_ = true;
   strip_->scanTimer().stop();
-  if (initialCapture_)
-    initialCapture_->wait();
+  // Stops the first capture pass between two pages and waits for it a bounded time.
+  initialCapture_.reset();
   rememberNormalRect();
   const auto placement = frame::EndPlacementValues(isMaximized(), normalRect_);
   // The window goes at once; closing the printer monitor may take a few seconds.

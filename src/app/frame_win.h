@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+class QLabel;
 class QProgressBar;
 
 namespace capture {
@@ -68,6 +69,8 @@ public:
   void endOfProgram();
   // Keeps the normal (not maximised) rectangle known, as the window placement does.
   QRect normalRect() const { return normalRect_; }
+  // The notice the status line shows now (a held-back print job, settings not saved); empty when none.
+  QString statusNotice() const;
 
   // CaptureWindow
   QRect stripClientRect() override;
@@ -83,6 +86,7 @@ public:
   void repaintReadinessArea() override;
   void repaintPrinterButton() override;
   void showMessage(const QString &text) override;
+  void showStatusNotice(const QString &text) override;
   bool displayMetrics(int &pixelsWide, double &millimetresWide) override;
   double currentResolution() override;
 
@@ -105,6 +109,8 @@ private:
   void installKeys();
   void registerBuiltInCommands();
   void rememberNormalRect();
+  void placeNotice();
+
   // The render with the wait cursor and the progress control, the window served meanwhile; nothing while another
   // render of the window runs. error receives the image library's complaint, if any.
   std::optional<Magick::Image> renderWithProgress(int index, int outputMode, QString &error);
@@ -134,4 +140,6 @@ private:
   bool rendering_ = false;
   bool closePending_ = false;
   bool ended_ = false;
+  QLabel *notice_ = nullptr; // over the middle of the status line
+  QString captureNotice_, settingsNotice_;
 };

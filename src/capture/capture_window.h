@@ -44,6 +44,9 @@ public:
   // --- services ---
   // A message box with the application's title and an OK button (modal; returns when closed).
   virtual void showMessage(const QString &text) = 0;
+  // A notice on the status line that stays until replaced; an empty text removes it. Used for conditions the user
+  // should know of without being stopped (a full disk holding back a print job), each told once.
+  virtual void showStatusNotice(const QString &text) { (void)text; }
   // The primary screen's width in pixels and in millimetres; false when unknown (the resolution stays 96).
   virtual bool displayMetrics(int &pixelsWide, double &millimetresWide) = 0;
   // The resolution, in dots per inch, the current page is rendered at (display, printer or user-defined).

@@ -2,13 +2,14 @@
 
 #include "emf/metafile.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <unistd.h>
 #include <vector>
 
 namespace capture {
@@ -21,13 +22,9 @@ uint32_t le32(const uint8_t *p) {
 
 QString qpath(const std::string &s) { return QString::fromStdString(s); }
 
-// Copies src over dst (an existing dst is replaced). False when src cannot be read or dst cannot be written.
-bool copyReplacing(const QString &src, const QString &dst) {
-  if (!QFileInfo(src).isFile())
-    return false;
-  if (QFileInfo::exists(dst) && !QFile::remove(dst))
-    return false;
-  return QFile::copy(src, dst);
+void keepError(int *out, int error) {
+  if (out && error && (!*out || platform::isDiskFull(error)))
+    *out = error;
 }
 
 } // namespace
@@ -36,12 +33,13 @@ bool copyReplacing(const QString &src, const QString &dst) {
 
 bool SpoolReader::open(const std::string &path) {
   close();
-  file_.setFileName(qpath(path));
-  // Unbuffered: the reader's own 2,048-byte buffer is the only one.
-  if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+  // Only a regular file is read: a FIFO or device of that name is refused without waiting for it.
+  const int fd = platform::openRegularFile(path);
+  if (fd < 0)
     return false;
-  if (!QFileInfo(file_).isFile()) {
-    file_.close();
+  // Unbuffered: the reader's own 2,048-byte buffer is the only one.
+  if (!file_.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
     return false;
   }
   fileSize_ = uint64_t(std::max<qint64>(file_.size(), 0));
@@ -121,16 +119,11 @@ std::string PageFilePath(int jobNumber, int pageNumber) {
   return platform::workFolder() + std::to_string(jobNumber) + "-" + PageFileName(pageNumber);
 }
 
-bool EnsureWorkFolder() {
-  const QString dir = qpath(platform::workFolder());
-  if (QFileInfo(dir).isDir())
-    return true;
-  return QDir().mkpath(dir);
-}
+bool EnsureWorkFolder() { return platform::workFolderProblem().empty(); }
 
 // ---- the NT family's EMF spool file ----
 
-int ExtractSpoolPages(const std::string &path, int jobNumber) {
+int ExtractSpoolPages(const std::string &path, int jobNumber, int *writeError) {
   SpoolReader reader;
   if (!reader.open(path))
     return 0;
@@ -175,8 +168,16 @@ int ExtractSpoolPages(const std::string &path, int jobNumber) {
       emf::HENHMETAFILE mf = emf::SetEnhMetaFileBits(payload);
       ++pageCounter;
       if (mf && EnsureWorkFolder()) {
-        emf::HENHMETAFILE copy = emf::CopyEnhMetaFileA(mf, PageFilePath(jobNumber, pageCounter));
-        emf::DeleteEnhMetaFile(copy);
+        // The page file holds the metafile's bytes, written as a new file only this user can read.
+        int error = 0;
+        if (!platform::writePrivateFile(PageFilePath(jobNumber, pageCounter), mf->bytes(), &error) &&
+            platform::isDiskFull(error)) {
+          // The job is taken again once there is space: the pages written so far go, so none is loaded twice.
+          for (int n = 1; n < pageCounter; ++n)
+            QFile::remove(qpath(PageFilePath(jobNumber, n)));
+          keepError(writeError, error);
+          return 0;
+        }
       }
       emf::DeleteEnhMetaFile(mf);
       if (cutShort)
@@ -204,14 +205,17 @@ bool usableSuffix(const char *s) {
 
 } // namespace
 
-void ExtractLegacySpoolPages(const std::string &path, int jobNumber) {
+void ExtractLegacySpoolPages(const std::string &path, int jobNumber, int *writeError) {
   if (!EnsureWorkFolder())
     return;
-  const QString copyPath = qpath(platform::workFolder() + "tmp.spl");
-  if (!copyReplacing(qpath(path), copyPath))
+  const std::string copyPath = platform::workFolder() + "tmp.spl";
+  int error = 0;
+  if (!platform::copyToPrivateFile(path, copyPath, &error)) {
+    keepError(writeError, error);
     return;
+  }
 
-  QFile in(copyPath);
+  QFile in(qpath(copyPath));
   if (!in.open(QIODevice::ReadOnly))
     return;
   char c = 0;
@@ -237,7 +241,13 @@ void ExtractLegacySpoolPages(const std::string &path, int jobNumber) {
     ++pageCounter;
     if (!EnsureWorkFolder())
       continue;
-    copyReplacing(qpath(source), qpath(PageFilePath(jobNumber, pageCounter)));
+    if (!platform::copyToPrivateFile(source, PageFilePath(jobNumber, pageCounter), &error) &&
+        platform::isDiskFull(error)) {
+      for (int n = 1; n < pageCounter; ++n)
+        QFile::remove(qpath(PageFilePath(jobNumber, n)));
+      keepError(writeError, error);
+      return;
+    }
   }
 }
 

@@ -51,18 +51,23 @@ inline constexpr uint32_t kMaxHeaderSize = 65536;
 std::string PageFileName(int pageNumber);
 // Work folder path of page pageNumber of job jobNumber: workFolder + "2-0003.emf".
 std::string PageFilePath(int jobNumber, int pageNumber);
-// Makes sure the work folder exists; false when it cannot be made.
+// Makes sure the work folder exists and is private to this user; false when it cannot be made or is refused
+// (platform::workFolderProblem() tells why).
 bool EnsureWorkFolder();
 
-// Walks the EMF spool file at path and writes each page record's metafile as a page file of job jobNumber.
-// Returns 1 when the walk reached its end, 0 when the file cannot be opened, is not an EMF spool file (version,
-// header size below 8 or above 65,536 bytes) or memory for a page is not available.
-int ExtractSpoolPages(const std::string &path, int jobNumber);
+// Walks the EMF spool file at path and writes each page record's metafile as a page file of job jobNumber (a new
+// file of mode 0600). Returns 1 when the walk reached its end, 0 when the file cannot be opened (or is not a regular
+// file: a FIFO or device is never waited for), is not an EMF spool file (version, header size below 8 or above
+// 65,536 bytes) or memory for a page is not available. When a page cannot be written because the disk is full, the
+// walk stops with 0, the job's page files written so far are removed and writeError receives the error (ENOSPC), so
+// that the caller can take the job again later; other page write failures pass the page over.
+int ExtractSpoolPages(const std::string &path, int jobNumber, int *writeError = nullptr);
 
 // The Windows 9x form: copies path to "tmp.spl" in the work folder, finds every "~EMF" + 8 characters in it and
 // copies that temporary file of the temporary folder to the page file of job jobNumber. Names with a path
-// separator or a control character in their 8 characters are passed over.
-void ExtractLegacySpoolPages(const std::string &path, int jobNumber);
+// separator or a control character in their 8 characters are passed over. A copy that fails for a full disk stops
+// the work (page files of this job written so far are removed) with the error in writeError, as above.
+void ExtractLegacySpoolPages(const std::string &path, int jobNumber, int *writeError = nullptr);
 
 // Start-up clean-up: deletes every "*.spl" (any case) in the work folder. Returns the number of files deleted.
 int DeleteSpoolCopies();

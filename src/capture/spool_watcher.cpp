@@ -1,9 +1,10 @@
 #include "capture/spool_watcher.h"
 
-#include "settings/settings.h"
 #include "capture/spool_extractor.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "render/resolution.h"
+#include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,8 +13,10 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QTimeZone>
+#include <cerrno>
 #include <cmath>
 #include <functional>
+#include <mutex>
 
 namespace capture {
 
@@ -28,10 +31,31 @@ std::atomic<bool> g_passRunning{false};
 
 QString withSplEnding(const QString &name) { return name.left(name.size() - 3) + QStringLiteral("SPL"); }
 
-bool copyReplacing(const QString &src, const QString &dst) {
-  if (QFileInfo::exists(dst) && !QFile::remove(dst))
-    return false;
-  return QFile::copy(src, dst);
+// Why the last pass left jobs for a later one, and what the window was last told of it.
+std::mutex g_problemMutex;
+std::string g_problem;
+std::string g_problemTold;
+
+void setProblem(std::string text) {
+  std::lock_guard lock(g_problemMutex);
+  g_problem = std::move(text);
+}
+
+// Tells the window of a new problem, or that the last one is over; each only once. GUI thread.
+void tellProblem(CaptureWindow &window) {
+  std::string text;
+  {
+    std::lock_guard lock(g_problemMutex);
+    if (g_problem == g_problemTold)
+      return;
+    g_problemTold = text = g_problem;
+  }
+  window.showStatusNotice(QString::fromStdString(text));
+}
+
+// The job stays in the spool folder and is captured by the first pass after the disk has room again.
+std::string jobProblem(const QString &job, int error) {
+  return "Print job " + job.toStdString() + " waits: " + platform::writeErrorText(error) + ".";
 }
 
 void refreshDisplayResolution(int pixels, double millimetres) {
@@ -112,12 +136,13 @@ int ScanSpoolFolder() {
   const QFileInfoList found =
       dir.entryInfoList({legacy ? QStringLiteral("*.SPL") : QStringLiteral("*.SHD")},
                         QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
-  if (found.isEmpty())
-    return 0;
-
+  std::string problem;
   KnownJobList &known = knownJobs();
   bool captured = false;
   for (const QFileInfo &fi : found) {
+    // Only regular files are jobs: a FIFO, socket or device of such a name is never opened.
+    if (!fi.isFile())
+      continue;
     // A shadow file still being written is looked at again by a later pass.
     if (!legacy && fi.size() < 2)
       continue;
@@ -125,32 +150,56 @@ int ScanSpoolFolder() {
     const uint32_t stamp = JobTimeStamp(fi.lastModified());
     if (known.contains(name, stamp))
       continue;
+    // Without a usable work folder nothing can be captured; the jobs wait for a later pass.
+    if (const std::string why = platform::workFolderProblem(); !why.empty()) {
+      problem = "Print jobs are not captured: " + why + ".";
+      break;
+    }
     const int jobNumber = known.count() + 1;
+    int error = 0;
     if (legacy) {
-      ExtractLegacySpoolPages(fi.filePath().toStdString(), jobNumber);
+      ExtractLegacySpoolPages(fi.filePath().toStdString(), jobNumber, &error);
     } else {
       QString spoolData = withSplEnding(fi.filePath());
       // This file system tells case apart: a lower-case shadow file's data file may be lower-case too.
       if (!QFileInfo::exists(spoolData) && QFileInfo::exists(fi.filePath().chopped(3) + QStringLiteral("spl")))
         spoolData = fi.filePath().chopped(3) + QStringLiteral("spl");
-      const QString copy = QString::fromStdString(platform::workFolder()) + withSplEnding(fi.fileName());
+      const std::string copy = platform::workFolder() + withSplEnding(fi.fileName()).toStdString();
+      // A job that cannot fit is not even tried: the pass then costs nothing while the disk stays full.
+      const QFileInfo data(spoolData);
+      if (data.isFile() && !platform::hasFreeSpace(platform::workFolder(), uint64_t(data.size())))
+        error = ENOSPC;
       // A failed copy leaves no stale older copy behind: the extractor then finds nothing.
-      if (EnsureWorkFolder())
-        copyReplacing(spoolData, copy);
-      ExtractSpoolPages(copy.toStdString(), jobNumber);
+      else if (platform::copyToPrivateFile(spoolData.toStdString(), copy, &error))
+        ExtractSpoolPages(copy, jobNumber, &error);
+      if (platform::isDiskFull(error))
+        QFile::remove(QString::fromStdString(copy));
     }
-    // Recorded whatever the extraction gave, so the job is not tried again.
+    // A full disk leaves the job for a later pass, and the jobs after it too, so job numbers keep their order.
+    if (platform::isDiskFull(error)) {
+      problem = jobProblem(fi.completeBaseName(), error);
+      break;
+    }
+    // Recorded whatever else the extraction gave, so the job is not tried again.
     known.append(name, stamp);
     captured = true;
   }
+  setProblem(problem);
   return captured ? 1 : 0;
+}
+
+std::string captureProblem() {
+  std::lock_guard lock(g_problemMutex);
+  return g_problem;
 }
 
 int CaptureTick(CaptureWindow &window) {
   if (g_passRunning.exchange(true))
     return 0;
   refreshDisplayResolution(window);
-  if (ScanSpoolFolder() == 1) {
+  const int scanned = ScanSpoolFolder();
+  tellProblem(window);
+  if (scanned == 1) {
     pageStore().LoadNewPages(window);
     if (!g_firstRun.load()) {
       window.scrollStripToEnd();
@@ -190,7 +239,7 @@ void ScanTimerTick(CaptureWindow &window) {
 
 InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
     : receiver_(std::make_unique<QObject>()), finished_(std::make_shared<std::atomic<bool>>(false)),
-      stop_(std::make_shared<std::atomic<bool>>(false)) {
+      stop_(std::make_shared<std::atomic<bool>>(false)), shared_(std::make_shared<Shared>()) {
   if (context && context->thread() != receiver_->thread())
     receiver_->moveToThread(context->thread());
   g_firstRun.store(true);
@@ -203,6 +252,7 @@ InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
   CaptureWindow *w = &window;
   auto finished = finished_;
   auto stop = stop_;
+  auto shared = shared_;
   worker_ = std::thread([=] {
     if (haveMetrics)
       refreshDisplayResolution(pixels, mm);
@@ -210,30 +260,55 @@ InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
     const bool captured = ScanSpoolFolder() == 1;
     if (captured)
       *batch = PageStore::PrepareNewPages(stop.get());
-    // The GUI part: dropped by Qt when the receiver is gone (the main frame ended first).
-    QMetaObject::invokeMethod(
-        receiver,
-        [=] {
-          if (captured)
-            pageStore().AppendPreparedPages(std::move(*batch), *w);
-          // The first pass never scrolls the strip; it arms the scan timer whether or not a job was found.
-          w->armScanTimer(kScanTimerId, kScanTimerInterval);
-          g_firstRun.store(false);
-          g_passRunning.store(false);
-          finished->store(true);
-        },
-        Qt::QueuedConnection);
+    // The GUI part: dropped by Qt when the receiver is gone (the main frame ended first), and not even sent once
+    // the owner has given up waiting for this worker.
+    std::unique_lock lock(shared->mutex);
+    if (!shared->abandoned)
+      QMetaObject::invokeMethod(
+          receiver,
+          [=] {
+            tellProblem(*w);
+            if (captured)
+              pageStore().AppendPreparedPages(std::move(*batch), *w);
+            // The first pass never scrolls the strip; it arms the scan timer whether or not a job was found.
+            w->armScanTimer(kScanTimerId, kScanTimerInterval);
+            g_firstRun.store(false);
+            g_passRunning.store(false);
+            finished->store(true);
+          },
+          Qt::QueuedConnection);
+    shared->workerDone = true;
+    lock.unlock();
+    shared->doneChanged.notify_all();
   });
 }
 
-void InitialCapture::wait() {
-  if (worker_.joinable())
-    worker_.join();
+bool InitialCapture::wait(int milliseconds) {
+  if (!worker_.joinable())
+    return true;
+  {
+    std::unique_lock lock(shared_->mutex);
+    const auto done = [this] { return shared_->workerDone; };
+    if (milliseconds < 0)
+      shared_->doneChanged.wait(lock, done);
+    else if (!shared_->doneChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), done))
+      return false;
+  }
+  worker_.join();
+  return true;
 }
 
 InitialCapture::~InitialCapture() {
   stop_->store(true);
-  wait();
+  const bool done = wait(kEndWaitMs);
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->abandoned = true;
+  }
+  if (!done) {
+    qWarning("Folvex: the first capture pass did not end in time; the program ends without it");
+    worker_.detach();
+  }
   receiver_.reset(); // drops the GUI part if it has not run yet
   if (!finished_->load()) {
     g_firstRun.store(false);

@@ -12,8 +12,10 @@
 #include "capture/page_store.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -79,7 +81,14 @@ void setFirstRunFlag(bool on);
 
 // One look at the spool folder: captures every new job (copy into the work folder, extract its pages). Returns 1
 // when at least one new job was captured, else 0. Does not load the pages. Any thread, one pass at a time.
+// Only regular files are taken (a FIFO, socket or device of a job's name is passed over, never opened). A job that
+// does not fit on a full disk, or finds the work folder refused, is not recorded: it and the jobs after it are taken
+// by a later pass, and captureProblem() says why meanwhile.
 int ScanSpoolFolder();
+// Why the last pass left jobs for a later one ("Print job 00009 waits: the disk is full (ENOSPC).");
+// empty when it did not. The capture passes show it once on the window (CaptureWindow::showStatusNotice) and clear
+// it there once a pass goes through again.
+std::string captureProblem();
 
 // One capture pass on the GUI thread: refresh the display resolution, scan, load new pages, scroll the strip to its
 // end (not on the first run), arm the scan timer (first run only), clear the first-run flag. Returns 0.
@@ -101,17 +110,29 @@ public:
   ~InitialCapture();
   InitialCapture(const InitialCapture &) = delete;
   InitialCapture &operator=(const InitialCapture &) = delete;
-  // Waits for the worker part (not for the queued GUI part).
-  void wait();
-  // Destruction (at the end of the program) stops the worker between two pages; page files it has not loaded yet
-  // stay in the work folder and are loaded with the next captured job.
+  // Waits for the worker part (not for the queued GUI part), at most `milliseconds` when that is not negative.
+  // True when the worker part is done.
+  bool wait(int milliseconds = -1);
+  // Destruction (at the end of the program) stops the worker between two pages and waits for it a bounded time
+  // (kEndWaitMs); a worker that does not end by then is left to the end of the process, its GUI part dropped. Page
+  // files it has not loaded yet stay in the work folder and are loaded with the next captured job.
+  static constexpr int kEndWaitMs = 3000;
   // True once the GUI part has run.
   bool finished() const { return finished_->load(); }
 
 private:
+  // What the worker and this object share: whether the worker is done, and whether it may still hand its GUI part
+  // to the receiver (not once this object is gone).
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable doneChanged;
+    bool workerDone = false;
+    bool abandoned = false;
+  };
   std::unique_ptr<QObject> receiver_; // lives on the GUI thread; the worker's queued call goes to it
   std::shared_ptr<std::atomic<bool>> finished_;
   std::shared_ptr<std::atomic<bool>> stop_; // set when destroyed: the worker leaves pages not yet loaded
+  std::shared_ptr<Shared> shared_;
   std::thread worker_;
 };
 

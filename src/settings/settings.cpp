@@ -1,6 +1,9 @@
 #include "settings/settings.h"
 
+#include "platform/private_files.h"
 #include "platform/registry.h"
+
+#include <mutex>
 
 using platform::Hive;
 using platform::RegAccess;
@@ -49,6 +52,28 @@ std::optional<std::string> readString(Hive hive, const std::string &name) {
   return platform::readStringValue(hive, kSettingsKey, name);
 }
 
+std::mutex g_writeMutex;
+std::function<void(const std::string &)> g_writeHook;
+bool g_failing = false;
+
+// Passes a write's outcome on to the hook when it changes from success to failure or back.
+bool told(bool ok) {
+  const int error = ok ? 0 : platform::lastWriteError();
+  std::function<void(const std::string &)> hook;
+  {
+    std::lock_guard lock(g_writeMutex);
+    if (ok == !g_failing)
+      return ok;
+    g_failing = !ok;
+    hook = g_writeHook;
+  }
+  if (hook)
+    hook(ok ? std::string()
+            : "Settings not saved: " +
+                  (error ? platform::writeErrorText(error) : std::string("the settings file cannot be written")) + ".");
+  return ok;
+}
+
 } // namespace
 
 int32_t RegGetInt(const std::string &name) {
@@ -63,7 +88,7 @@ int32_t RegGetInt(const std::string &name) {
 
 bool RegSetInt(const std::string &name, int32_t value) {
   auto key = RegKey::create(Hive::CurrentUser, kSettingsKey, RegAccess::Write);
-  return key && key->setDword(name, static_cast<uint32_t>(value));
+  return told(key && key->setDword(name, static_cast<uint32_t>(value)));
 }
 
 std::optional<std::string> RegGetUserString(const std::string &name) { return readString(Hive::CurrentUser, name); }
@@ -72,12 +97,17 @@ std::optional<std::string> RegGetMachineString(const std::string &name) { return
 
 bool RegSetUserString(const std::string &name, const std::string &text) {
   auto key = RegKey::create(Hive::CurrentUser, kSettingsKey, RegAccess::Write);
-  return key && key->setString(name, text);
+  return told(key && key->setString(name, text));
 }
 
 bool RegSetStringAt(const std::string &keyPath, const std::string &name, const std::string &text) {
   auto key = RegKey::open(Hive::CurrentUser, keyPath, RegAccess::Write);
-  return key && key->setString(name, text);
+  return key && told(key->setString(name, text)); // a key that does not exist is no failed write
+}
+
+void setSettingsWriteHook(std::function<void(const std::string &message)> hook) {
+  std::lock_guard lock(g_writeMutex);
+  g_writeHook = std::move(hook);
 }
 
 std::optional<std::string> GetLocalAppDataFolder() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,11 @@ bool RegSetUserString(const std::string &name, const std::string &text); // REG_
 bool RegSetStringAt(const std::string &keyPath, const std::string &name, const std::string &text); // existing key only
 std::optional<std::string> GetLocalAppDataFolder();
 bool LoadSettings();
+
+// Tells of failed settings writes (RegSetInt, RegSetUserString, RegSetStringAt), for the status line: the hook gets
+// a message for the user ("Settings not saved: the disk is full (ENOSPC).") at the first failure, nothing more
+// while writes go on failing, and an empty text once a write succeeds again. Called on the thread that wrote.
+void setSettingsWriteHook(std::function<void(const std::string &message)> hook);
 
 inline constexpr const char *kSettingsKey = "Software\\Tarvik\\Folvex2";
 inline constexpr const char *kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
