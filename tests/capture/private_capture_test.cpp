@@ -80,14 +80,16 @@ protected:
   static inline int serial_ = 0;
 };
 
-// One page whose picture is a PNG inside a stretched bitmap record.
-std::vector<uint8_t> PageWithPng() {
+// One page whose picture, a PNG inside a stretched bitmap record, is cut short after its header (as a damaged print
+// job may hold it): the page renders without the picture.
+std::vector<uint8_t> PageWithDamagedPng() {
   QImage picture(6, 4, QImage::Format_ARGB32);
   picture.fill(qRgba(20, 90, 200, 255));
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
   picture.save(&buffer, "PNG");
+  png.truncate(44);
   std::vector<uint8_t> page = MakeEmf(210, 297, 7);
   page.resize(page.size() - 20); // the end record comes back after the bitmap
   std::vector<uint8_t> r;
@@ -151,8 +153,8 @@ TEST_F(HostileWorld, PlantedWorkFolderIsAvoidedAndEverythingMadeIsPrivate) {
 
 TEST_F(HostileWorld, ProgramQuitsInTimeAndQuietlyWithSpecialFilesInTheSpoolFolder) {
   writeMachineHiveWithoutMonitor();
-  // A job whose page holds a PNG picture, then jobs whose spool data or shadow file is a FIFO.
-  addJob(0, PageWithPng());
+  // A job whose page holds a damaged PNG picture, then jobs whose spool data or shadow file is a FIFO.
+  addJob(0, PageWithDamagedPng());
   ASSERT_EQ(::mkfifo(QFile::encodeName(spool_ + "00009.SPL").constData(), 0600), 0);
   ASSERT_TRUE(WriteBytes(spool_ + "00009.SHD", {1, 2, 3}));
   ASSERT_EQ(::mkfifo(QFile::encodeName(spool_ + "00010.SHD").constData(), 0600), 0);
