@@ -24,10 +24,12 @@ class Wallpaper : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    for (const char *sub : {"registry", "tmp", "config", "empty"})
+    for (const char *sub : {"registry", "tmp", "run", "config", "empty"})
       QDir().mkpath(root() + "/" + sub);
+    QFile::setPermissions(root() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     set("FOLVEX_REGISTRY_DIR", root() + "/registry");
     set("TMPDIR", root() + "/tmp");
+    set("XDG_RUNTIME_DIR", root() + "/run"); // the user's private temporary folder
     set("XDG_CONFIG_HOME", root() + "/config");
     set("GSETTINGS_BACKEND", "keyfile");
     set("XDG_CURRENT_DESKTOP", "GNOME");
@@ -60,7 +62,7 @@ protected:
 
 TEST_F(Wallpaper, TheDesktopKeyAndTheHiveNameTheFileThatEachCommandOverwrites) {
   output::WallpaperOutcome r = output::SetAsWallpaper(picture(40, 30, "red"));
-  const std::string file = root().toStdString() + "/tmp/TarvikWallpaper.bmp";
+  const std::string file = root().toStdString() + "/run/TarvikWallpaper.bmp";
   EXPECT_EQ(file, r.file);
   EXPECT_TRUE(r.written);
   EXPECT_TRUE(r.applied) << r.message;
@@ -88,7 +90,7 @@ TEST_F(Wallpaper, TheDesktopKeyAndTheHiveNameTheFileThatEachCommandOverwrites) {
   EXPECT_EQ(Magick::Color("blue"), written.pixelColor(3, 3));
   EXPECT_EQ(file, platform::readStringValue(Hive::CurrentUser, ieKey, "BackupWallpaper"));
   EXPECT_TRUE(output::NoActiveDesktopMark());
-  EXPECT_EQ(QStringList{"TarvikWallpaper.bmp"}, QDir(root() + "/tmp").entryList(QDir::Files | QDir::Hidden));
+  EXPECT_EQ(QStringList{"TarvikWallpaper.bmp"}, QDir(root() + "/run").entryList(QDir::Files | QDir::Hidden));
 }
 
 TEST_F(Wallpaper, WithoutADesktopToolTheFileStaysAndTheMessageNamesIt) {
@@ -101,21 +103,24 @@ TEST_F(Wallpaper, WithoutADesktopToolTheFileStaysAndTheMessageNamesIt) {
   EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(r.file)));
 }
 
-// The temporary folder may be shared: a link planted under the file's name is replaced, its target untouched.
+// A link under the file's name is replaced, its target untouched.
 TEST_F(Wallpaper, APlantedLinkIsReplacedAndAnUnwritableFolderIsReported) {
   const QString victim = root() + "/victim.txt";
   QFile v(victim);
   ASSERT_TRUE(v.open(QIODevice::WriteOnly));
   v.write("keep");
   v.close();
-  ASSERT_TRUE(QFile::link(victim, root() + "/tmp/TarvikWallpaper.bmp"));
+  ASSERT_TRUE(QFile::link(victim, root() + "/run/TarvikWallpaper.bmp"));
   output::WallpaperOutcome r = output::SetAsWallpaper(picture(8, 8, "red"));
   EXPECT_TRUE(r.written);
   EXPECT_FALSE(QFileInfo(QString::fromStdString(r.file)).isSymLink());
   ASSERT_TRUE(v.open(QIODevice::ReadOnly));
   EXPECT_EQ("keep", v.readAll());
 
-  set("TMPDIR", root() + "/no/such/folder");
+  // No temporary folder can be made (each candidate lies below a file).
+  set("XDG_RUNTIME_DIR", "");
+  set("TMPDIR", victim + "/tmp");
+  set("XDG_CACHE_HOME", victim + "/cache");
   r = output::SetAsWallpaper(picture(8, 8, "red"));
   EXPECT_FALSE(r.written);
   EXPECT_FALSE(r.applied);
