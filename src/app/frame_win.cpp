@@ -528,14 +528,18 @@ QString lvFrameWin::statusNotice() const {
   return settingsNotice_ + QStringLiteral("  ") + captureNotice_;
 }
 
-// After the page information, over the readiness text, which shows again once the notice is over; a longer notice
-// is cut, its tool tip holds all of it.
+// After the page information, over the readiness text (which shows again once the notice is over) and over an
+// export's progress; a longer notice is cut, its tool tip holds all of it.
 void lvFrameWin::placeNotice() {
   if (!notice_)
     return;
-  const int left = 340, right = width() - 172;
+  int left = 340; // where the page information usually ends
+  if (const auto info = pageInfoText())
+    left = std::max(left, info->at.x() + QFontMetrics(frame::StatusFont()).horizontalAdvance(info->text) + 12);
+  const int right = width() - 172;
   notice_->setGeometry(QRect(left, height() - 24, std::max(right - left, 0), 19));
   notice_->setText(QFontMetrics(notice_->font()).elidedText(statusNotice(), Qt::ElideRight, notice_->width()));
+  notice_->raise();
 }
 
 bool lvFrameWin::displayMetrics(int &pixelsWide, double &millimetresWide) {
