@@ -4,11 +4,15 @@
 #include "app/frame_paint.h"
 #include "app/frame_win.h"
 #include "capture/page_store.h"
+#include "diag/emergency_report.h"
 #include "output/export.h"
 #include "output/format_sheet.h"
 #include "output/gallery.h"
+#include "output/mail_pages.h"
 #include "output/messages.h"
+#include "output/pdf_export.h"
 #include "output/save_disk.h"
+#include "output/set_wallpaper.h"
 #include "view/preview_window.h"
 
 #include <QCloseEvent>
@@ -118,11 +122,35 @@ void RegisterOutputCommands(lvFrameWin &frame, frame::CommandTable &commands) {
     progress->show();
     progress->raise();
   };
+  host.showResolutionDialog = [f] {
+    if (f)
+      f->runCommand(ID_RESOLUTION);
+  };
   output::setApplicationTitle(QString::fromLatin1(kFrameTitle));
+  // What "Send to..." handed to the mail program last time has been read by now.
+  output::DeleteSentFiles();
 
   commands.set(ID_SAVE_DISK, [] { output::SaveAllPages(); });
   commands.set(ID_SAVE_HTML, [] { output::SaveHtmlGallery(); });
   commands.set(ID_SAVE_AS, [] { output::SaveCurrentImageAs(); });
+  commands.set(ID_SAVE_PDF, [] { output::SavePdf(); });
+  commands.set(ID_MAIL, [] { output::MailPages(); });
+  commands.set(ID_SEND_TO, [] { output::SendCurrentImage(); });
+  commands.set(ID_WALLPAPER, [f] {
+    const auto &store = capture::pageStore();
+    if (!f || store.currentPage < 0 || store.currentPage >= store.pageCount() || !store.currentImage.isValid())
+      return;
+    const output::WallpaperOutcome outcome = output::SetAsWallpaper(store.currentImage);
+    if (outcome.message.empty())
+      return;
+    output::MessageRequest m;
+    m.text = QString::fromStdString(outcome.message);
+    m.caption = QString::fromLatin1(kMessageCaption);
+    m.icon = outcome.written ? QMessageBox::Information : QMessageBox::Warning;
+    m.owner = f;
+    output::ShowMessage(m);
+  });
+  commands.set(ID_EMERGENCY, [f] { diag::WriteEmergencyReport(f); });
   commands.set(ID_FORMAT, [f] {
     // Options changed under a running export would change its later pages.
     if (f && !output::RefuseWhileExporting())

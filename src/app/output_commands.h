@@ -1,6 +1,6 @@
-// The output commands of the main frame: save to disk, the HTML gallery, "Save as..." and the image format sheet,
-// with the frame's side of an export (progress on the status line, the preview showing the pages written, closing
-// only once a running export has stopped).
+// The output commands of the main frame: save to disk, the HTML gallery, the PDF, mail, "Send to...", "Save as...",
+// the wallpaper, the emergency report and the image format sheet, with the frame's side of an export (progress on
+// the status line, the preview showing the pages written, closing only once a running export has stopped).
 #pragma once
 
 class lvFrameWin;

@@ -44,6 +44,8 @@ struct OutputHost {
   std::atomic<bool> *abortRequest = nullptr;
   // Opens a finished document (gallery, PDF) with the desktop's program; platform::openDocument when empty.
   std::function<bool(const QString &)> openDocument;
+  // Shows the "Image Resolution and Dimension" dialog (committing and re-rendering on OK).
+  std::function<void()> showResolutionDialog;
 };
 OutputHost &host();
 

@@ -21,6 +21,10 @@ int ShowMessage(const MessageRequest &request) {
   for (const auto &[button, text] : request.buttonTexts)
     if (QAbstractButton *b = box.button(button))
       b->setText(text);
+  if (request.systemModal) {
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  }
   return box.exec();
 }
 

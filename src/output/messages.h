@@ -22,6 +22,7 @@ struct MessageRequest {
   QMessageBox::StandardButtons buttons = QMessageBox::Ok;
   QWidget *owner = nullptr; // an export's questions belong to the preview window unless ownerless is set
   bool ownerless = false;
+  bool systemModal = false; // kept above every other window
   // Buttons that carry a text of their own.
   std::map<QMessageBox::StandardButton, QString> buttonTexts;
 };

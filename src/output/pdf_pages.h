@@ -28,6 +28,8 @@ public:
   // Drops an unfinished document (an abort).
   void abandon() { writer_.reset(); }
 
+  // Whether a document is open for pages (false before begin and after a failure or the end).
+  bool isOpen() const { return writer_ != nullptr; }
   int pageCount() const { return pages_; }
   const std::string &error() const { return error_; }
 

@@ -4,6 +4,7 @@
 #include "app/frame_win.h"
 #include "app/prompts.h"
 #include "capture/page_store.h"
+#include "diag/emergency_report.h"
 #include "output/messages.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -272,9 +273,17 @@ TEST_F(FrameCommands, HelpPopupItems) {
       top->close();
     }
   EXPECT_TRUE(helpShown);
-  // The emergency report belongs to the output commands: routed, nothing yet.
-  int reports = 0;
+  // The emergency report is written and offered; No sends nothing.
+  QString offered;
+  diag::setReportHooks({[&offered](const QString &text, const QString &) {
+                          offered = text;
+                          return false;
+                        },
+                        {}});
   ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Emergency report")}));
+  diag::setReportHooks({});
+  EXPECT_TRUE(offered.startsWith(QStringLiteral("File 'Report.log' was saved to '"))) << offered.toStdString();
+  int reports = 0;
   w->commands().set(frame::ID_EMERGENCY, [&] { ++reports; });
   ASSERT_TRUE(ButtonCommand(4, {QStringLiteral("Emergency report")}));
   EXPECT_EQ(reports, 1);
