@@ -25,12 +25,9 @@ protected:
     QDir(work).removeRecursively();
   }
   // The mail format dialog's answer: the item (-1 leaves the selection) and the "Image Options" box.
-  void ChooseMailFormat(int item, bool imageOptions, QStringList *items = nullptr, int *opened = nullptr) {
+  void ChooseMailFormat(int item, bool imageOptions, int *opened = nullptr) {
     dialogActions.push_back([=](QDialog &d) {
       auto &dlg = dynamic_cast<output::lvDlgSelectFormatForMail &>(d);
-      if (items)
-        for (int i = 0; i < dlg.formatList()->count(); ++i)
-          *items << dlg.formatList()->itemText(i);
       if (opened)
         *opened = dlg.formatList()->currentIndex();
       if (item >= 0)
@@ -58,14 +55,10 @@ protected:
 
 TEST_F(Delivery, PngPagesGoAsOneMessageInPageOrderAndStay) {
   AddPages({"5-0001.emf", "5-0002.emf", "12-0001.emf"});
-  QStringList items;
   int opened = -2;
-  ChooseMailFormat(2, false, &items, &opened);
+  ChooseMailFormat(2, false, &opened);
   QTest::keyClick(frame_.get(), Qt::Key_M, Qt::ControlModifier);
   WaitForExport();
-  EXPECT_EQ(items, (QStringList{"JPG (JPEG file interchange format)", "GIF (Graphics Interchange Format)",
-                                "PNG (Portable Network Graphics)", "BMP (Windows Bitmap)",
-                                "TIF (TIFF Tagged Image File Format)", "Multipage: PDF (Portable Document Format)"}));
   EXPECT_EQ(opened, 0) << "a first mail preselects JPG";
   EXPECT_EQ(RegGetInt("KodEmailFormat"), 3);
   EXPECT_EQ(RegGetInt("PNG_Default"), 1);
@@ -102,7 +95,7 @@ TEST_F(Delivery, MultipageTiffAndGifHaveOneFramePerPage) {
   AddPages({"3-0001.emf", "3-0002.emf", "3-0003.emf"});
   RegSetInt("KodEmailFormat", 7);
   int opened = -2;
-  ChooseMailFormat(-1, false, nullptr, &opened);
+  ChooseMailFormat(-1, false, &opened);
   ASSERT_TRUE(Run(frame::ID_MAIL));
   WaitForExport();
   EXPECT_EQ(opened, -1) << "multipage TIFF has no item";
