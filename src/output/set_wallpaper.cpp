@@ -52,7 +52,7 @@ std::string replaceFile(const std::string &file, const void *data, std::size_t s
 
 } // namespace
 
-std::string WallpaperFilePath() { return platform::tempFolder() + "TarvikWallpaper.bmp"; }
+std::string WallpaperFilePath() { return platform::appDataFolder() + "/TarvikWallpaper.bmp"; }
 
 bool NoActiveDesktopMark() { return noActiveDesktop; }
 
@@ -60,15 +60,19 @@ WallpaperOutcome SetAsWallpaper(const Magick::Image &image) {
   WallpaperOutcome out;
   out.file = WallpaperFilePath();
   std::string why;
-  try {
-    Magick::Image bmp = image;
-    bmp.magick("BMP");
-    Magick::Blob blob;
-    bmp.write(&blob);
-    why = replaceFile(out.file, blob.data(), blob.length());
-  } catch (const std::exception &e) {
-    why = e.what();
-  }
+  const std::string folder = out.file.substr(0, out.file.rfind('/'));
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    why = std::strerror(errno);
+  else
+    try {
+      Magick::Image bmp = image;
+      bmp.magick("BMP");
+      Magick::Blob blob;
+      bmp.write(&blob);
+      why = replaceFile(out.file, blob.data(), blob.length());
+    } catch (const std::exception &e) {
+      why = e.what();
+    }
   if (!why.empty()) {
     out.message = "The wallpaper file '" + out.file + "' cannot be written:\n" + why;
     return out;

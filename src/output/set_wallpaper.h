@@ -6,7 +6,9 @@
 
 namespace output {
 
-// The wallpaper file: "TarvikWallpaper.bmp" in the temporary folder (the same file every time).
+// The wallpaper file: "TarvikWallpaper.bmp" (the same file every time) in the application-data folder. The
+// desktop keeps only the file's name, so the file must outlast the session: the private temporary folder is
+// emptied at logout and would take the wallpaper with it.
 std::string WallpaperFilePath();
 
 struct WallpaperOutcome {

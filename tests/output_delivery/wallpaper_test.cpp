@@ -2,6 +2,7 @@
 // private temporary folder.
 #include "output/set_wallpaper.h"
 #include "platform/registry.h"
+#include "settings/settings.h"
 
 #include <Magick++.h>
 #include <QDir>
@@ -24,13 +25,15 @@ class Wallpaper : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    for (const char *sub : {"registry", "tmp", "run", "config", "empty"})
+    for (const char *sub : {"registry", "tmp", "run", "config", "data", "empty"})
       QDir().mkpath(root() + "/" + sub);
     QFile::setPermissions(root() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     set("FOLVEX_REGISTRY_DIR", root() + "/registry");
     set("TMPDIR", root() + "/tmp");
     set("XDG_RUNTIME_DIR", root() + "/run"); // the user's private temporary folder
     set("XDG_CONFIG_HOME", root() + "/config");
+    set("XDG_DATA_HOME", root() + "/data");
+    ASSERT_TRUE(RegSetInt("SaveFile_Opt", 1)); // the hive exists once the program has started
     set("GSETTINGS_BACKEND", "keyfile");
     set("XDG_CURRENT_DESKTOP", "GNOME");
   }
@@ -62,7 +65,8 @@ protected:
 
 TEST_F(Wallpaper, TheDesktopKeyAndTheHiveNameTheFileThatEachCommandOverwrites) {
   output::WallpaperOutcome r = output::SetAsWallpaper(picture(40, 30, "red"));
-  const std::string file = root().toStdString() + "/run/TarvikWallpaper.bmp";
+  // The file outlasts the session: it lies in the application-data folder, not the temporary one.
+  const std::string file = root().toStdString() + "/data/Folvex2/TarvikWallpaper.bmp";
   EXPECT_EQ(file, r.file);
   EXPECT_TRUE(r.written);
   EXPECT_TRUE(r.applied) << r.message;
@@ -90,7 +94,8 @@ TEST_F(Wallpaper, TheDesktopKeyAndTheHiveNameTheFileThatEachCommandOverwrites) {
   EXPECT_EQ(Magick::Color("blue"), written.pixelColor(3, 3));
   EXPECT_EQ(file, platform::readStringValue(Hive::CurrentUser, ieKey, "BackupWallpaper"));
   EXPECT_TRUE(output::NoActiveDesktopMark());
-  EXPECT_EQ(QStringList{"TarvikWallpaper.bmp"}, QDir(root() + "/run").entryList(QDir::Files | QDir::Hidden));
+  EXPECT_EQ(QStringList{"TarvikWallpaper.bmp"},
+            QDir(root() + "/data/Folvex2").entryList({"*Wallpaper*"}, QDir::Files | QDir::Hidden));
 }
 
 TEST_F(Wallpaper, WithoutADesktopToolTheFileStaysAndTheMessageNamesIt) {
@@ -110,17 +115,16 @@ TEST_F(Wallpaper, APlantedLinkIsReplacedAndAnUnwritableFolderIsReported) {
   ASSERT_TRUE(v.open(QIODevice::WriteOnly));
   v.write("keep");
   v.close();
-  ASSERT_TRUE(QFile::link(victim, root() + "/run/TarvikWallpaper.bmp"));
+  ASSERT_TRUE(QDir().mkpath(root() + "/data/Folvex2"));
+  ASSERT_TRUE(QFile::link(victim, root() + "/data/Folvex2/TarvikWallpaper.bmp"));
   output::WallpaperOutcome r = output::SetAsWallpaper(picture(8, 8, "red"));
   EXPECT_TRUE(r.written);
   EXPECT_FALSE(QFileInfo(QString::fromStdString(r.file)).isSymLink());
   ASSERT_TRUE(v.open(QIODevice::ReadOnly));
   EXPECT_EQ("keep", v.readAll());
 
-  // No temporary folder can be made (each candidate lies below a file).
-  set("XDG_RUNTIME_DIR", "");
-  set("TMPDIR", victim + "/tmp");
-  set("XDG_CACHE_HOME", victim + "/cache");
+  // The folder cannot be made (it would lie below a file).
+  ASSERT_TRUE(RegSetStringAt(kShellFoldersKey, "Local AppData", (victim + "/data").toStdString()));
   r = output::SetAsWallpaper(picture(8, 8, "red"));
   EXPECT_FALSE(r.written);
   EXPECT_FALSE(r.applied);
