@@ -1,9 +1,9 @@
 #include "capture/page_store.h"
 
-#include "settings/settings.h"
 #include "capture/spool_extractor.h"
 #include "platform/paths.h"
 #include "render/rasteriser.h"
+#include "settings/settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,12 +108,12 @@ QImage BitmapFromImage(const Magick::Image &source) {
   return out;
 }
 
-QImage MakeThumbnail(const emf::HENHMETAFILE &mf, int pageIndex, double rotation) {
+QImage MakeThumbnail(const render::PageSource &page, int pageIndex, double rotation) {
   try {
     render::RenderOptions options;
     options.thumbnail = true;
     options.outputMode = outputMode();
-    Magick::Image img = render::RenderPage(kThumbnailResolution, mf, pageIndex, options);
+    Magick::Image img = render::RenderPage(kThumbnailResolution, page, pageIndex, options);
     img.scale(Magick::Geometry(kThumbnailBox, kThumbnailBox));
     if (rotation != 0.0)
       img.rotate(rotation);
@@ -130,7 +130,7 @@ QImage MakeThumbnail(int pageIndex) {
   if (pageIndex < 0 || pageIndex >= store.pageCount())
     return {};
   const PageRecord &p = store.pages[size_t(pageIndex)];
-  return MakeThumbnail(p.metafile, pageIndex, p.rotation);
+  return MakeThumbnail(p.source(), pageIndex, p.rotation);
 }
 
 // ---- PageList ----
@@ -217,6 +217,7 @@ void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) 
       PageRecord rec;
       rec.name = std::move(prepared.name);
       rec.metafile = std::move(prepared.metafile);
+      rec.pdf = std::move(prepared.pdf);
       rec.thumbnail = std::move(prepared.thumbnail);
       const QRect previous =
           index > 0 ? QRect(pages.back().thumbX, pages.back().thumbY, pages.back().thumbW, pages.back().thumbH)
@@ -243,7 +244,7 @@ void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) 
           render::RenderOptions options;
           options.outputMode = outputMode();
           setCurrentImage(
-              render::RenderPage(window.currentResolution(), pages[size_t(index)].metafile, index, options));
+              render::RenderPage(window.currentResolution(), pages[size_t(index)].source(), index, options));
         } catch (const std::exception &) {
           setCurrentImage(Magick::Image());
         }
@@ -263,7 +264,7 @@ void PageStore::LoadNewPages(CaptureWindow &window) { AppendPreparedPages(Prepar
 void PageStore::RebuildThumbnails(CaptureWindow &window) {
   for (int i = 0; i < pageCount(); ++i) {
     PageRecord &p = pages[size_t(i)];
-    p.thumbnail = MakeThumbnail(p.metafile, i, p.rotation);
+    p.thumbnail = MakeThumbnail(p.source(), i, p.rotation);
   }
   window.repaintStrip(true);
 }
@@ -271,6 +272,7 @@ void PageStore::RebuildThumbnails(CaptureWindow &window) {
 void PageStore::ClearPageList(CaptureWindow &window) {
   for (PageRecord &p : pages) {
     emf::DeleteEnhMetaFile(p.metafile);
+    p.pdf.reset();
     p.thumbnail = QImage();
   }
   pages.clear();
@@ -283,8 +285,10 @@ void PageStore::ClearPageList(CaptureWindow &window) {
 }
 
 void PageStore::ReleasePages() {
-  for (PageRecord &p : pages)
+  for (PageRecord &p : pages) {
     emf::DeleteEnhMetaFile(p.metafile);
+    p.pdf.reset();
+  }
 }
 
 PageStore &pageStore() {

@@ -8,6 +8,7 @@
 
 #include "capture/capture_window.h"
 #include "emf/metafile.h"
+#include "render/page_source.h"
 
 #include <Magick++.h>
 #include <QImage>
@@ -41,14 +42,20 @@ inline constexpr const char *kDeleteFailedMessage = "DeleteFile(iiiTmp) == 0 !! 
 enum ViewState { kViewNothing = 0, kViewPages = 1, kViewImageReady = 2 };
 
 struct PageRecord {
-  std::string name;           // page file name as found in the work folder, e.g. "3-0001.emf"
-  emf::HENHMETAFILE metafile; // in-memory copy of the page; empty when the page file was not a valid metafile
+  std::string name;           // page file name as found in the work folder, e.g. "3-0001.emf"; "3-0001.pdf" for a
+                              // page of a print job taken from CUPS
+  emf::HENHMETAFILE metafile; // in-memory copy of the page; empty when the page file was not a valid metafile, and
+                              // for a PDF page
+  render::HPDFPAGE pdf;       // the page of a print job taken from CUPS; empty for a metafile page
   QImage thumbnail;           // Format_RGB32, thumbW x thumbH
   int thumbX = 0;             // left edge in strip client coordinates
   int thumbY = 0;             // top edge in strip list coordinates (before scrolling)
   int thumbW = 0;
   int thumbH = 0;
   double rotation = 0.0; // degrees; 0 when captured
+
+  // What the page is drawn from: its PDF page, else its metafile.
+  render::PageSource source() const { return pdf ? render::PageSource(pdf) : render::PageSource(metafile); }
 };
 
 // The page list: a growable list of page records whose records never move while pages are appended, so the
@@ -147,10 +154,11 @@ private:
   std::atomic<size_t> size_{0};
 };
 
-// A page loaded from the work folder but not yet in the page list.
+// A page loaded from the work folder (or taken from a CUPS print job) but not yet in the page list.
 struct PreparedPage {
   std::string name;
   emf::HENHMETAFILE metafile;
+  render::HPDFPAGE pdf;
   QImage thumbnail;
 };
 struct PreparedPages {
@@ -186,7 +194,7 @@ public:
   void RebuildThumbnails(CaptureWindow &window);
   // Forgets every page (cancel all documents): count 0, no current page, scroll reset, strip and preview repainted.
   void ClearPageList(CaptureWindow &window);
-  // Releases every page's metafile (end of the program).
+  // Releases every page's metafile and PDF page (end of the program).
   void ReleasePages();
 };
 
@@ -199,10 +207,10 @@ void RebuildThumbnails(CaptureWindow &window);
 void ClearPageList(CaptureWindow &window);
 void ReleasePages();
 
-// Thumbnail of a metafile: rendered in thumbnail mode at 50 dpi (pageIndex selects the rotation the rasteriser
+// Thumbnail of a page: rendered in thumbnail mode at 50 dpi (pageIndex selects the rotation the rasteriser
 // applies; pass -1 for none), scaled to fit 130 x 130, rotated by rotation degrees when not 0.
-QImage MakeThumbnail(const emf::HENHMETAFILE &mf, int pageIndex, double rotation);
-// Thumbnail of page i of the process-wide store (its metafile and rotation).
+QImage MakeThumbnail(const render::PageSource &page, int pageIndex, double rotation);
+// Thumbnail of page i of the process-wide store (its page source and rotation).
 QImage MakeThumbnail(int pageIndex);
 // A Format_RGB32 copy of an image's pixels (opaque), rows top to bottom.
 QImage BitmapFromImage(const Magick::Image &img);

@@ -17,10 +17,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace render {
 
@@ -85,6 +87,77 @@ void copyRow(const uint8_t *src, Magick::PixelPacket *dst, long long cols) {
   widenRow(src, reinterpret_cast<uint16_t *>(dst), cols);
 }
 
+// Draws a PDF page into the bands of a render. The renderer draws a slice of whole bands at a time (as many as
+// kPdfSlicePixels allow), and each band takes its rows from the slice; a band wider than the limit is drawn in
+// tiles. On white paper the rows are copied; over another background the page, drawn on transparent paper, is
+// laid over the band's background.
+class PdfBands {
+public:
+  PdfBands(const PdfPage &page, double dpi, long long width, long long totalRows, int bandRows, bool transparent)
+      : page_(page), dpi_(dpi), width_(int(width)), totalRows_(totalRows), transparent_(transparent) {
+    const long long bandPixels = width * bandRows;
+    if (bandPixels <= kPdfSlicePixels) {
+      sliceRows_ =
+          int(std::min<long long>(kPdfSlicePixels / bandPixels, (totalRows + bandRows - 1) / bandRows) * bandRows);
+      tileWidth_ = width_;
+    } else {
+      sliceRows_ = bandRows;
+      tileWidth_ = int(std::max<long long>(kPdfSlicePixels / bandRows, 1));
+    }
+  }
+
+  // Draws the page's supersampled rows top .. top + h - 1 onto rows 0 .. h - 1 of band. False when the renderer
+  // gives nothing.
+  bool draw(QImage &band, int top, int h) {
+    if (tileWidth_ < width_)
+      return drawTiles(band, top, h);
+    if (slice_.isNull() || top < sliceTop_ || top + h > sliceTop_ + slice_.height()) {
+      slice_ = QImage(); // the old slice goes before the new one is made
+      sliceTop_ = top;
+      const int rows = int(std::min<long long>(sliceRows_, totalRows_ - top));
+      slice_ = page_.renderRegion(dpi_, QRect(0, top, width_, rows), transparent_);
+      if (slice_.isNull())
+        return false;
+    }
+    put(band, 0, slice_, top - sliceTop_, h);
+    return true;
+  }
+
+private:
+  bool drawTiles(QImage &band, int top, int h) {
+    for (int x = 0; x < width_; x += tileWidth_) {
+      const QImage tile = page_.renderRegion(dpi_, QRect(x, top, std::min(tileWidth_, width_ - x), h), transparent_);
+      if (tile.isNull())
+        return false;
+      put(band, x, tile, 0, h);
+    }
+    return true;
+  }
+
+  // Rows from .. from + h - 1 of src onto the band at column x.
+  void put(QImage &band, int x, const QImage &src, int from, int h) {
+    if (transparent_) {
+      QPainter p(&band);
+      p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+      p.drawImage(QPoint(x, 0), src, QRect(0, from, src.width(), h));
+      return;
+    }
+    const size_t bytes = size_t(src.width()) * 4;
+    for (int r = 0; r < h; ++r)
+      std::memcpy(band.scanLine(r) + size_t(x) * 4, src.constScanLine(from + r), bytes);
+  }
+
+  const PdfPage &page_;
+  double dpi_;
+  int width_;
+  long long totalRows_;
+  bool transparent_;
+  int sliceRows_ = 0;
+  int tileWidth_ = 0;
+  QImage slice_;
+  int sliceTop_ = 0;
+};
+
 // Rows of the image written per pixel-cache request.
 long long chunkRows(long long cols, long long remaining) {
   return std::clamp<long long>((1LL << 18) / std::max<long long>(cols, 1), 1, remaining);
@@ -99,9 +172,12 @@ double ThreadCpuMilliseconds() {
 }
 
 PageSize OutputSize(const emf::RECTL &frame, double resolution, int scalePercent) {
+  return OutputSize(double(frame.right) - double(frame.left), double(frame.bottom) - double(frame.top), resolution,
+                    scalePercent);
+}
+
+PageSize OutputSize(double W, double H, double resolution, int scalePercent) {
   const double r = resolution > 0 ? resolution : 72.0;
-  double W = double(frame.right) - double(frame.left);
-  double H = double(frame.bottom) - double(frame.top);
   const double s = scalePercent * 0.01;
   W = std::trunc(W * s);
   H = std::trunc(H * s);
@@ -187,25 +263,27 @@ RenderRecord lastRenderRecord() {
   return g_record;
 }
 
-Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pageIndex, const RenderOptions &options) {
+Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options) {
   std::lock_guard renderLock(renderMutex());
   const Settings s = settings(); // one consistent view of the settings for the whole render
   const bool thumb = options.thumbnail;
   const int f = std::clamp(s.KodAntialias, 0, 20);
+  const emf::HENHMETAFILE &mf = page.metafile();
+  const PdfPage *pdf = page.pdf().get();
+  const bool drawn = mf || pdf;
+  const int scale = thumb ? 100 : s.ScaleCur;
 
   long long cols = 250, rows = 200;
-  if (mf) {
-    emf::ENHMETAHEADER h;
-    if (emf::GetEnhMetaFileHeader(mf, sizeof h, &h) == 0)
+  if (drawn) {
+    double W = 0, H = 0;
+    if (!page.frameSize(W, H))
       return Magick::Image();
-    const double W = double(h.rclFrame.right) - double(h.rclFrame.left);
-    const double H = double(h.rclFrame.bottom) - double(h.rclFrame.top);
     {
       std::lock_guard lock(g_stateMutex);
       g_record.widthMm = int(std::clamp(std::ceil(W * 0.01), -2e9, 2e9));
       g_record.heightMm = int(std::clamp(std::ceil(H * 0.01), -2e9, 2e9));
     }
-    const PageSize size = OutputSize(h.rclFrame, resolution, thumb ? 100 : s.ScaleCur);
+    const PageSize size = OutputSize(W, H, resolution, scale);
     cols = size.cols;
     rows = size.rows;
   }
@@ -249,6 +327,13 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
     return fail("The band memory is not available."); // the band cannot be made
   }
 
+  // The PDF renderer draws at the supersampled resolution with the scale applied; the page's top-left corner is the
+  // image's, and a last part-pixel column or row shows the background.
+  std::optional<PdfBands> pdfBands;
+  if (pdf)
+    pdfBands.emplace(*pdf, (resolution > 0 ? resolution : 72.0) * double(S) * scale * 0.01, cols * S, rows * S, plan.B,
+                     background.style < 100);
+
   if (options.progress)
     options.progress->setRange(0, plan.n);
   BlockAverager averager{int(S), int(cols)};
@@ -278,7 +363,7 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
         return fail("The band memory is not available.");
       clock.lap();
       PaintBackground(dc, pageRect, a, background);
-      if (!mf) {
+      if (!drawn) {
         QFont font(QStringLiteral("Arial"));
         font.setPixelSize(16);
         font.setBold(true);
@@ -288,8 +373,13 @@ Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pag
       }
     }
     backgroundMs += clock.lap();
-    if (mf) {
-      emf::PlayEnhMetaFile(band, mf, pageRect, &playback);
+    if (drawn) {
+      if (pdf) {
+        if (!pdfBands->draw(band, a, h))
+          return fail("The PDF page cannot be drawn: no memory for its slice.");
+      } else {
+        emf::PlayEnhMetaFile(band, mf, pageRect, &playback);
+      }
       playMs += clock.lap();
       if (s.lvIncludeDateTime && !thumb) {
         QPainter dc(&band);

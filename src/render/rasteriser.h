@@ -1,9 +1,10 @@
-// The page rasteriser: one captured page (an enhanced metafile) to a raster image at a resolution, scale and
-// supersampling factor, drawn in bands.
+// The page rasteriser: one captured page (an enhanced metafile or a PDF page) to a raster image at a resolution,
+// scale and supersampling factor, drawn in bands.
 #pragma once
 
 #include "emf/metafile.h"
 #include "render/encoding.h"
+#include "render/page_source.h"
 
 #include <Magick++.h>
 #include <atomic>
@@ -42,8 +43,8 @@ struct RenderOptions {
 // cannot be drawn (empty or absurd frame, band memory not available), a page larger than the format it is written
 // in can hold (refused before any drawing, with a message through the message hook) and an aborted render give an
 // empty image (no pixels); lastRenderRecord().failure says why.
-Magick::Image RenderPage(double resolution, const emf::HENHMETAFILE &mf, int pageIndex,
-                         const RenderOptions &options = {});
+// A metafile handle converts to a page source, so metafile pages are passed as they are.
+Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options = {});
 
 // The page store tells the rasteriser how to find a page's rotation in degrees (0 when not set).
 void setPageRotationSource(std::function<double(int pageIndex)> source);
@@ -79,6 +80,8 @@ struct PageSize {
   long long rows = 0;
 };
 PageSize OutputSize(const emf::RECTL &frame, double resolution, int scalePercent);
+// The same for a frame of width x height in 0.01 mm.
+PageSize OutputSize(double width, double height, double resolution, int scalePercent);
 
 // How a page of the given output rows is cut into bands for supersampling factor f.
 struct BandPlan {
@@ -90,6 +93,11 @@ struct BandPlan {
   int heightOf(int i) const { return i + 1 < n ? B : lastHeight; }
 };
 BandPlan PlanBands(long long rows, int factor, bool thumbnail);
+
+// A PDF page is drawn by its renderer in slices of whole bands, each at most this many supersampled pixels (at
+// least one band; a band wider than that is drawn in tiles side by side), so the memory a render takes stays
+// bounded whatever the factor. A letter or A4 page at 300 dpi without supersampling is one slice.
+inline constexpr long long kPdfSlicePixels = 12LL * 1024 * 1024;
 
 // Largest page the rasteriser accepts, in output pixels (beyond it RenderPage returns an empty image).
 inline constexpr long long kMaxOutputPixels = 400LL * 1000 * 1000;
