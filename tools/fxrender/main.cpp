@@ -1,10 +1,12 @@
-// fxrender: renders EMF files and the pages of EMF spool files through the program's own rasteriser and image
-// encoding, for batch work and measurement. Settings come from the options only; the user's registry is never
-// touched.
+// fxrender: renders EMF files, the pages of EMF spool files, and PDF and PostScript documents through the program's
+// own rasteriser and image encoding, for batch work and measurement. Settings come from the options only; the
+// user's registry is never touched.
 
+#include "capture/job_documents.h"
 #include "capture/spool_extractor.h"
 #include "emf/metafile.h"
 #include "pdf/image_document.h"
+#include "platform/paths.h"
 #include "render/encoding.h"
 #include "render/image_library.h"
 #include "render/rasteriser.h"
@@ -35,8 +37,8 @@ namespace {
 
 const char *kUsage =
     "Usage: fxrender [options] FILE...\n"
-    "Renders every page of each FILE (an EMF file or an EMF spool file) to an image file, or all pages into\n"
-    "one PDF, exactly as the Folvex program renders and encodes them.\n"
+    "Renders every page of each FILE (an EMF file, an EMF spool file, a PDF or a PostScript document) to an\n"
+    "image file, or all pages into one PDF, exactly as the Folvex program renders and encodes them.\n"
     "\n"
     "Options:\n"
     "  --dpi N              resolution in pixels per inch (default 100)\n"
@@ -55,8 +57,8 @@ const char *kUsage =
     "  --version            show the program's version\n"
     "  --help               show this text\n"
     "\n"
-    "Output files are named by the input's base name, for spool pages \"-\" and the four-digit page number,\n"
-    "and the format's extension; control characters in the name become \"_\". When an earlier input of the\n"
+    "Output files are named by the input's base name, for spool, PDF and PostScript pages \"-\" and the\n"
+    "four-digit page number, and the format's extension; control characters in the name become \"_\". When an earlier input of the\n"
     "same run already gave a name, \"-2\", \"-3\" and so on follow the base name, so no output of a run\n"
     "replaces another. A file that already has the name is replaced only once the new one is completely\n"
     "written. One line per page gives the file, the page, the size in pixels, and the\n"
@@ -358,8 +360,8 @@ bool checkFolder(const QString &folder, bool make, const char *what) {
 }
 
 struct Page {
-  emf::HENHMETAFILE mf;
-  int number = 0; // page number of a spool page, 0 for a plain EMF file
+  render::PageSource source;
+  int number = 0; // page number of a spool, PDF or PostScript page, 0 for a plain EMF file
 };
 
 bool isSpoolFile(const QString &path) {
@@ -387,8 +389,35 @@ bool loadPages(const QString &path, int jobNumber, std::vector<Page> &pages, std
     error = info.isFile() ? "cannot be read (" + probe.errorString().toStdString() + ")" : "is not a regular file";
     return false;
   }
-  const QByteArray head = probe.read(16);
+  const QByteArray head = probe.read(1024);
   probe.close();
+  const capture::DocumentKind kind = capture::KindOfDocument(head, std::string());
+  if (kind == capture::DocumentKind::Pdf || kind == capture::DocumentKind::PostScript) {
+    QString pdfPath = path;
+    if (kind == capture::DocumentKind::PostScript) {
+      capture::ConvertOptions options;
+      options.workFolder = QString::fromStdString(platform::workFolder());
+      pdfPath = options.workFolder + QStringLiteral("fxrender-%1.pdf").arg(jobNumber);
+      QDir().mkpath(options.workFolder);
+      if (!capture::PostScriptToPdf(path, pdfPath, options, &error)) {
+        error = "the PostScript document cannot be converted: " + error;
+        return false;
+      }
+    }
+    QFile pdf(pdfPath);
+    if (!pdf.open(QIODevice::ReadOnly) || pdf.size() > render::PdfPage::kMaxDocumentBytes) {
+      error = "cannot read the document";
+      return false;
+    }
+    const std::vector<render::HPDFPAGE> loaded = render::PdfPage::LoadDocument(pdf.readAll(), &error);
+    if (pdfPath != path)
+      QFile::remove(pdfPath);
+    if (loaded.empty())
+      return false;
+    for (const render::HPDFPAGE &p : loaded)
+      pages.push_back({p, p->index() + 1});
+    return true;
+  }
   if (!isSpoolFile(path)) {
     std::string reason;
     emf::HENHMETAFILE mf = emf::GetEnhMetaFileA(path.toStdString(), &reason);
@@ -396,11 +425,11 @@ bool loadPages(const QString &path, int jobNumber, std::vector<Page> &pages, std
       // A file that starts like a metafile (a header record) but is damaged says why; anything else says what it
       // starts with.
       if (head.isEmpty())
-        error = "not an EMF or spool file: the file is empty";
+        error = "not an EMF, spool, PDF or PostScript file: the file is empty";
       else if (head.startsWith(QByteArray("\x01\x00\x00\x00", 4)))
         error = "not a readable EMF file" + (reason.empty() ? std::string() : " (" + reason + ")");
       else
-        error = "not an EMF or spool file: starts with " + startOf(head);
+        error = "not an EMF, spool, PDF or PostScript file: starts with " + startOf(head);
       return false;
     }
     pages.push_back({mf, 0});
@@ -511,7 +540,7 @@ int main(int argc, char **argv) {
         ++failedPages;
       };
       try {
-        Magick::Image image = render::RenderPage(o.dpi, page.mf, 0, ro);
+        Magick::Image image = render::RenderPage(o.dpi, page.source, 0, ro);
         const render::RenderRecord rec = render::lastRenderRecord();
         if (image.columns() == 0 || image.rows() == 0) {
           pageFailed("cannot be rendered (its size is empty or too large)");
