@@ -26,8 +26,9 @@ endfunction()
 # One GoogleTest program, registered with ctest as one test per folder.
 # Each test program gets folders of its own, emptied before every ctest run, so programs running in parallel never
 # share a hive, a work folder or a runtime folder, and none touches the user's own: FOLVEX_REGISTRY_DIR, TMPDIR,
-# XDG_RUNTIME_DIR, XDG_CONFIG_HOME and XDG_DATA_HOME point into <build>/test-env/<name>/. ENV entries come after
-# these and so override them.
+# XDG_RUNTIME_DIR, XDG_CONFIG_HOME and XDG_DATA_HOME point into <build>/test-env/<name>/, and CUPS_SERVER to a
+# socket no server listens on, so no test reaches the machine's own printers. ENV entries come after these and so
+# override them.
 function(folvex_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -44,7 +45,7 @@ function(folvex_test name)
   set(_env ${CMAKE_BINARY_DIR}/test-env/${name})
   set_property(GLOBAL APPEND PROPERTY FOLVEX_TEST_ENV_DIRS ${_env})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} FIXTURES_REQUIRED folvex_test_env
-                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FOLVEX_REGISTRY_DIR=${_env}/registry;TMPDIR=${_env}/tmp;XDG_RUNTIME_DIR=${_env}/run;XDG_CONFIG_HOME=${_env}/config;XDG_DATA_HOME=${_env}/data;${ARG_ENV}")
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FOLVEX_REGISTRY_DIR=${_env}/registry;TMPDIR=${_env}/tmp;XDG_RUNTIME_DIR=${_env}/run;XDG_CONFIG_HOME=${_env}/config;XDG_DATA_HOME=${_env}/data;CUPS_SERVER=${_env}/no-cupsd.sock;${ARG_ENV}")
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()

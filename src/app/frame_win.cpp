@@ -416,7 +416,7 @@ std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outpu
                                     "QProgressBar::chunk{background:#716DB9;}"));
   bar->show();
   FrameProgress progress(bar);
-  const emf::HENHMETAFILE mf = store.pages[static_cast<size_t>(index)].metafile;
+  const render::PageSource page = store.pages[static_cast<size_t>(index)].source();
   const double resolution = render::CurrentResolution();
   // The scan timer waits while a page renders, so no capture pass changes the page list under the render.
   const bool timerWasActive = strip_->scanTimer().isActive();
@@ -432,7 +432,7 @@ std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outpu
       options.outputMode = outputMode;
       options.progress = &progress;
       options.abort = &frame::AbortRequest();
-      result = render::RenderPage(resolution, mf, index, options);
+      result = render::RenderPage(resolution, page, index, options);
     } catch (const std::exception &e) {
       error = QString::fromLocal8Bit(e.what());
     }

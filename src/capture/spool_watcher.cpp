@@ -1,6 +1,7 @@
 #include "capture/spool_watcher.h"
 
 #include "capture/spool_extractor.h"
+#include "platform/captured_jobs.h"
 #include "platform/paths.h"
 #include "platform/private_files.h"
 #include "render/resolution.h"
@@ -157,6 +158,7 @@ int ScanSpoolFolder() {
     }
     const int jobNumber = known.count() + 1;
     int error = 0;
+    bool extracted = true;
     if (legacy) {
       ExtractLegacySpoolPages(fi.filePath().toStdString(), jobNumber, &error);
     } else {
@@ -171,7 +173,9 @@ int ScanSpoolFolder() {
         error = ENOSPC;
       // A failed copy leaves no stale older copy behind: the extractor then finds nothing.
       else if (platform::copyToPrivateFile(spoolData.toStdString(), copy, &error))
-        ExtractSpoolPages(copy, jobNumber, &error);
+        extracted = ExtractSpoolPages(copy, jobNumber, &error) == 1;
+      else
+        extracted = false;
       if (platform::isDiskFull(error))
         QFile::remove(QString::fromStdString(copy));
     }
@@ -182,6 +186,15 @@ int ScanSpoolFolder() {
     }
     // Recorded whatever else the extraction gave, so the job is not tried again.
     known.append(name, stamp);
+    // A job whose pages were taken is one that cancelling all documents cancels (by removing its files).
+    if (extracted) {
+      platform::CapturedJob job;
+      job.kind = platform::CapturedJob::Kind::Spool;
+      job.shadow = QFileInfo(fi.filePath()).absoluteFilePath().toStdString();
+      if (!platform::recordCapturedJob(job))
+        qWarning("Folvex: spool job %s cannot be entered in %s; cancelling all documents will not remove it",
+                 qUtf8Printable(fi.filePath()), platform::capturedJobsPath().c_str());
+    }
     captured = true;
   }
   setProblem(problem);
@@ -199,12 +212,18 @@ int CaptureTick(CaptureWindow &window) {
   refreshDisplayResolution(window);
   const int scanned = ScanSpoolFolder();
   tellProblem(window);
+  bool captured = false;
   if (scanned == 1) {
     pageStore().LoadNewPages(window);
-    if (!g_firstRun.load()) {
-      window.scrollStripToEnd();
-      window.repaintStrip(false);
-    }
+    captured = true;
+  }
+  if (CupsCapture *cups = CupsCapture::active()) {
+    cups->poll();
+    captured = AppendCupsJobs(*cups, window) || captured;
+  }
+  if (captured && !g_firstRun.load()) {
+    window.scrollStripToEnd();
+    window.repaintStrip(false);
   }
   if (g_firstRun.load())
     window.armScanTimer(kScanTimerId, kScanTimerInterval);
@@ -217,8 +236,15 @@ void ScanTimerTick(CaptureWindow &window) {
   const bool blink = !g_blink.load();
   g_blink.store(blink);
   window.repaintPrinterButton();
-  if (blink)
+  if (blink) {
     CaptureTick(window);
+  } else if (CupsCapture *cups = CupsCapture::active(); cups && !g_passRunning.exchange(true)) {
+    if (AppendCupsJobs(*cups, window)) {
+      window.scrollStripToEnd();
+      window.repaintStrip(false);
+    }
+    g_passRunning.store(false);
+  }
 
   const int32_t code = RegGetInt("lvKodEstPrinters");
   if (code <= 0) {
@@ -244,6 +270,11 @@ InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
     receiver_->moveToThread(context->thread());
   g_firstRun.store(true);
   g_passRunning.store(true);
+  // A new run has captured nothing yet: what the list names from an earlier run is not this run's to cancel.
+  if (!platform::clearCapturedJobs())
+    qWarning("Folvex: the list of captured jobs %s cannot be emptied", platform::capturedJobsPath().c_str());
+  cups_ = std::make_unique<CupsCapture>();
+  cups_->poll();
   int pixels = 0;
   double mm = 0;
   const bool haveMetrics = window.displayMetrics(pixels, mm);

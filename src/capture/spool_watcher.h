@@ -9,6 +9,7 @@
 #pragma once
 
 #include "capture/capture_window.h"
+#include "capture/cups_capture.h"
 #include "capture/page_store.h"
 
 #include <atomic>
@@ -90,16 +91,20 @@ int ScanSpoolFolder();
 // it there once a pass goes through again.
 std::string captureProblem();
 
-// One capture pass on the GUI thread: refresh the display resolution, scan, load new pages, scroll the strip to its
-// end (not on the first run), arm the scan timer (first run only), clear the first-run flag. Returns 0.
+// One capture pass on the GUI thread: refresh the display resolution, scan, load new pages, ask the CUPS source
+// (when there is one) for a look at the server and append the jobs it has finished, scroll the strip to its end
+// (not on the first run), arm the scan timer (first run only), clear the first-run flag. Returns 0.
 int CaptureTick(CaptureWindow &window);
 
 // The scan timer's handler (any timeout of the strip's timer): toggles the blink flag and repaints the printer
-// button, runs CaptureTick on every second tick, and updates the readiness state from lvKodEstPrinters
-// (repainting the readiness area every tick at 0, on change at 1 and 2).
+// button, runs CaptureTick on every second tick (on the other ticks it only appends the jobs the CUPS source has
+// finished, so they show without waiting for the next pass), and updates the readiness state from
+// lvKodEstPrinters (repainting the readiness area every tick at 0, on change at 1 and 2).
 void ScanTimerTick(CaptureWindow &window);
 
 // The initial capture pass on a worker thread. Owned by the main frame; destroying it waits for the worker.
+// It starts the run's capture: the list of captured jobs is emptied (none is captured yet), and the CUPS source
+// starts its first look at the server; the source lives as long as this object.
 // The GUI side of the pass (appending the pages, arming the timer, clearing the first-run flag) is queued to the
 // thread of `context` (the GUI thread; nullptr = the calling thread) and is dropped when this object is destroyed
 // first. `window` must outlive this object.
@@ -121,6 +126,7 @@ public:
   bool finished() const { return finished_->load(); }
 
 private:
+  std::unique_ptr<CupsCapture> cups_;
   // What the worker and this object share: whether the worker is done, and whether it may still hand its GUI part
   // to the receiver (not once this object is gone).
   struct Shared {
