@@ -75,9 +75,9 @@ bool readPicture(const QString &path, ImageFormat format, int frame, Picture &pi
       img.colorSpace(Magick::sRGBColorspace);
     pic.width = img.columns();
     pic.height = img.rows();
-    const Magick::Geometry density = img.density();
-    pic.dpiX = ImageResolution(int(img.resolutionUnits()), double(density.width()));
-    pic.dpiY = ImageResolution(int(img.resolutionUnits()), double(density.height()));
+    // Not density(): its geometry keeps whole numbers only, and 300 dpi arrive as 118.11 pixels per centimetre.
+    pic.dpiX = ImageResolution(int(img.resolutionUnits()), img.xResolution());
+    pic.dpiY = ImageResolution(int(img.resolutionUnits()), img.yResolution());
     const size_t n = pic.width * pic.height;
     QByteArray rgba(qsizetype(n * 4), Qt::Uninitialized);
     img.write(0, 0, pic.width, pic.height, "RGBA", Magick::CharPixel, rgba.data());

@@ -23,9 +23,15 @@ bool usableSize(const QSizeF &s) {
          s.width() <= 72.0 * 200 && s.height() <= 72.0 * 200;
 }
 
+// The renderer's own complaints about damaged documents would only clutter the program's output: a document
+// that cannot be read is reported by LoadDocument's result.
+void quiet(const QString &, const QVariant &) {}
+
 } // namespace
 
 std::vector<HPDFPAGE> PdfPage::LoadDocument(const QByteArray &bytes, std::string *error) {
+  static std::once_flag once;
+  std::call_once(once, [] { Poppler::setDebugErrorFunction(quiet, QVariant()); });
   auto fail = [&](const char *why) {
     if (error)
       *error = why;

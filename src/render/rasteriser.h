@@ -56,7 +56,7 @@ void setRenderMessageHook(std::function<void(const std::string &message)> hook);
 
 // Numbers recorded by the last render.
 struct RenderRecord {
-  int widthMm = 0; // ceil of the unscaled frame width in mm
+  int widthMm = 0; // ceil of the unscaled frame width in mm (rounded to the nearest mm for a PDF page)
   int heightMm = 0;
   int fileKb = 0; // size of the temporary image file, in KB
   // Where the last render spent its time, in milliseconds of processor time of the rendering thread: background
