@@ -1,13 +1,14 @@
 // The spool watcher: job time stamps, the known job list, the folder scan on both platform forms, the capture pass,
 // the scan timer tick with the readiness state, and the initial pass on its worker thread.
-#include "settings/settings.h"
 #include "capture/page_store.h"
 #include "capture/spool_extractor.h"
 #include "capture/spool_watcher.h"
 #include "capture/spool_writer.h"
 #include "capture_support.h"
+#include "platform/captured_jobs.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -366,4 +367,18 @@ TEST_F(Pass, InitialPassDestroyedBeforeItsGuiPartFreesThePass) {
   CaptureTick(window);
   EXPECT_EQ(window.count("armScanTimer"), 0);
   EXPECT_FALSE(window.wrongThread);
+}
+
+TEST_F(Pass, SpoolJobsWhosePagesWereTakenAreListedForCancellingAfreshEachRun) {
+  using platform::CapturedJob;
+  ASSERT_TRUE(platform::recordCapturedJob({CapturedJob::Kind::Cups, "Earlier", 3, ""})); // from an earlier run
+  const QString taken = addJob(1, 40);
+  const QString name = QString("Z%1").arg(++serial_);
+  ASSERT_TRUE(WriteBytes(spool_ + name + ".SHD", {1, 2, 3})); // no spool data: no page is taken
+  {
+    InitialCapture initial(window, QCoreApplication::instance());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return initial.finished(); }, 60000));
+  }
+  EXPECT_EQ(platform::capturedJobs(), (std::vector<CapturedJob>{{CapturedJob::Kind::Spool, "", 0,
+                                                                 QFileInfo(taken).absoluteFilePath().toStdString()}}));
 }
