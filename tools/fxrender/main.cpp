@@ -553,10 +553,21 @@ int main(int argc, char **argv) {
         else
           outPath = QDir(o.outDir).filePath(base + pageSuffix(page.number) + QString::fromStdString(extension));
         const double writeStart = render::ThreadCpuMilliseconds();
+        // A single image's render has written the page to the current-image file already, exactly as shown: those
+        // bytes are the output instead of the image being encoded a second time.
+        QByteArray bytes;
+        if (!toPdf) {
+          QFile current(QString::fromStdString(render::CurrentImageFilePath()));
+          if (current.open(QIODevice::ReadOnly))
+            bytes = current.readAll();
+        }
         Magick::Blob blob;
-        image.write(&blob, magickName(format));
+        if (bytes.isEmpty()) {
+          image.write(&blob, magickName(format));
+          bytes = QByteArray::fromRawData(static_cast<const char *>(blob.data()), qsizetype(blob.length()));
+        }
         std::string why;
-        if (!writeWhole(outPath, blob.data(), blob.length(), &why)) {
+        if (!writeWhole(outPath, bytes.constData(), size_t(bytes.size()), &why)) {
           pageFailed("cannot write " + shown(outPath) + ": " + why);
           continue;
         }
