@@ -25,6 +25,10 @@ public:
 
   // The page's frame in 0.01 mm (width, height); false without a page or with an unreadable metafile header.
   bool frameSize(double &width, double &height) const;
+  // The page's size in whole millimetres: a metafile's frame rounded up; a PDF page's size rounded to the nearest
+  // millimetre, as PDF sizes are mostly whole points a little off the millimetres they stand for (A4 as 595 x 842
+  // points is 209.9 x 297.04 mm). False when frameSize is.
+  bool sizeMm(double &width, double &height) const;
 
 private:
   emf::HENHMETAFILE metafile_;

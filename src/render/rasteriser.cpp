@@ -278,15 +278,12 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
     double W = 0, H = 0;
     if (!page.frameSize(W, H))
       return Magick::Image();
+    double mmW = 0, mmH = 0;
+    page.sizeMm(mmW, mmH);
     {
-      // A PDF page's size is given in whole points more often than not (A4 as 595 x 842), a little off the
-      // millimetres it stands for: it is rounded to the nearest millimetre, where a metafile's frame is rounded up.
-      const auto mm = [pdf](double hundredths) {
-        return int(std::clamp(pdf ? std::round(hundredths * 0.01) : std::ceil(hundredths * 0.01), -2e9, 2e9));
-      };
       std::lock_guard lock(g_stateMutex);
-      g_record.widthMm = mm(W);
-      g_record.heightMm = mm(H);
+      g_record.widthMm = int(std::clamp(mmW, -2e9, 2e9));
+      g_record.heightMm = int(std::clamp(mmH, -2e9, 2e9));
     }
     const PageSize size = OutputSize(W, H, resolution, scale);
     cols = size.cols;

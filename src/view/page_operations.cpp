@@ -34,11 +34,9 @@ std::optional<QByteArray> PageEmfBytes(const capture::PageRecord &page) {
 }
 
 bool PageSizeMm(const capture::PageRecord &page, int &widthMm, int &heightMm) {
-  emf::ENHMETAHEADER h;
-  if (!page.metafile || emf::GetEnhMetaFileHeader(page.metafile, sizeof h, &h) == 0)
+  double w = 0, ht = 0;
+  if (!page.source().sizeMm(w, ht))
     return false;
-  const double w = std::ceil((double(h.rclFrame.right) - h.rclFrame.left) * 0.01);
-  const double ht = std::ceil((double(h.rclFrame.bottom) - h.rclFrame.top) * 0.01);
   if (!(w >= 1 && ht >= 1 && w < 1e6 && ht < 1e6))
     return false;
   widthMm = int(w);
@@ -48,6 +46,7 @@ bool PageSizeMm(const capture::PageRecord &page, int &widthMm, int &heightMm) {
 
 void ReleasePageContent(capture::PageRecord &page) {
   emf::DeleteEnhMetaFile(page.metafile);
+  page.pdf.reset();
   page.thumbnail = QImage();
 }
 

@@ -22,9 +22,10 @@ double RotatedRight(double angle);
 // ---- what a page holds ----
 // The page's metafile bytes exactly as captured; nothing when the page holds no metafile.
 std::optional<QByteArray> PageEmfBytes(const capture::PageRecord &page);
-// The page's printed size in whole millimetres (its frame rounded up); false when the page has no size.
+// The page's printed size in whole millimetres (a metafile's frame rounded up, a PDF page's size rounded to the
+// nearest); false when the page has no size.
 bool PageSizeMm(const capture::PageRecord &page, int &widthMm, int &heightMm);
-// Lets go of the page's metafile and thumbnail.
+// Lets go of the page's metafile (or PDF page) and thumbnail.
 void ReleasePageContent(capture::PageRecord &page);
 
 // ---- page list operations ----
