@@ -2,7 +2,9 @@
 // own): the queue the documented command adds, jobs of each document kind becoming pages in the running main
 // window, another user's job left alone, a job that cannot be converted named and left, a server that hangs or
 // goes away survived. Skips when the server could not be started.
+#include "app/frame_commands.h"
 #include "app/frame_win.h"
+#include "app/monitor_link.h"
 #include "capture/cups_capture.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
@@ -240,6 +242,26 @@ TEST_F(PrintIntoFolvex, AJobHeldInAWorkingQueueIsLeftAlone) {
   EXPECT_EQ(pages(), 2);
   EXPECT_EQ(capturedIds(), std::vector<uint32_t>{mine});
   EXPECT_EQ(platform::capturedJobs().size(), 1u);
+}
+
+TEST_F(PrintIntoFolvex, DeleteAllCancelsExactlyTheCapturedJobs) {
+  const QString pdf = QStringLiteral(FOLVEX_TEST_DATA "/capture/two-pages.pdf");
+  // A job Folvex never showed: held in a working queue.
+  const Result other = run(QStringLiteral("lp"), {QStringLiteral("-d"), QStringLiteral("FolvexOne"),
+                                                  QStringLiteral("-H"), QStringLiteral("indefinite"), pdf});
+  ASSERT_EQ(other.code, 0) << other.out.toStdString();
+  const uint32_t shown = print({pdf});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pages() >= 2; }, 20000)) << pages();
+  // "Delete All", answered Yes: the printer monitor is started with "delete_all" and cancels the captured jobs.
+  app::setMonitorLinkHooks(
+      {[](const QString &, const QString &) {}, [](const QString &, const QString &) { return true; }});
+  EXPECT_TRUE(frame_->runCommand(frame::ID_DELETE_ALL));
+  app::setMonitorLinkHooks({});
+  EXPECT_EQ(pages(), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !held(shown); }, 30000)) << "the captured job is cancelled";
+  const Result left = run(QStringLiteral("lpstat"), {QStringLiteral("-o"), QStringLiteral("FolvexOne")});
+  EXPECT_TRUE(left.out.contains(QStringLiteral("FolvexOne-%1 ").arg(jobIdOf(other)))) << left.out.toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([] { return platform::capturedJobs().empty(); }, 10000));
 }
 
 TEST_F(PrintIntoFolvex, AJobThatCannotBeConvertedIsNamedAndStays) {
