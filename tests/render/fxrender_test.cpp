@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSize>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
@@ -259,6 +260,24 @@ TEST_F(FxRender, MissingFoldersAreMadeOnlyWithMkdir) {
   EXPECT_EQ(pdfPages(dir.filePath(QStringLiteral("new/all.pdf"))), 1);
 }
 
+TEST_F(FxRender, RendersEveryPageOfPdfAndPostScriptDocuments) {
+  // An A4 portrait page and a Letter landscape page at 36 dpi: 298 x 421 and 396 x 306 pixels.
+  const QString pdf = QStringLiteral(FOLVEX_TEST_DATA "/capture/two-pages.pdf");
+  const QString ps = QStringLiteral(FOLVEX_TEST_DATA "/capture/two-pages.ps");
+  const Outcome r = run({QStringLiteral("--dpi"), QStringLiteral("36"), QStringLiteral("--format"),
+                         QStringLiteral("png"), QStringLiteral("--out"), out(), pdf, ps});
+  ASSERT_EQ(r.status, 0) << r.err.toStdString();
+  const std::map<QString, QSize> expected = {{QStringLiteral("two-pages-0001.png"), {298, 421}},
+                                             {QStringLiteral("two-pages-0002.png"), {396, 306}},
+                                             {QStringLiteral("two-pages-2-0001.png"), {298, 421}},
+                                             {QStringLiteral("two-pages-2-0002.png"), {396, 306}}};
+  for (const auto &[name, size] : expected) {
+    Magick::Image img;
+    ASSERT_NO_THROW(img.ping((out() + "/" + name).toStdString())) << name.toStdString();
+    EXPECT_EQ(QSize(int(img.columns()), int(img.rows())), size) << name.toStdString();
+  }
+}
+
 TEST_F(FxRender, InputsThatAreNoPagesSayWhatTheyAre) {
   const QString gif = dir.filePath(QStringLiteral("picture.emf"));
   ASSERT_TRUE(writeBytes(gif, QByteArray("GIF89a\x01\x00\x01\x00\x80\x00", 12)));
@@ -267,7 +286,8 @@ TEST_F(FxRender, InputsThatAreNoPagesSayWhatTheyAre) {
   QDir().mkpath(dir.filePath(QStringLiteral("a")));
   const Outcome folder = run({QStringLiteral("--out"), out(), dir.filePath(QStringLiteral("a"))});
   EXPECT_TRUE(folder.err.contains(QStringLiteral("/a: is a folder"))) << folder.err.toStdString();
-  EXPECT_TRUE(r.err.contains(QStringLiteral("picture.emf: not an EMF or spool file: starts with \"GIF89a\\x01")))
+  EXPECT_TRUE(r.err.contains(
+      QStringLiteral("picture.emf: not an EMF, spool, PDF or PostScript file: starts with \"GIF89a\\x01")))
       << r.err.toStdString();
 }
 
