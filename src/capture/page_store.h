@@ -46,13 +46,14 @@ struct PageRecord {
                               // page of a print job taken from CUPS
   emf::HENHMETAFILE metafile; // in-memory copy of the page; empty when the page file was not a valid metafile, and
                               // for a PDF page
-  render::HPDFPAGE pdf;       // the page of a print job taken from CUPS; empty for a metafile page
   QImage thumbnail;           // Format_RGB32, thumbW x thumbH
   int thumbX = 0;             // left edge in strip client coordinates
   int thumbY = 0;             // top edge in strip list coordinates (before scrolling)
   int thumbW = 0;
   int thumbH = 0;
   double rotation = 0.0; // degrees; 0 when captured
+  render::HPDFPAGE pdf;  // the page of a print job taken from CUPS; empty for a metafile page (last, so records
+                         // listed field by field need not name it)
 
   // What the page is drawn from: its PDF page, else its metafile.
   render::PageSource source() const { return pdf ? render::PageSource(pdf) : render::PageSource(metafile); }
@@ -158,8 +159,8 @@ private:
 struct PreparedPage {
   std::string name;
   emf::HENHMETAFILE metafile;
-  render::HPDFPAGE pdf;
   QImage thumbnail;
+  render::HPDFPAGE pdf;
 };
 struct PreparedPages {
   std::vector<PreparedPage> pages;
