@@ -183,7 +183,7 @@ Magick::Image ExportRun::renderPage(const ExportPage &page, const render::Render
   // The page is turned here, by the angle it had when the export started, rather than by the rasteriser looking
   // it up in the page list by index: pages deleted or turned meanwhile do not reach the worker.
   const double dpi = resolution > 0 ? resolution : render::CurrentResolution();
-  Magick::Image image = render::RenderPage(dpi, page.record.metafile, -1, options);
+  Magick::Image image = render::RenderPage(dpi, page.record.source(), -1, options);
   if (!options.thumbnail && page.record.rotation != 0.0 && image.isValid() && image.columns() > 0)
     image.rotate(page.record.rotation);
   return image;

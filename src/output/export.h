@@ -90,9 +90,9 @@ public:
 
   int pageCount() const { return int(pages_.size()); }
   const ExportPage &page(int i) const { return pages_[size_t(i)]; }
-  // Renders one page through its metafile at the given resolution (0: the current resolution), turned by its
-  // rotation unless in thumbnail mode. Every render of an export comes here. May throw the image library's
-  // exceptions.
+  // Renders one page from its page source (metafile or PDF page) at the given resolution (0: the current
+  // resolution), turned by its rotation unless in thumbnail mode. Every render of an export comes here. May throw the
+  // image library's exceptions.
   Magick::Image renderPage(const ExportPage &page, const render::RenderOptions &options, double resolution = 0) const;
   // WriteImageFile; a failure is reported once, with the path and the reason, and the user chooses to go on
   // (Skipped) or stop (Stop).
