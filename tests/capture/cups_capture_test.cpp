@@ -8,10 +8,13 @@
 #include "capture/cups_capture.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
+#include "output/export.h"
+#include "output/messages.h"
 #include "platform/captured_jobs.h"
 #include "platform/cups_jobs.h"
 #include "platform/paths.h"
 #include "render/image_library.h"
+#include "render/resolution.h"
 #include "settings/settings.h"
 #include "view/page_strip.h"
 
@@ -19,6 +22,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -203,6 +208,34 @@ TEST_F(PrintIntoFolvex, JobsOfEachKindBecomePagesOfTheirSizesOnce) {
   QTest::qWait(2500);
   EXPECT_EQ(pages(), 7);
   EXPECT_EQ(capturedIds().size(), 4u);
+}
+
+TEST_F(PrintIntoFolvex, PagesOfAPrintedPdfSaveAsImages) {
+  const uint32_t id = print({QStringLiteral(FOLVEX_TEST_DATA "/capture/two-pages.pdf")});
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pages() >= 2; }, 20000)) << pages();
+  // "Save to disk", the file dialog answered with a folder and a name.
+  QTemporaryDir saved;
+  output::setMessageHook([](const output::MessageRequest &) { return int(QMessageBox::Ok); });
+  output::setDialogHook([&](QDialog &d) {
+    if (auto *fd = qobject_cast<QFileDialog *>(&d)) {
+      fd->setDirectory(saved.path());
+      fd->selectFile(saved.filePath(QStringLiteral("Doc")));
+    }
+    return int(QDialog::Accepted); // the image format options, when they are asked for, as they are
+  });
+  EXPECT_TRUE(frame_->runCommand(frame::ID_SAVE_DISK));
+  EXPECT_TRUE(QTest::qWaitFor([] { return !output::ExportRunning(); }, 60000));
+  output::setDialogHook(nullptr);
+  output::setMessageHook(nullptr);
+  const QStringList files = QDir(saved.path()).entryList(QDir::Files, QDir::Name);
+  ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
+  const std::string job = capture::PageSuffix(capture::pageStore().pages[0].name).substr(0, 4);
+  EXPECT_EQ(files[0].toStdString(), "Doc" + job + "-0001.jpg");
+  // The pages at the current resolution: A4 portrait, then Letter landscape.
+  const double r = render::CurrentResolution();
+  EXPECT_EQ(QImage(saved.filePath(files[0])).size(), QSize(int(std::ceil(595 * r / 72)), int(std::ceil(842 * r / 72))));
+  EXPECT_EQ(QImage(saved.filePath(files[1])).size(), QSize(int(std::ceil(792 * r / 72)), int(std::ceil(612 * r / 72))));
 }
 
 TEST_F(PrintIntoFolvex, AnotherUsersJobIsNeverTaken) {
