@@ -51,9 +51,9 @@ struct PageRecord {
   int thumbY = 0;             // top edge in strip list coordinates (before scrolling)
   int thumbW = 0;
   int thumbH = 0;
-  double rotation = 0.0; // degrees; 0 when captured
-  render::HPDFPAGE pdf;  // the page of a print job taken from CUPS; empty for a metafile page (last, so records
-                         // listed field by field need not name it)
+  double rotation = 0.0;          // degrees; 0 when captured
+  render::HPDFPAGE pdf = nullptr; // the page of a print job taken from CUPS; empty for a metafile page (last, so
+                                  // records listed field by field need not name it)
 
   // What the page is drawn from: its PDF page, else its metafile.
   render::PageSource source() const { return pdf ? render::PageSource(pdf) : render::PageSource(metafile); }
@@ -160,7 +160,7 @@ struct PreparedPage {
   std::string name;
   emf::HENHMETAFILE metafile;
   QImage thumbnail;
-  render::HPDFPAGE pdf;
+  render::HPDFPAGE pdf = nullptr;
 };
 struct PreparedPages {
   std::vector<PreparedPage> pages;
