@@ -41,14 +41,15 @@ void removeLeftovers() {
 
 bool removeIfThere(const QString &path) { return !QFile::exists(path) || QFile::remove(path); }
 
-} // namespace
-
+// The notice for a job that is not taken: names the job, its queue and why.
 QString NotTakenNotice(uint32_t id, const std::string &title, const std::string &printer, const std::string &why) {
   const QString name = title.empty() ? QString() : QStringLiteral(" \"%1\"").arg(QString::fromStdString(title));
   return QStringLiteral("Print job %1%2 on %3 was not taken: %4. It stays in its queue.")
       .arg(id)
       .arg(name, QString::fromStdString(printer), QString::fromStdString(why));
 }
+
+} // namespace
 
 CupsCapture::CupsCapture() {
   CupsCapture *expected = nullptr;
@@ -89,11 +90,6 @@ void CupsCapture::take(std::vector<CupsCapturedJob> &jobs, std::vector<QString> 
   notices = std::move(notices_);
   done_.clear();
   notices_.clear();
-}
-
-bool CupsCapture::idle() const {
-  std::lock_guard lock(m_);
-  return !asked_ && !running_;
 }
 
 void CupsCapture::run() {

@@ -62,8 +62,6 @@ public:
   void poll();
   // Takes the jobs the worker finished and its notices (jobs that could not be taken), in order.
   void take(std::vector<CupsCapturedJob> &jobs, std::vector<QString> &notices);
-  // True while no look is asked for or running (tests).
-  bool idle() const;
 
 private:
   void run();
@@ -90,8 +88,5 @@ private:
 // names "<job>-<page>.pdf"; enters them into the known job list and the captured-jobs list; shows the notices on
 // the status line. True when pages were appended.
 bool AppendCupsJobs(CupsCapture &cups, CaptureWindow &window);
-
-// The notice for a job that is not taken: names the job, its queue and why.
-QString NotTakenNotice(uint32_t id, const std::string &title, const std::string &printer, const std::string &why);
 
 } // namespace capture

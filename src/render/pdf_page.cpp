@@ -9,7 +9,6 @@ namespace render {
 
 struct PdfPage::Document {
   std::unique_ptr<Poppler::Document> doc;
-  int pages = 0;
   std::mutex lock; // the renderer of one document is not safe for two threads at once
 };
 
@@ -53,7 +52,6 @@ std::vector<HPDFPAGE> PdfPage::LoadDocument(const QByteArray &bytes, std::string
     return fail("the document has no pages");
   if (n > kMaxPages)
     return fail("the document has too many pages");
-  doc->pages = n;
   std::vector<HPDFPAGE> pages;
   pages.reserve(size_t(n));
   for (int i = 0; i < n; ++i) {
@@ -68,7 +66,6 @@ std::vector<HPDFPAGE> PdfPage::LoadDocument(const QByteArray &bytes, std::string
 
 double PdfPage::widthHundredthsMm() const { return size_.width() * kHundredthsMmPerPoint; }
 double PdfPage::heightHundredthsMm() const { return size_.height() * kHundredthsMmPerPoint; }
-int PdfPage::documentPages() const { return doc_ ? doc_->pages : 0; }
 
 QImage PdfPage::renderRegion(double dpi, const QRect &region, bool transparentPaper) const {
   if (!doc_ || region.isEmpty() || !(dpi > 0))

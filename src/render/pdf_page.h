@@ -35,9 +35,8 @@ public:
   // The page frame in 0.01 mm, as an enhanced metafile's frame would give it (left and top 0).
   double widthHundredthsMm() const;
   double heightHundredthsMm() const;
-  // Index of the page in its document (0-based) and the document's page count.
+  // Index of the page in its document (0-based).
   int index() const { return index_; }
-  int documentPages() const;
 
   // Renders the part `region` (pixels, top-left origin) of the page drawn at `dpi` pixels per inch on both axes
   // into an image of region's size. With transparentPaper the result is Format_ARGB32_Premultiplied with the
