@@ -358,7 +358,7 @@ TEST_F(FrameWindow, InitialCaptureFillsTheStripAndShowsTheFirstPage) {
   ResizeClient(w, 900, 700);
   w.startInitialCapture();
   auto &store = capture::pageStore();
-  QTRY_VERIFY_WITH_TIMEOUT(w.strip()->scanTimer().isActive(), 60000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.strip()->scanTimer().isActive(); }, 60000));
   EXPECT_EQ(w.strip()->scanTimer().interval(), capture::kScanTimerInterval);
   ASSERT_EQ(store.pageCount(), 3);
   EXPECT_EQ(store.currentPage, 0);

@@ -121,7 +121,7 @@ TEST_F(Delivery, SendToKeepsTheAttachmentUntilTheNextStartAndReportsAFailure) {
   capture::pageStore().currentPage = 2;
   ASSERT_TRUE(frame_->renderPage(2));
   ASSERT_TRUE(Run(frame::ID_SEND_TO));
-  QTRY_COMPARE_WITH_TIMEOUT(recorder.messages().size(), size_t(1), 15000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.messages().size() == 1; }, 15000));
   const QString file = InWork("Document0003.gif");
   EXPECT_EQ(recorder.messages()[0].attachments, QStringList{file});
   QTest::qWait(300);
@@ -137,7 +137,7 @@ TEST_F(Delivery, SendToKeepsTheAttachmentUntilTheNextStartAndReportsAFailure) {
   // No mail program set up.
   recorder.unregister();
   ASSERT_TRUE(Run(frame::ID_SEND_TO));
-  QTRY_COMPARE_WITH_TIMEOUT(messages.size(), size_t(1), 15000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 1; }, 15000));
   EXPECT_EQ(messages[0].text, QStringLiteral("Unable to send the message\nError 000776"));
   EXPECT_EQ(messages[0].caption, QStringLiteral("Tarvik Folvex! Mailer Message"));
 }
@@ -151,7 +151,7 @@ TEST_F(Delivery, AListTooLongForOneMessageGoesIntoSeveralAndTheUserIsTold) {
     files.push_back(path.toStdString());
   }
   output::MailAllFiles(files);
-  QTRY_COMPARE_WITH_TIMEOUT(messages.size(), size_t(1), 30000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 1; }, 30000));
   const auto sent = recorder.messages();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].attachments.size() + sent[1].attachments.size(), 700);

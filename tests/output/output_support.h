@@ -144,7 +144,7 @@ protected:
   bool Run(int command) { return frame_->runCommand(command); }
 
   static void WaitForExport() {
-    QTRY_VERIFY_WITH_TIMEOUT(!output::ExportRunning(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !output::ExportRunning(); }, 60000));
     QCoreApplication::processEvents();
   }
 
