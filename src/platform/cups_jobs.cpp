@@ -1,4 +1,5 @@
 #include "platform/cups_jobs.h"
+#include "platform/ipp_util.h"
 
 #include <cups/cups.h>
 
@@ -12,34 +13,13 @@
 
 namespace platform {
 namespace {
+using namespace ipp;
 
 constexpr int kConnectMs = 1000;
 constexpr double kRequestTimeoutS = 5.0; // longest wait for the server's answer
 constexpr double kWaitSliceS = 0.25;     // how often a waiting request looks at its cancel flag
 constexpr size_t kMaxJobs = 10000;
 constexpr size_t kMaxQueues = 1000;
-constexpr size_t kMaxText = 1024;
-
-struct IppDeleter {
-  void operator()(ipp_t *p) const { ippDelete(p); }
-};
-using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
-struct HttpDeleter {
-  void operator()(http_t *p) const { httpClose(p); }
-};
-using HttpPtr = std::unique_ptr<http_t, HttpDeleter>;
-
-const char *noPassword(const char *, http_t *, const char *, const char *, void *) { return nullptr; }
-
-std::string text(ipp_attribute_t *attr, int index = 0) {
-  const char *s = attr ? ippGetString(attr, index, nullptr) : nullptr;
-  if (!s)
-    return {};
-  std::string out(s);
-  if (out.size() > kMaxText)
-    out.resize(kMaxText);
-  return out;
-}
 
 // The queue name at the end of a printer or class URI ("ipp://localhost/printers/Folvex").
 std::string queueOf(const std::string &uri) {

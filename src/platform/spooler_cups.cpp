@@ -31,6 +31,7 @@
 //   a short timeout, and after a failed connection the server is not asked again for a moment, so a listing never
 //   hangs for long; a refused authentication or a forbidden request is SpoolStatus::Denied.
 #include "platform/spooler_cups.h"
+#include "platform/ipp_util.h"
 #include "platform/spooler.h"
 
 #include <cups/cups.h>
@@ -44,37 +45,15 @@
 
 namespace platform {
 namespace {
+using namespace ipp;
 
 constexpr int kConnectMs = 1000;
 constexpr double kRequestTimeoutS = 3.0;
 constexpr qint64 kRetryAfterFailureMs = 1500; // below the monitor's refresh period
 constexpr size_t kMaxJobs = 10000;
 constexpr size_t kMaxPrinters = 1000;
-constexpr size_t kMaxText = 1024; // longest text we keep from a server attribute
-
-struct IppDeleter {
-  void operator()(ipp_t *p) const { ippDelete(p); }
-};
-using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
-struct HttpDeleter {
-  void operator()(http_t *p) const { httpClose(p); }
-};
-using HttpPtr = std::unique_ptr<http_t, HttpDeleter>;
 
 int abortOnTimeout(http_t *, void *) { return 0; } // give up instead of waiting again
-const char *noPassword(const char *, http_t *, const char *, const char *, void *) { return nullptr; }
-
-std::string text(ipp_attribute_t *attr, int index = 0) {
-  if (!attr)
-    return {};
-  const char *s = ippGetString(attr, index, nullptr);
-  if (!s)
-    return {};
-  std::string out(s);
-  if (out.size() > kMaxText)
-    out.resize(kMaxText);
-  return out;
-}
 
 std::vector<std::string> keywords(ipp_attribute_t *attr) {
   std::vector<std::string> out;
