@@ -3,6 +3,7 @@
 #include "platform/private_files.h"
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <mutex>
 
 using platform::Hive;
@@ -46,6 +47,22 @@ void apply(const LoadedValue &v, int32_t stored) {
     *static_cast<int32_t *>(v.workingCopy) = stored;
     break;
   }
+}
+
+// Stored values outside the ranges the dialogs allow (a damaged or hand-edited hive) are brought into them, so that
+// no render is asked for a page of no size or of an impossible one.
+void clampToDialogRanges(Settings &s) {
+  s.ResCur = s.ResCurWork = std::clamp(s.ResCur, 1.0, 300.0);
+  s.ScaleCur = s.ScaleCurWork = std::clamp(s.ScaleCur, 1, 300);
+  s.CheckN = s.CheckNWork = std::clamp(s.CheckN, 0, 2);
+  s.KodAntialias = std::clamp(s.KodAntialias, 0, 20);
+  s.lvHatchWidth = std::clamp(s.lvHatchWidth, 0, 100);
+  s.lvHatchDepress = std::clamp(s.lvHatchDepress, 0, 100);
+  s.lvHatchAngle = std::clamp(s.lvHatchAngle, 0, 90);
+  s.JPG_Quality = std::clamp(s.JPG_Quality, 0, 100);
+  s.GIF_Colors = std::clamp(s.GIF_Colors, 2, 256);
+  s.PNG_Colors = std::clamp(s.PNG_Colors, 2, 256);
+  s.TIF_Colors = std::clamp(s.TIF_Colors, 2, 256);
 }
 
 std::optional<std::string> readString(Hive hive, const std::string &name) {
@@ -165,6 +182,7 @@ bool LoadSettings() {
     if (const auto stored = platform::dwordFromValue(*value))
       apply(v, *stored);
   }
+  clampToDialogRanges(s);
   return true;
 }
 

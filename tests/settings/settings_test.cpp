@@ -1,6 +1,6 @@
 // The settings store: accessors, the LoadSettings table and its reading rules.
-#include "settings/settings.h"
 #include "platform/registry.h"
+#include "settings/settings.h"
 
 #include "../platform_registry/test_env.h"
 
@@ -76,8 +76,9 @@ TEST_F(SettingsStore, EveryTableValueLandsInItsOwnSetting) {
       {"TIF_TrueIndexGray", &Settings::TIF_TrueIndexGray},
       {"TIF_Colors", &Settings::TIF_Colors},
   };
+  // Distinct values, each inside the range its dialog allows.
   for (size_t i = 0; i < table.size(); ++i)
-    storeDword(table[i].first, static_cast<uint32_t>(1000 + i));
+    storeDword(table[i].first, static_cast<uint32_t>(4 + i));
   // Flags are flipped from their defaults.
   const std::vector<std::pair<const char *, bool Settings::*>> flags = {
       {"lvIncludeDateTime", &Settings::lvIncludeDateTime},
@@ -108,7 +109,7 @@ TEST_F(SettingsStore, EveryTableValueLandsInItsOwnSetting) {
   const Settings &s = settings();
   for (size_t i = 0; i < table.size(); ++i) {
     SCOPED_TRACE(table[i].first);
-    std::visit([&](auto member) { EXPECT_EQ(static_cast<int64_t>(s.*member), static_cast<int64_t>(1000 + i)); },
+    std::visit([&](auto member) { EXPECT_EQ(static_cast<int64_t>(s.*member), static_cast<int64_t>(4 + i)); },
                table[i].second);
   }
   for (const auto &[name, member] : flags)
@@ -129,7 +130,7 @@ TEST_F(SettingsStore, ReadingRulesOfTheTable) {
   storeDword("PNG_Interlace", 0);
   storeDword("ResCur", 755);
   storeDword("lvCurBkGrColor", 0x00123456);
-  storeDword("lvHatchAngle", static_cast<uint32_t>(-45));
+  storeDword("lvHatchAngle", 45);
   ASSERT_TRUE(LoadSettings());
   const Settings &s = settings();
   EXPECT_FALSE(s.lvIncludeDateTime);
@@ -139,13 +140,35 @@ TEST_F(SettingsStore, ReadingRulesOfTheTable) {
   EXPECT_DOUBLE_EQ(s.ResCur, 75.5);
   EXPECT_DOUBLE_EQ(s.ResCurWork, 75.5);
   EXPECT_EQ(s.lvCurBkGrColor, 0x00123456u);
-  EXPECT_EQ(s.lvHatchAngle, -45);
+  EXPECT_EQ(s.lvHatchAngle, 45);
 }
 
-TEST_F(SettingsStore, ResolutionIsReadAsAnUnsignedNumber) {
+TEST_F(SettingsStore, ValuesOutsideTheDialogsRangesAreBroughtIntoThem) {
+  // The resolution reads as an unsigned number: 0xFFFFFFFF is far above the top, not below the bottom.
   storeDword("ResCur", 0xFFFFFFFFu);
+  storeDword("ScaleCur", 100000);
+  storeDword("KodAntialias", 500);
+  storeDword("CheckN", 7);
+  storeDword("lvHatchAngle", static_cast<uint32_t>(-45));
+  storeDword("GIF_Colors", 1);
   ASSERT_TRUE(LoadSettings());
-  EXPECT_DOUBLE_EQ(settings().ResCur, 429496729.5);
+  Settings s = settings();
+  EXPECT_DOUBLE_EQ(s.ResCur, 300.0);
+  EXPECT_DOUBLE_EQ(s.ResCurWork, 300.0);
+  EXPECT_EQ(s.ScaleCur, 300);
+  EXPECT_EQ(s.ScaleCurWork, 300);
+  EXPECT_EQ(s.KodAntialias, 20);
+  EXPECT_EQ(s.CheckN, 2);
+  EXPECT_EQ(s.lvHatchAngle, 0);
+  EXPECT_EQ(s.GIF_Colors, 2);
+  storeDword("ResCur", 0);
+  storeDword("ScaleCur", static_cast<uint32_t>(-50));
+  ASSERT_TRUE(LoadSettings());
+  s = settings();
+  EXPECT_DOUBLE_EQ(s.ResCur, 1.0);
+  EXPECT_EQ(s.ScaleCur, 1);
+  // Nothing is written back: the hive keeps what it holds.
+  EXPECT_EQ(RegGetInt("ScaleCur"), -50);
 }
 
 TEST_F(SettingsStore, ValuesOfAnotherTypeOrSizeLeaveTheDefault) {
