@@ -25,8 +25,7 @@ void restorePrintersAtAbnormalExit() {
   if (!g_running.exchange(false))
     return;
   platform::setUnattended();
-  app::startMonitor(capture::pageStore().pageCount() > 0 ? QStringLiteral("refresh_and_delete_all")
-                                                         : QStringLiteral("refresh"));
+  app::startMonitor(app::restoreWord(capture::pageStore().pageCount() > 0));
   ::_exit(1);
 }
 

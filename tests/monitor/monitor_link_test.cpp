@@ -1,6 +1,7 @@
 // Folvex's side of the monitor: the command words it starts qvt with, finding, raising and closing it.
 // A stand-in "qvt" script records its command words; one test runs the real qvt.
 #include "app/monitor_link.h"
+#include "app/prompts.h"
 #include "platform/ipc.h"
 #include "platform/registry.h"
 
@@ -18,14 +19,15 @@ class MonitorLink : public MonitorEnv {
 protected:
   void SetUp() override {
     MonitorEnv::SetUp();
-    app::setMonitorLinkHooks({[this](const QString &t, const QString &c) { messages << c + QLatin1Char('|') + t; },
-                              [this](const QString &t, const QString &c) {
-                                questions << c + QLatin1Char('|') + t;
-                                return answer;
-                              }});
+    frame::PromptHooks hooks;
+    hooks.message = [this](const frame::MessageRequest &r) {
+      questions << r.caption + QLatin1Char('|') + r.text;
+      return answer ? QMessageBox::Yes : QMessageBox::No;
+    };
+    frame::setPromptHooks(hooks);
   }
   void TearDown() override {
-    app::setMonitorLinkHooks({});
+    frame::setPromptHooks({});
     MonitorEnv::TearDown();
   }
   void setInstallPath(const QString &folder) {
@@ -55,7 +57,6 @@ protected:
     return QString::fromStdString(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   }
 
-  QStringList messages;
   QStringList questions;
   bool answer = false;
 };
@@ -92,31 +93,25 @@ private:
   QPointer<platform::WindowChannel> channel_;
 };
 
-const QString kDamaged = QStringLiteral("Error|Tarvik Folvex! is damaged.\nPlease re-install.\nError 010003");
-
-TEST_F(MonitorLink, AFailedStartAtStartUpSaysTheInstallationIsDamaged) {
+TEST_F(MonitorLink, AMonitorWithoutItsProgramCannotStart) {
   // A private machine hive without "InstallPath" (without one, the hive beside the program would be read).
   writeAll(path("reg").toStdString() + "/machine.reg", "Windows Registry Editor Version 5.00\n\n");
   EXPECT_TRUE(app::monitorProgram().isEmpty()) << "no InstallPath";
-  EXPECT_FALSE(app::startMonitorAtStartup());
-  EXPECT_EQ(messages, QStringList{kDamaged});
-  // An installation folder without qvt fails the same way.
+  EXPECT_FALSE(app::startMonitor(QStringLiteral("set")));
+  // An installation folder without qvt fails the same way, silently.
   setInstallPath(path("tmp"));
   EXPECT_EQ(app::monitorProgram(), path("tmp") + QStringLiteral("/qvt"));
-  EXPECT_FALSE(app::startMonitorAtStartup());
-  EXPECT_EQ(messages.size(), 2);
-  // Later starts fail silently.
+  EXPECT_FALSE(app::startMonitor(QStringLiteral("set")));
   app::showPrinterMonitor();
-  EXPECT_EQ(messages.size(), 2);
+  EXPECT_TRUE(questions.isEmpty());
 }
 
-TEST_F(MonitorLink, StartUpStartsSetAndTheCommandsStartTheirWords) {
+TEST_F(MonitorLink, TheCommandsStartTheirWords) {
   const QString folder = fakeInstall();
-  EXPECT_TRUE(app::startMonitorAtStartup());
+  EXPECT_TRUE(app::startMonitor(QStringLiteral("set")));
   EXPECT_EQ(calls(folder, 1), QStringList{"set"});
   app::showPrinterMonitor();
   EXPECT_EQ(calls(folder, 2), (QStringList{"set", "work"}));
-  EXPECT_TRUE(messages.isEmpty());
 }
 
 TEST_F(MonitorLink, AnOpenMonitorIsBroughtForwardInsteadOfStartingAnother) {
@@ -126,11 +121,6 @@ TEST_F(MonitorLink, AnOpenMonitorIsBroughtForwardInsteadOfStartingAnother) {
   app::showPrinterMonitor();
   EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.raises >= 1; }, 3000));
   EXPECT_TRUE(calls(folder, 0).isEmpty());
-  EXPECT_TRUE(app::waitForMonitorAndRaise(1000, 200));
-}
-
-TEST_F(MonitorLink, WaitingForAMonitorThatNeverAppearsIsBounded) {
-  EXPECT_FALSE(app::waitForMonitorAndRaise(300, 300));
 }
 
 TEST_F(MonitorLink, CancellingAllDocumentsAsksFirst) {
@@ -176,11 +166,11 @@ TEST_F(MonitorLink, TheRealMonitorIsFoundClosedAndRestarted) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   // Without a command word qvt stays open in its small window.
   ASSERT_TRUE(app::startMonitor(QString()));
-  EXPECT_TRUE(app::waitForMonitorAndRaise(10000, 200));
+  EXPECT_TRUE(QTest::qWaitFor([] { return platform::findWindow(app::kMonitorWindowTitle); }, 10000));
   app::closeMonitorAtExit(false);
   // The restoring "refresh" run ends by itself.
   EXPECT_TRUE(QTest::qWaitFor([] { return !platform::findWindow(app::kMonitorWindowTitle); }, 10000));
-  EXPECT_TRUE(messages.isEmpty());
+  EXPECT_TRUE(questions.isEmpty());
   // qvt found no printer and said so in the settings key.
   auto key =
       platform::RegKey::open(platform::Hive::CurrentUser, "Software\\Tarvik\\Folvex2", platform::RegAccess::Read);
