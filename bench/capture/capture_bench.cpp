@@ -48,7 +48,7 @@ public:
   void repaintPrinterButton() override {}
   void showMessage(const QString &) override {}
   bool displayMetrics(int &, double &) override { return false; }
-  double currentResolution() override { return 50.0; }
+  void renderCurrentPage() override {}
 };
 
 int g_serial = 0;
@@ -108,7 +108,9 @@ void BM_LoadJob(benchmark::State &state) {
   for (auto _ : state) {
     PageStore store;
     ExtractSpoolPages(spl, 1);
-    store.LoadNewPages(window);
+    // What the capture worker does: load and append, then make each thumbnail and hand it over.
+    for (const ThumbnailRequest &r : store.AppendPreparedPages(PageStore::PrepareNewPages(), window))
+      store.SetThumbnail(r.serial, r.ticket, MakeThumbnail(r.page, -1, r.rotation), window);
     if (store.pageCount() != pages)
       state.SkipWithError("pages missing");
   }

@@ -11,25 +11,10 @@ QRect Edges(int left, int top, int right, int bottom) { return QRect(left, top, 
 
 } // namespace
 
-FrameLayout ComputeFrameLayout(int cx, int cy, int stripBarWidth) {
+FrameLayout ComputeFrameLayout(int cx, int cy) {
   FrameLayout l;
-  if (cy < kSmallestFullHeight) {
-    l.enforceMinHeight = true;
-    cy = kMinLayoutHeight;
-  }
-  l.layoutHeight = cy;
-  if (cx > kNarrowWidth) {
-    l.wide = true;
-    l.preview = QRect(7, 7, cx - 180, cy - 39);
-    l.strip = QRect(cx - 163, 7, 156, cy - 14);
-    l.stripMasked = false;
-  } else {
-    l.wide = false;
-    l.enforceNarrowWidth = true;
-    l.preview = QRect();
-    l.strip = QRect(7, 7, stripBarWidth == kScrollBarThickness ? 153 : 156, cy - 14);
-    l.stripMasked = true;
-  }
+  l.preview = QRect(7, 7, cx - 180, cy - 39);
+  l.strip = QRect(cx - 163, 7, 156, cy - 14);
   return l;
 }
 
@@ -45,17 +30,15 @@ FramePaintPlan ComputePaintPlan(int cx, int cy, const FrameLayout &layout) {
   const QRect &s = layout.strip;
   const QRect strip = Edges(s.left() - 4, s.top() - 4, cx - 3, s.top() + s.height() + 4);
   p.stripPanel = {strip, strip.adjusted(1, 1, -1, -1)};
-  if (layout.wide) {
-    const QRect &v = layout.preview;
-    const QRect pv = Edges(v.left() - 4, v.top() - 4, v.left() + v.width() + 4, v.top() + v.height() + 4);
-    p.previewPanel = Panel{pv, pv.adjusted(1, 1, -1, -1)};
-    const QRect outer = Edges(3, cy - 26, cx - 169, cy - 3);
-    p.statusOuter = outer;
-    p.statusInner = outer.adjusted(1, 1, -1, -1);
-    p.statusFill = Edges(5, cy - 24, cx - 170, cy - 5);
-    p.statusBandOuter = Edges(5, cy - 22, cx - 170, cy - 11);
-    p.statusBandInner = Edges(5, cy - 21, cx - 170, cy - 15);
-  }
+  const QRect &v = layout.preview;
+  const QRect pv = Edges(v.left() - 4, v.top() - 4, v.left() + v.width() + 4, v.top() + v.height() + 4);
+  p.previewPanel = Panel{pv, pv.adjusted(1, 1, -1, -1)};
+  const QRect outer = Edges(3, cy - 26, cx - 169, cy - 3);
+  p.statusOuter = outer;
+  p.statusInner = outer.adjusted(1, 1, -1, -1);
+  p.statusFill = Edges(5, cy - 24, cx - 170, cy - 5);
+  p.statusBandOuter = Edges(5, cy - 22, cx - 170, cy - 11);
+  p.statusBandInner = Edges(5, cy - 21, cx - 170, cy - 15);
   return p;
 }
 
@@ -81,21 +64,17 @@ QString PageInfoText(const PageInfo &info) {
   const int number = info.currentPage + 1;
   // The count shown is the page count, or the page's own number when the count is below its index.
   const int count = info.pageCount < info.currentPage ? number : info.pageCount;
+  if (!info.problem.isEmpty())
+    return QStringLiteral("%1(%2): %3").arg(number).arg(count).arg(info.problem);
   return QString::asprintf("%d(%d): %d KB, %dx%d pixels, %dx%d mm, %d dpi, %s", number, count, info.fileKb,
                            info.widthPx, info.heightPx, PixelsToMm(info.widthPx, info.resolution),
                            PixelsToMm(info.heightPx, info.resolution), static_cast<int>(std::ceil(info.resolution)),
                            qPrintable(OutputFormatName(info.jpg, info.gif, info.png, info.tif)));
 }
 
-std::optional<StatusText> PageInfoPlacement(int cx, int cy, bool previewShown, const PageInfo &info) {
-  if (!previewShown || cx < kPageInfoMinWidth)
-    return std::nullopt;
-  return StatusText{PageInfoText(info), QPoint(20, cy - 21), false};
-}
-
-std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, int readinessState,
+std::optional<StatusText> ReadinessPlacement(int cx, int cy, int readinessState,
                                              const std::function<int(const QString &)> &textWidth) {
-  if (!previewShown || cx < kReadinessMinWidth)
+  if (cx < kReadinessMinWidth)
     return std::nullopt;
   const int y = cy - 21;
   std::optional<StatusText> t;
@@ -119,12 +98,27 @@ std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, 
   return t;
 }
 
-QRect StartupReadinessArea(int cx, int cy) { return Edges(50, cy - 25, cx - 100, cy - 4); }
-QRect TickReadinessArea(int cx, int cy) { return Edges(50, cy - 25, cx - 70, cy - 4); }
-QRect PageInfoArea(int cx, int cy) {
-  // The page information runs well past x 300 ("... 100 dpi, JPEG" ends near 330 in the status font), so the area
-  // reaches to the end of the status line; a narrower repaint would cut the text off.
-  return Edges(20, cy - 25, std::max(300, cx - 170), cy - 4);
+StatusZones ComputeStatusZones(int cx, int cy, const std::function<int(const QString &)> &textWidth) {
+  StatusZones z;
+  const int top = cy - 25, bottom = cy - 4, lineEnd = cx - 170;
+  int pageInfoEnd = lineEnd;
+  if (cx >= kReadinessMinWidth) {
+    int left = lineEnd;
+    for (int state : {0, 1, 2})
+      if (const auto t = ReadinessPlacement(cx, cy, state, textWidth))
+        left = std::min(left, t->at.x());
+    z.readiness = Edges(left, top, lineEnd, bottom);
+    pageInfoEnd = left - 10;
+  }
+  z.pageInfo = Edges(20, top, std::max(pageInfoEnd, 20), bottom);
+  return z;
+}
+
+StatusText PageInfoPlacement(int cx, int cy, const PageInfo &info, const QFontMetrics &metrics) {
+  const StatusZones z =
+      ComputeStatusZones(cx, cy, [&metrics](const QString &t) { return metrics.horizontalAdvance(t); });
+  return StatusText{metrics.elidedText(PageInfoText(info), Qt::ElideRight, z.pageInfo.width()), QPoint(20, cy - 21),
+                    false};
 }
 
 WheelTarget RouteWheel(int cx, int cy, QPoint point, int delta, bool previewVBarShown, bool previewHBarShown) {
@@ -207,10 +201,6 @@ std::vector<std::pair<std::string, int>> EndPlacementValues(bool maximised, cons
           {"lvWinTop", normal.y()},
           {"lvWinLeft", normal.x()},
           {"lvWinRight", normal.x() + normal.width()}};
-}
-
-QString EndMonitorWord(int pageCount) {
-  return pageCount > 0 ? QStringLiteral("refresh_and_delete_all") : QStringLiteral("refresh");
 }
 
 } // namespace frame

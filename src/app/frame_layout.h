@@ -3,6 +3,7 @@
 // and where they go, the mouse-wheel routing, the button rows and the lamp picture, and the placement rules.
 #pragma once
 
+#include <QFontMetrics>
 #include <QRect>
 #include <QRegion>
 #include <QString>
@@ -25,15 +26,12 @@ inline constexpr unsigned kStatusText = 0xAF0000;
 inline constexpr unsigned kNotReadyText = 0x0000FF;
 inline constexpr unsigned kWelcomeTitle = 0xAF00FF;
 
-// Client heights below this are laid out as kMinLayoutHeight, and the frame is brought to that client height
-// (kMinOuterHeight outside under a usual title bar).
-inline constexpr int kSmallestFullHeight = 416;
-inline constexpr int kMinLayoutHeight = 384;
-inline constexpr int kMinOuterHeight = 415;
-// A client width of kNarrowWidth or less shows only the page strip, in a frame kNarrowWidth pixels wide outside.
-inline constexpr int kNarrowWidth = 182;
-// Page information needs more than this client width; the readiness text needs at least kReadinessMinWidth.
-inline constexpr int kPageInfoMinWidth = 461;
+// The smallest client area. The page information needs more than 460 pixels of width, and below that the preview
+// would lie almost wholly under the button column; the buttons reach 327 pixels down, and the status line below the
+// preview needs the rest of 384. The frame cannot be made smaller.
+inline constexpr int kMinClientWidth = 461;
+inline constexpr int kMinClientHeight = 384;
+// The readiness text needs at least this client width.
 inline constexpr int kReadinessMinWidth = 631;
 // Mouse-wheel zones: the strip zone at the right, the horizontal zone at the bottom.
 inline constexpr int kWheelStripZone = 170;
@@ -41,18 +39,12 @@ inline constexpr int kWheelBottomZone = 47;
 inline constexpr int kScrollBarThickness = 12;
 
 struct FrameLayout {
-  bool wide = true;                // the preview window is shown
-  int layoutHeight = 0;            // the client height the rectangles were made for
-  bool enforceMinHeight = false;   // the frame must be brought to kMinLayoutHeight inside
-  bool enforceNarrowWidth = false; // the frame must be given kNarrowWidth outside
-  QRect preview;                   // empty in the narrow layout
+  QRect preview;
   QRect strip;
-  bool stripMasked = false; // the strip leaves out the button column (narrow layout)
 };
 
-// Rectangles of the preview and the page strip for a client area cx x cy. stripBarWidth is the width of the
-// strip's vertical scroll bar (the narrow strip is 153 pixels wide with a 12-pixel bar, 156 otherwise).
-FrameLayout ComputeFrameLayout(int cx, int cy, int stripBarWidth = kScrollBarThickness);
+// Rectangles of the preview and the page strip for a client area cx x cy (at least the smallest client area).
+FrameLayout ComputeFrameLayout(int cx, int cy);
 
 // The region of a child placed at (7, 7) over the button column: its whole w x h area without the two strips
 // x 0..39 x y 36..243 and x 0..39 x y 252..323 (child coordinates), so the buttons stay visible.
@@ -65,12 +57,12 @@ struct Panel {
 };
 struct FramePaintPlan {
   Panel stripPanel;
-  std::optional<Panel> previewPanel;
-  std::optional<QRect> statusOuter;     // framed kFrameEdge
-  std::optional<QRect> statusInner;     // framed kStatusInnerEdge
-  std::optional<QRect> statusFill;      // filled kPanelFill
-  std::optional<QRect> statusBandOuter; // filled kStatusOuterBand
-  std::optional<QRect> statusBandInner; // filled kStatusInnerBand
+  Panel previewPanel;
+  QRect statusOuter;     // framed kFrameEdge
+  QRect statusInner;     // framed kStatusInnerEdge
+  QRect statusFill;      // filled kPanelFill
+  QRect statusBandOuter; // filled kStatusOuterBand
+  QRect statusBandInner; // filled kStatusInnerBand
 };
 FramePaintPlan ComputePaintPlan(int cx, int cy, const FrameLayout &layout);
 
@@ -83,8 +75,9 @@ struct PageInfo {
   int heightPx = 0;
   double resolution = 100.0; // dots per inch
   bool jpg = false, gif = false, png = false, tif = false;
+  QString problem; // why the page gave no image; the text then tells that instead of the image's numbers
 };
-// "%d(%d): %d KB, %dx%d pixels, %dx%d mm, %d dpi, %s" for the page.
+// "%d(%d): %d KB, %dx%d pixels, %dx%d mm, %d dpi, %s" for the page; "%d(%d): <problem>" for a page without image.
 QString PageInfoText(const PageInfo &info);
 // "JPEG", "GIF", "PNG", "TIF" or "BMP", testing the format flags in that order.
 QString OutputFormatName(bool jpg, bool gif, bool png, bool tif);
@@ -97,18 +90,21 @@ struct StatusText {
   QPoint at;
   bool warning = false; // drawn in kNotReadyText instead of kStatusText
 };
-// The page information, when the client is wide enough and the preview is shown.
-std::optional<StatusText> PageInfoPlacement(int cx, int cy, bool previewShown, const PageInfo &info);
-// The readiness text for the state, when the client is wide enough and the preview is shown. With the text's width
-// in the status font, a text that would run past the status line (into the strip's panel) moves left to end there.
-std::optional<StatusText> ReadinessPlacement(int cx, int cy, bool previewShown, int readinessState,
+// The two zones of the status line's texts, each from 25 to 4 pixels above the client bottom. The readiness zone
+// reaches from the leftmost place any readiness text takes to the end of the line (absent when the client is too
+// narrow for the readiness text); the page information ends 10 pixels before it, or at the end of the line. So the
+// repaint of one never cuts through the other's text. textWidth measures a text in the status font.
+struct StatusZones {
+  QRect pageInfo;
+  std::optional<QRect> readiness;
+};
+StatusZones ComputeStatusZones(int cx, int cy, const std::function<int(const QString &)> &textWidth);
+// The page information in its zone, cut with "..." where it would not fit.
+StatusText PageInfoPlacement(int cx, int cy, const PageInfo &info, const QFontMetrics &metrics);
+// The readiness text for the state, when the client is wide enough. With the text's width in the status font, a text
+// that would run past the status line (into the strip's panel) moves left to end there.
+std::optional<StatusText> ReadinessPlacement(int cx, int cy, int readinessState,
                                              const std::function<int(const QString &)> &textWidth = {});
-// Areas repainted when the state changes: at start-up (right edge - 100) and on a scan tick (right edge - 70).
-QRect StartupReadinessArea(int cx, int cy);
-QRect TickReadinessArea(int cx, int cy);
-// The page information area repainted when the first page becomes current: from x 20 to the end of the status
-// line (at least to x 300).
-QRect PageInfoArea(int cx, int cy);
 
 // Mouse-wheel routing over the frame (point in client coordinates; delta > 0 is "up").
 enum class WheelTarget {
@@ -149,8 +145,5 @@ bool ShouldCentre(const Placement &p);
 // The values to store at the end: maximised stores lvKodMainWinMax = 1 and nothing else, so the last normal
 // rectangle of an earlier run stays; otherwise lvKodMainWinMax = 0 and the normal rectangle.
 std::vector<std::pair<std::string, int>> EndPlacementValues(bool maximised, const QRect &normal);
-
-// The command word for the printer monitor at the end of the program.
-QString EndMonitorWord(int pageCount);
 
 } // namespace frame

@@ -4,6 +4,7 @@
 #include "app/frame_paint.h"
 #include "app/monitor_link.h"
 #include "app/output_commands.h"
+#include "capture/capture_worker.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
 #include "platform/ipc.h"
@@ -30,6 +31,7 @@
 #include <QShortcut>
 #include <QThread>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <thread>
@@ -67,6 +69,31 @@ private:
 // The progress control's place on the status line: left + 365, bottom - 19 .. right - 185, bottom - 8.
 QRect ProgressRect(int cx, int cy) { return QRect(365, cy - 19, std::max(cx - 185 - 365, 0), 11); }
 
+// Why a render of the page gave no image, in a few words for the preview and the status line: the image library's
+// complaint, a size that cannot be drawn at this resolution and scale, else what the rasteriser recorded.
+QString RenderProblem(const capture::PageRecord &page, double resolution, int scale, const QString &error,
+                      const QString &failure) {
+  if (!error.isEmpty())
+    return QStringLiteral("Page not rendered: %1").arg(error.section(QLatin1Char('\n'), 0, 0).left(120));
+  double w = 0, h = 0;
+  if (page.source().frameSize(w, h)) {
+    const emf::RECTL frame{0, 0, int32_t(std::clamp(w, -2e9, 2e9)), int32_t(std::clamp(h, -2e9, 2e9))};
+    const render::PageSize size = render::OutputSize(frame, resolution, scale);
+    if (size.cols < 1 || size.rows < 1)
+      return QStringLiteral("Page not rendered: the page has no size");
+    if (size.cols > render::kMaxOutputSide || size.rows > render::kMaxOutputSide ||
+        size.cols * size.rows > render::kMaxOutputPixels)
+      return QStringLiteral("Page not rendered: %1 x %2 pixels is too large; lower the resolution or the scale")
+          .arg(size.cols)
+          .arg(size.rows);
+  } else if (page.source()) {
+    return QStringLiteral("Page not rendered: the page has no size");
+  }
+  if (!failure.isEmpty())
+    return QStringLiteral("Page not rendered: %1").arg(failure);
+  return QStringLiteral("Page not rendered: not enough memory");
+}
+
 } // namespace
 
 lvFrameWin::lvFrameWin(QWidget *parent) : QWidget(parent) {
@@ -75,6 +102,10 @@ lvFrameWin::lvFrameWin(QWidget *parent) : QWidget(parent) {
   setWindowIcon(frame::AppIcon());
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
+  setMinimumSize(frame::kMinClientWidth, frame::kMinClientHeight);
+  // Tooltips (the buttons', the pages') show whenever the mouse rests, also while the frame is not the active window:
+  // a desktop that has not given it the focus, a message box open beside it.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   preview_ = new view::PreviewWindow(this);
   strip_ = new view::PageStrip(this);
   for (int i = 0; i < frame::kButtonCount; ++i) {
@@ -93,8 +124,10 @@ lvFrameWin::lvFrameWin(QWidget *parent) : QWidget(parent) {
   connect(preview_, &view::PreviewWindow::commandChosen, this, &lvFrameWin::runCommand);
   connect(strip_, &view::PageStrip::previewLimitRequested, preview_, &view::PreviewWindow::limitScroll);
   connect(strip_, &view::PageStrip::pageChosen, this, [this] { update(); });
+  connect(preview_, &view::PreviewWindow::navigationKey, strip_, &view::PageStrip::navigate);
   strip_->setTickHandler([this] { capture::ScanTimerTick(*this); });
   strip_->setPageRenderer([this](int index) { renderPage(index); });
+  captureWorker_ = std::make_unique<capture::CaptureWorker>(*this, this);
   installKeys();
   registerBuiltInCommands();
   notice_ = new QLabel(this);
@@ -144,30 +177,9 @@ void lvFrameWin::rememberNormalRect() {
 }
 
 void lvFrameWin::applyLayout() {
-  const int cx = width(), cy = height();
-  layout_ = frame::ComputeFrameLayout(cx, cy, strip_->scrollBarWidth());
-  // The frame keeps its smallest sizes: 415 pixels high and, when narrow, 182 pixels wide outside.
-  const QSize deco = frameGeometry().size() - size();
-  if (!isMaximized() && !isFullScreen()) {
-    if (layout_.enforceMinHeight || layout_.enforceNarrowWidth) {
-      const int w = layout_.enforceNarrowWidth ? frame::kNarrowWidth - deco.width() : cx;
-      // The smallest frame is 415 pixels high outside: a client of the 384 pixels the layout uses under a usual
-      // title bar. The client is given those 384 directly, so no band is left over whatever the decoration.
-      const int h = layout_.enforceMinHeight ? frame::kMinLayoutHeight : cy;
-      if (w != cx || h != cy)
-        QMetaObject::invokeMethod(
-            this, [this, w, h] { resize(w, h); }, Qt::QueuedConnection);
-    }
-  }
-  if (layout_.wide) {
-    preview_->setGeometry(layout_.preview);
-    preview_->setMask(frame::ButtonColumnMask(layout_.preview.width(), layout_.preview.height()));
-    preview_->show();
-    strip_->clearMask();
-  } else {
-    preview_->hide();
-    strip_->setMask(frame::ButtonColumnMask(layout_.strip.width(), layout_.strip.height()));
-  }
+  layout_ = frame::ComputeFrameLayout(width(), height());
+  preview_->setGeometry(layout_.preview);
+  preview_->setMask(frame::ButtonColumnMask(layout_.preview.width(), layout_.preview.height()));
   strip_->setGeometry(layout_.strip);
   for (int i = 0; i < frame::kButtonCount; ++i) {
     buttons_[static_cast<size_t>(i)]->move(0, frame::ButtonTop(i));
@@ -182,27 +194,34 @@ std::optional<frame::StatusText> lvFrameWin::pageInfoText() const {
   const auto &store = capture::pageStore();
   // Nothing to tell before a page has been rendered.
   if (store.viewState.load() != capture::kViewImageReady || store.currentPage < 0 ||
-      store.currentPage >= store.pageCount() || store.currentImageDisplay.isNull())
+      store.currentPage >= store.pageCount() ||
+      (store.currentImageDisplay.isNull() && store.currentImageProblem.isEmpty()))
     return std::nullopt;
   frame::PageInfo info;
   info.currentPage = store.currentPage;
   info.pageCount = store.pageCount();
-  info.fileKb = render::lastRenderRecord().fileKb;
+  info.fileKb = store.currentImageKb;
   info.widthPx = store.currentImageDisplay.width();
   info.heightPx = store.currentImageDisplay.height();
   info.resolution = render::CurrentResolution();
+  info.problem = store.currentImageProblem;
   const Settings &s = settings();
   info.jpg = s.JPG_Default;
   info.gif = s.GIF_Default;
   info.png = s.PNG_Default;
   info.tif = s.TIF_Default;
-  return frame::PageInfoPlacement(width(), height(), preview_->isVisibleTo(this), info);
+  return frame::PageInfoPlacement(width(), height(), info, QFontMetrics(frame::StatusFont()));
 }
 
 std::optional<frame::StatusText> lvFrameWin::readinessText() const {
   const QFontMetrics fm(frame::StatusFont());
-  return frame::ReadinessPlacement(width(), height(), preview_->isVisibleTo(this), capture::readinessState(),
+  return frame::ReadinessPlacement(width(), height(), capture::readinessState(),
                                    [&fm](const QString &t) { return fm.horizontalAdvance(t); });
+}
+
+frame::StatusZones lvFrameWin::statusZones() const {
+  const QFontMetrics fm(frame::StatusFont());
+  return frame::ComputeStatusZones(width(), height(), [&fm](const QString &t) { return fm.horizontalAdvance(t); });
 }
 
 void lvFrameWin::paintEvent(QPaintEvent *) {
@@ -210,16 +229,14 @@ void lvFrameWin::paintEvent(QPaintEvent *) {
   const int cx = width();
   p.fillRect(rect(), frame::Colour(frame::kFrameFill));
   frame::FrameRect(p, rect(), frame::Colour(frame::kFrameEdge));
-  const frame::FramePaintPlan plan = frame::ComputePaintPlan(cx, layout_.layoutHeight, layout_);
+  const frame::FramePaintPlan plan = frame::ComputePaintPlan(cx, height(), layout_);
   frame::DrawPanel(p, plan.stripPanel, frame::kPanelFill, frame::kFrameEdge, 0xFFFFFF);
-  if (!preview_->isVisibleTo(this) || !plan.previewPanel)
-    return;
-  frame::DrawPanel(p, *plan.previewPanel, frame::kPanelFill, frame::kFrameEdge, 0xFFFFFF);
-  frame::FrameRect(p, *plan.statusOuter, frame::Colour(frame::kFrameEdge));
-  frame::FrameRect(p, *plan.statusInner, frame::Colour(frame::kStatusInnerEdge));
-  p.fillRect(*plan.statusFill, frame::Colour(frame::kPanelFill));
-  p.fillRect(*plan.statusBandOuter, frame::Colour(frame::kStatusOuterBand));
-  p.fillRect(*plan.statusBandInner, frame::Colour(frame::kStatusInnerBand));
+  frame::DrawPanel(p, plan.previewPanel, frame::kPanelFill, frame::kFrameEdge, 0xFFFFFF);
+  frame::FrameRect(p, plan.statusOuter, frame::Colour(frame::kFrameEdge));
+  frame::FrameRect(p, plan.statusInner, frame::Colour(frame::kStatusInnerEdge));
+  p.fillRect(plan.statusFill, frame::Colour(frame::kPanelFill));
+  p.fillRect(plan.statusBandOuter, frame::Colour(frame::kStatusOuterBand));
+  p.fillRect(plan.statusBandInner, frame::Colour(frame::kStatusInnerBand));
   p.setFont(frame::StatusFont());
   const QFontMetrics fm(p.font());
   const auto draw = [&](const frame::StatusText &t) {
@@ -369,8 +386,10 @@ void lvFrameWin::registerBuiltInCommands() {
   const auto cancelAll = [this] {
     if (!app::cancelAllDocuments())
       return;
+    if (captureWorker_)
+      captureWorker_->dropThumbnails();
     capture::ClearPageList(*this);
-    update(); // the page information goes with the pages
+    repaintPageInfoArea(); // the page information goes with the pages
   };
   commands_.set(ID_CLEAR_JOBS, cancelAll);
   commands_.set(ID_DELETE_ALL, cancelAll);
@@ -386,26 +405,35 @@ bool lvFrameWin::renderPage(int index) {
     return false;
   store.viewState = capture::kViewPages;
   preview_->update();
-  QString error;
-  const std::optional<Magick::Image> result = renderWithProgress(index, settings().KodMultipageFormat, error);
+  if (index == store.currentPage)
+    currentRenderWaiting_ = false; // this render is the one a newly captured current page waits for
+  Rendered r = renderWithProgress(index, settings().KodMultipageFormat);
   bool ok = false;
-  if (result && result->isValid()) {
-    store.setCurrentImage(*result);
-    store.viewState = capture::kViewImageReady;
+  if (r.image && r.image->isValid() && !r.display.isNull()) {
+    store.setCurrentImage(*r.image, std::move(r.display), r.fileKb);
     ok = true;
-  } else if (!error.isEmpty()) {
-    showMessage(error);
+  } else {
+    // The page stays current; its place tells why there is no image.
+    if (r.stopped)
+      store.setCurrentImageProblem(QStringLiteral("Page not rendered: stopped with Esc"));
+    else if (index < store.pageCount())
+      store.setCurrentImageProblem(RenderProblem(store.pages[size_t(index)], render::CurrentResolution(),
+                                                 settings().ScaleCur, r.error, r.failure));
+    if (!r.error.isEmpty())
+      showMessage(r.error);
   }
+  store.viewState = capture::kViewImageReady;
   preview_->refreshBars();
   preview_->update();
-  update();
+  repaintPageInfoArea();
   return ok;
 }
 
-std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outputMode, QString &error) {
+lvFrameWin::Rendered lvFrameWin::renderWithProgress(int index, int outputMode) {
   auto &store = capture::pageStore();
+  Rendered r;
   if (rendering_ || index < 0 || index >= store.pageCount())
-    return std::nullopt;
+    return r;
   rendering_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   auto *bar = new QProgressBar(this);
@@ -418,12 +446,13 @@ std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outpu
   FrameProgress progress(bar);
   const render::PageSource page = store.pages[static_cast<size_t>(index)].source();
   const double resolution = render::CurrentResolution();
-  // The scan timer waits while a page renders, so no capture pass changes the page list under the render.
+  // The scan timer waits while a page renders, and no thumbnail starts: the page the user waits for goes first.
   const bool timerWasActive = strip_->scanTimer().isActive();
   const int interval = strip_->scanTimer().interval();
   strip_->scanTimer().stop();
+  if (captureWorker_)
+    captureWorker_->holdThumbnails(true);
 
-  std::optional<Magick::Image> result;
   QEventLoop loop;
   frame::AbortRequest() = false; // Esc stops this render between bands
   std::thread worker([&] {
@@ -432,23 +461,34 @@ std::optional<Magick::Image> lvFrameWin::renderWithProgress(int index, int outpu
       options.outputMode = outputMode;
       options.progress = &progress;
       options.abort = &frame::AbortRequest();
-      result = render::RenderPage(resolution, page, index, options);
+      r.image = render::RenderPage(resolution, page, index, options);
+      const render::RenderRecord record = render::lastRenderRecord();
+      r.fileKb = record.fileKb;
+      r.failure = QString::fromStdString(record.failure);
+      if (r.image->isValid())
+        r.display = capture::BitmapFromImage(*r.image);
     } catch (const std::exception &e) {
-      error = QString::fromLocal8Bit(e.what());
+      r.image.reset();
+      r.error = QString::fromLocal8Bit(e.what());
     }
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   // The window keeps painting (and the progress control moving) while the page renders.
   loop.exec(QEventLoop::ExcludeUserInputEvents);
   worker.join();
+  r.stopped = frame::AbortRequest().load() && !(r.image && r.image->isValid());
   delete bar;
   QApplication::restoreOverrideCursor();
+  if (captureWorker_)
+    captureWorker_->holdThumbnails(false);
   if (timerWasActive)
     strip_->scanTimer().start(interval);
   rendering_ = false;
   if (closePending_)
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-  return result;
+  else if (currentRenderWaiting_)
+    renderCurrentPage();
+  return r;
 }
 
 void lvFrameWin::rerenderCurrentPage() {
@@ -466,8 +506,10 @@ void lvFrameWin::rerenderCurrentPage() {
 // ---- capture side ----
 
 void lvFrameWin::startInitialCapture() {
-  if (!initialCapture_)
-    initialCapture_ = std::make_unique<capture::InitialCapture>(*this, strip_);
+  if (initialCaptureStarted_ || !captureWorker_)
+    return;
+  initialCaptureStarted_ = true;
+  captureWorker_->startInitialPass();
 }
 
 QRect lvFrameWin::stripClientRect() { return strip_->clientRect(); }
@@ -499,11 +541,26 @@ void lvFrameWin::repaintPreview(bool) {
   preview_->update();
 }
 
-void lvFrameWin::repaintPageInfoArea() { update(frame::PageInfoArea(width(), height())); }
+void lvFrameWin::renderCurrentPage() {
+  // Not inside the capture's own call: the render keeps the window served through an event loop of its own.
+  currentRenderWaiting_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (rendering_ || !currentRenderWaiting_)
+          return; // the running render asks again when it ends
+        currentRenderWaiting_ = false;
+        rerenderCurrentPage();
+      },
+      Qt::QueuedConnection);
+}
 
-void lvFrameWin::repaintReadinessArea() { update(frame::TickReadinessArea(width(), height())); }
+void lvFrameWin::repaintPageInfoArea() { update(statusZones().pageInfo); }
 
-void lvFrameWin::repaintStartupReadiness() { update(frame::StartupReadinessArea(width(), height())); }
+void lvFrameWin::repaintReadinessArea() {
+  if (const auto zone = statusZones().readiness)
+    update(*zone);
+}
 
 void lvFrameWin::repaintPrinterButton() { buttons_[3]->update(); }
 
@@ -551,8 +608,6 @@ bool lvFrameWin::displayMetrics(int &pixelsWide, double &millimetresWide) {
   return true;
 }
 
-double lvFrameWin::currentResolution() { return render::CurrentResolution(); }
-
 // ---- the end ----
 
 void lvFrameWin::closeEvent(QCloseEvent *e) {
@@ -571,8 +626,9 @@ void lvFrameWin::endOfProgram() {
     return;
   ended_ = true;
   strip_->scanTimer().stop();
-  // Stops the first capture pass between two pages and waits for it a bounded time.
-  initialCapture_.reset();
+  // The capture stops between two page files (the files it has not loaded stay for the next run); it is waited for
+  // a bounded time.
+  captureWorker_.reset();
   rememberNormalRect();
   const auto placement = frame::EndPlacementValues(isMaximized(), normalRect_);
   // The window goes at once; closing the printer monitor may take a few seconds.

@@ -20,7 +20,7 @@ class QLabel;
 class QProgressBar;
 
 namespace capture {
-class InitialCapture;
+class CaptureWorker;
 }
 namespace view {
 class PageStrip;
@@ -47,9 +47,12 @@ public:
   // The status line texts as the paint handler would draw them now.
   std::optional<frame::StatusText> pageInfoText() const;
   std::optional<frame::StatusText> readinessText() const;
+  // Where the two status texts go; each is repainted in its own zone only.
+  frame::StatusZones statusZones() const;
 
   // Renders page `index` into the current image with the wait cursor and the progress control; the window keeps
-  // painting meanwhile. View state 1 during the render, 2 after a successful one.
+  // painting meanwhile. View state 1 during the render, 2 after it; a render that gives no image leaves the reason
+  // in place of the image (preview and status line). True when an image was made.
   bool renderPage(int index);
   bool rendering() const { return rendering_; }
   // Renders the current page again after a setting changed (as renderPage); with no page there is no current page.
@@ -57,10 +60,10 @@ public:
   // The page under the strip's last right-click point, -1 for none.
   int pageUnderRightClick() const;
 
-  // Starts the initial capture pass on its worker.
+  // Starts the initial capture pass on the capture worker.
   void startInitialCapture();
-  // The readiness area of start-up (repainted for states 0 and 2).
-  void repaintStartupReadiness();
+  // The capture worker (passes and thumbnails off the window thread); nothing once the program has ended.
+  capture::CaptureWorker *captureWorker() const { return captureWorker_.get(); }
   // Hover marks of the button column.
   void markButton(int index); // -1 clears all
 
@@ -82,13 +85,13 @@ public:
   void scrollStripToEnd() override;
   void armScanTimer(int timerId, int milliseconds) override;
   void repaintPreview(bool erase) override;
+  void renderCurrentPage() override;
   void repaintPageInfoArea() override;
   void repaintReadinessArea() override;
   void repaintPrinterButton() override;
   void showMessage(const QString &text) override;
   void showStatusNotice(const QString &text) override;
   bool displayMetrics(int &pixelsWide, double &millimetresWide) override;
-  double currentResolution() override;
 
 signals:
   // The end of the program has run; the application ends with it.
@@ -112,8 +115,16 @@ private:
   void placeNotice();
 
   // The render with the wait cursor and the progress control, the window served meanwhile; nothing while another
-  // render of the window runs. error receives the image library's complaint, if any.
-  std::optional<Magick::Image> renderWithProgress(int index, int outputMode, QString &error);
+  // render of the window runs. The picture for the screen and the file size are taken on the render's thread too.
+  struct Rendered {
+    std::optional<Magick::Image> image; // empty when the render did not run or threw
+    QImage display;
+    int fileKb = 0;
+    QString error;        // the image library's complaint, if any
+    QString failure;      // why the rasteriser gave no image, as it recorded it
+    bool stopped = false; // Esc stopped the render
+  };
+  Rendered renderWithProgress(int index, int outputMode);
 
   // The page menu (page_commands.cpp).
   void registerPageCommands();
@@ -135,9 +146,11 @@ private:
   std::array<frame::FrameButton *, frame::kButtonCount> buttons_{};
   frame::FrameLayout layout_;
   frame::CommandTable commands_;
-  std::unique_ptr<capture::InitialCapture> initialCapture_;
+  std::unique_ptr<capture::CaptureWorker> captureWorker_;
+  bool initialCaptureStarted_ = false;
   QRect normalRect_;
   bool rendering_ = false;
+  bool currentRenderWaiting_ = false; // a newly captured current page waits for the running render to end
   bool closePending_ = false;
   bool ended_ = false;
   QLabel *notice_ = nullptr; // over the middle of the status line

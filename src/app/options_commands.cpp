@@ -2,6 +2,7 @@
 #include "app/frame_win.h"
 
 #include "app/prompts.h"
+#include "capture/capture_worker.h"
 #include "capture/page_store.h"
 #include "render/hatch_dialog.h"
 #include "render/resolution.h"
@@ -9,8 +10,6 @@
 #include "settings/settings.h"
 #include "view/page_operations.h"
 #include "view/page_strip.h"
-
-#include <QApplication>
 
 void lvFrameWin::showResolutionDialog() {
   // The size fields describe the current page; without one they stay disabled.
@@ -35,9 +34,9 @@ void lvFrameWin::showHatchDialog() {
           [&dlg] { frame::OpenHelp(QStringLiteral("background.htm"), &dlg); });
   if (frame::RunDialog(dlg) != QDialog::Accepted)
     return;
-  // The dialog stored what changed; the current image and every thumbnail show the new background.
+  // The dialog stored what changed; the current image and every thumbnail show the new background (the thumbnails
+  // are made again off the window thread and replace the old ones as they come).
   rerenderCurrentPage();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  capture::RebuildThumbnails(*this);
-  QApplication::restoreOverrideCursor();
+  if (captureWorker_)
+    captureWorker_->makeThumbnails(capture::pageStore().RebuildThumbnails());
 }

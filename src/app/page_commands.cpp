@@ -51,11 +51,8 @@ void lvFrameWin::copyPageToClipboard() {
   QImage picture;
   if (i == store.currentPage && store.viewState.load() == capture::kViewImageReady)
     picture = store.currentImageDisplay;
-  else {
-    QString error;
-    if (const auto img = renderWithProgress(i, 2, error); img && img->isValid())
-      picture = capture::BitmapFromImage(*img);
-  }
+  else
+    picture = renderWithProgress(i, 2).display;
   if (!view::PutPageOnClipboard(*emf, picture))
     pageMessage(QStringLiteral("Cannot open Clipboard... Error 010006"));
 }

@@ -2,7 +2,6 @@
 
 #include "app/frame_win.h"
 #include "app/monitor_link.h"
-#include "settings/settings.h"
 #include "app/welcome_dialog.h"
 #include "capture/spool_extractor.h"
 #include "capture/spool_watcher.h"
@@ -10,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "render/image_library.h"
+#include "settings/settings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -118,7 +118,7 @@ std::unique_ptr<Running> StartFolvex(bool headless) {
   const int state = capture::ReadinessFromCode(RegGetInt("lvKodEstPrinters"));
   capture::setReadinessState(state);
   if (state == 0 || state == 2)
-    fw->repaintStartupReadiness();
+    fw->repaintReadinessArea();
   // 14. The welcome screen.
   ShowWelcomeScreen(fw, !headless);
   return run;

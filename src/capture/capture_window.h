@@ -1,8 +1,8 @@
 // What the capture side does to windows: the main frame (with its page strip, preview window, status line and
 // printer button) implements this interface; headless tests implement it with a recording fake.
 //
-// Every method is called on the GUI thread only. The initial capture pass runs on a worker thread, but it never
-// calls these methods itself: it hands its results to the GUI thread, which applies them (see spool_watcher.h).
+// Every method is called on the GUI thread only. Capture passes and thumbnails run on the capture worker, but it
+// never calls these methods itself: it hands its results to the GUI thread, which applies them (capture_worker.h).
 #pragma once
 
 #include <QRect>
@@ -34,7 +34,10 @@ public:
 
   // --- preview window and status line of the main frame ---
   virtual void repaintPreview(bool erase) = 0;
-  // The page information area of the status line: client left + 20, bottom - 25 .. client left + 300, bottom - 4.
+  // The current page is a newly captured one: render it into the current image as a click on it would. The window
+  // may do so after this call returns; the view state stays 1 until the image is ready.
+  virtual void renderCurrentPage() = 0;
+  // The page information of the status line (the page count or the current page changed).
   virtual void repaintPageInfoArea() = 0;
   // The readiness area of the status line (its text follows capture::readinessState()).
   virtual void repaintReadinessArea() = 0;
@@ -49,8 +52,6 @@ public:
   virtual void showStatusNotice(const QString &text) { (void)text; }
   // The primary screen's width in pixels and in millimetres; false when unknown (the resolution stays 96).
   virtual bool displayMetrics(int &pixelsWide, double &millimetresWide) = 0;
-  // The resolution, in dots per inch, the current page is rendered at (display, printer or user-defined).
-  virtual double currentResolution() = 0;
 };
 
 } // namespace capture

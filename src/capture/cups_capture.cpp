@@ -234,6 +234,7 @@ bool AppendCupsJobs(CupsCapture &cups, CaptureWindow &window) {
     for (PreparedPage &p : job.pages) {
       p.name = std::to_string(jobNumber) + "-" + PageFileName(++number);
       p.name.replace(p.name.size() - 4, 4, ".pdf");
+      p.document = job.title; // the thumbnails' tooltips name the job
       batch.pages.push_back(std::move(p));
     }
     known.append("cups:" + job.printer + ":" + std::to_string(job.id),

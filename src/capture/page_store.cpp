@@ -5,10 +5,14 @@
 #include "render/rasteriser.h"
 #include "settings/settings.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <tuple>
 
 namespace capture {
@@ -65,6 +69,39 @@ QImage blankThumbnail() {
 }
 
 int outputMode() { return settings().KodMultipageFormat; }
+
+// Page files that could not be deleted once loaded, with what they were then (size, last write): they stay in the
+// work folder, and loading them again on every pass would add the same page again and again.
+class UndeletableFiles {
+public:
+  bool contains(const QFileInfo &fi) {
+    std::lock_guard lock(mutex_);
+    const auto it = files_.find(fi.fileName());
+    return it != files_.end() && it->second == Identity(fi);
+  }
+  void add(const QFileInfo &fi) {
+    std::lock_guard lock(mutex_);
+    files_[fi.fileName()] = Identity(fi);
+  }
+
+private:
+  static std::pair<qint64, qint64> Identity(const QFileInfo &fi) {
+    return {fi.size(), fi.lastModified().toMSecsSinceEpoch()};
+  }
+  std::mutex mutex_;
+  std::map<QString, std::pair<qint64, qint64>> files_;
+};
+
+UndeletableFiles &undeletable() {
+  static UndeletableFiles files;
+  return files;
+}
+
+// Serials of the pages: never reused, increasing in the order pages are appended.
+uint64_t nextSerial() {
+  static uint64_t serial = 0;
+  return ++serial;
+}
 
 } // namespace
 
@@ -133,6 +170,27 @@ QImage MakeThumbnail(int pageIndex) {
   return MakeThumbnail(p.source(), pageIndex, p.rotation);
 }
 
+QSize ExpectedThumbnailSize(const emf::HENHMETAFILE &mf) {
+  long long cols = 250, rows = 200; // a page without a metafile renders its notice at this size
+  if (mf) {
+    emf::ENHMETAHEADER h;
+    if (emf::GetEnhMetaFileHeader(mf, sizeof h, &h) == 0)
+      return QSize(kThumbnailBox, kThumbnailBox);
+    const render::PageSize size = render::OutputSize(h.rclFrame, kThumbnailResolution, 100);
+    cols = size.cols;
+    rows = size.rows;
+  }
+  // A page the rasteriser does not draw gets the blank thumbnail.
+  if (cols < 1 || rows < 1 || cols > render::kMaxOutputSide || rows > render::kMaxOutputSide ||
+      cols * rows > render::kMaxOutputPixels)
+    return QSize(kThumbnailBox, kThumbnailBox);
+  // The image library's own fitting rule, the one Image::scale applies.
+  ssize_t x = 0, y = 0;
+  size_t w = size_t(cols), h = size_t(rows);
+  MagickCore::ParseMetaGeometry("130x130", &x, &y, &w, &h);
+  return QSize(int(w), int(h));
+}
+
 // ---- PageList ----
 
 bool PageList::push_back(PageRecord rec) {
@@ -177,12 +235,28 @@ double PageStore::rotationOf(int pageIndex) const {
   return pages[size_t(pageIndex)].rotation;
 }
 
-void PageStore::setCurrentImage(const Magick::Image &img) {
+void PageStore::setCurrentImage(const Magick::Image &img, QImage display, int fileKb) {
   currentImage = img;
-  currentImageDisplay = BitmapFromImage(img);
+  currentImageDisplay = display.isNull() ? BitmapFromImage(img) : std::move(display);
+  currentImageKb = fileKb;
+  currentImageProblem.clear();
 }
 
-PreparedPages PageStore::PrepareNewPages(const std::atomic<bool> *stop) {
+void PageStore::setCurrentImageProblem(const QString &reason) {
+  currentImage = Magick::Image();
+  currentImageDisplay = QImage();
+  currentImageKb = 0;
+  currentImageProblem = reason;
+}
+
+int PageStore::indexOfSerial(uint64_t serial) const {
+  const auto it = std::lower_bound(pages.begin(), pages.end(), serial,
+                                   [](const PageRecord &p, uint64_t s) { return p.serial < s; });
+  return it != pages.end() && it->serial == serial ? int(it.index()) : -1;
+}
+
+PreparedPages PageStore::PrepareNewPages(const std::atomic<bool> *stop,
+                                         const std::function<std::string(int job)> &documentOfJob) {
   PreparedPages batch;
   QDir dir(QString::fromStdString(platform::workFolder()));
   if (!dir.exists())
@@ -193,44 +267,62 @@ PreparedPages PageStore::PrepareNewPages(const std::atomic<bool> *stop) {
     if (stop && stop->load())
       break;
     const QString path = dir.filePath(name);
+    const QFileInfo info(path);
+    if (undeletable().contains(info))
+      continue; // loaded already; it stays behind
     PreparedPage page;
     page.name = name.toStdString();
+    qint64 job = 0, number = 0;
+    if (documentOfJob && parsePageName(name, job, number) && job > 0 && job <= INT32_MAX)
+      page.document = documentOfJob(int(job));
     // A page file that is not a valid metafile becomes a page with an empty metafile.
     emf::HENHMETAFILE opened = emf::GetEnhMetaFileA(path.toStdString());
     page.metafile = emf::CopyEnhMetaFileA(opened, std::string());
-    // The new page's rotation is 0: no page index, so the rasteriser looks up no rotation.
-    page.thumbnail = MakeThumbnail(page.metafile, -1, 0.0);
+    page.thumbnailSize = ExpectedThumbnailSize(page.metafile);
     if (!emf::DeleteEnhMetaFile(opened))
       batch.messages.push_back(QString::fromLatin1(kReleaseFailedMessage));
-    if (!QFile::remove(path))
+    if (!QFile::remove(path)) {
       batch.messages.push_back(QString::fromLatin1(kDeleteFailedMessage));
+      undeletable().add(info);
+    }
     batch.pages.push_back(std::move(page));
   }
   return batch;
 }
 
-void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) {
+std::vector<ThumbnailRequest> PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) {
+  std::vector<ThumbnailRequest> requests;
   if (!batch.pages.empty()) {
     const QRect client = window.stripClientRect();
+    bool becameCurrent = false;
     for (PreparedPage &prepared : batch.pages) {
       const int index = pageCount();
       PageRecord rec;
       rec.name = std::move(prepared.name);
+      rec.document = std::move(prepared.document);
       rec.metafile = std::move(prepared.metafile);
       rec.pdf = std::move(prepared.pdf);
       rec.thumbnail = std::move(prepared.thumbnail);
+      rec.serial = nextSerial();
+      QSize size = rec.thumbnail.isNull() ? prepared.thumbnailSize : rec.thumbnail.size();
+      if (size.isEmpty())
+        size = QSize(kThumbnailBox, kThumbnailBox); // no size known: the placeholder fills the box
+
       const QRect previous =
           index > 0 ? QRect(pages.back().thumbX, pages.back().thumbY, pages.back().thumbW, pages.back().thumbH)
                     : QRect();
-      const QRect place =
-          ThumbnailPlace(index, client.width(), client.top(), rec.thumbnail.width(), rec.thumbnail.height(), previous);
+      const QRect place = ThumbnailPlace(index, client.width(), client.top(), size.width(), size.height(), previous);
       rec.thumbX = place.x();
       rec.thumbY = place.y();
       rec.thumbW = place.width();
       rec.thumbH = place.height();
       rec.rotation = 0.0;
+      rec.thumbnailPending = rec.thumbnail.isNull();
+      const ThumbnailRequest request{rec.serial, rec.thumbnailTicket, rec.source(), 0.0};
       if (!pages.push_back(std::move(rec)))
         break; // the list is full: the remaining pages of the batch are dropped
+      if (pages.back().thumbnailPending)
+        requests.push_back(request);
       if (viewState.load() <= kViewPages)
         viewState.store(kViewPages);
 
@@ -238,35 +330,57 @@ void PageStore::AppendPreparedPages(PreparedPages batch, CaptureWindow &window) 
       window.setStripScrollRange(0, pageCount() * kScrollUnitsPerPage, false);
 
       if (currentPage < 0) {
+        // The new page becomes current; the window renders it (view state 1 until the image is ready).
         currentPage = index;
+        viewState.store(kViewPages);
+        becameCurrent = true;
         window.repaintStrip(false);
-        try {
-          render::RenderOptions options;
-          options.outputMode = outputMode();
-          setCurrentImage(
-              render::RenderPage(window.currentResolution(), pages[size_t(index)].source(), index, options));
-        } catch (const std::exception &) {
-          setCurrentImage(Magick::Image());
-        }
-        viewState.store(kViewImageReady);
-        window.repaintPreview(false);
-        window.repaintPageInfoArea();
       }
     }
+    if (becameCurrent)
+      window.renderCurrentPage();
+    // The page count is part of the page information.
+    window.repaintPageInfoArea();
   }
   // Messages last: a message box runs its own event loop, and the list is complete by then.
   for (const QString &m : batch.messages)
     window.showMessage(m);
+  return requests;
 }
 
-void PageStore::LoadNewPages(CaptureWindow &window) { AppendPreparedPages(PrepareNewPages(), window); }
-
-void PageStore::RebuildThumbnails(CaptureWindow &window) {
-  for (int i = 0; i < pageCount(); ++i) {
-    PageRecord &p = pages[size_t(i)];
-    p.thumbnail = MakeThumbnail(p.source(), i, p.rotation);
+bool PageStore::SetThumbnail(uint64_t serial, uint32_t ticket, const QImage &thumbnail, CaptureWindow &window) {
+  const int i = indexOfSerial(serial);
+  if (i < 0)
+    return false;
+  PageRecord &p = pages[size_t(i)];
+  if (!p.thumbnailPending || p.thumbnailTicket != ticket)
+    return false;
+  p.thumbnail = thumbnail;
+  p.thumbnailPending = false;
+  if (thumbnail.width() == p.thumbW && thumbnail.height() == p.thumbH) {
+    window.repaintStripRect(QRect(p.thumbX, p.thumbY, p.thumbW, p.thumbH + kThumbnailGap), true);
+    return true;
   }
+  // Another size than expected: centre it again and move the later pages by the change of height.
+  const int shift = thumbnail.height() - p.thumbH;
+  p.thumbW = thumbnail.width();
+  p.thumbH = thumbnail.height();
+  p.thumbX = (window.stripClientRect().width() - p.thumbW) / 2;
+  for (size_t k = size_t(i) + 1; k < pages.size(); ++k)
+    pages[k].thumbY += shift;
   window.repaintStrip(true);
+  return true;
+}
+
+std::vector<ThumbnailRequest> PageStore::RebuildThumbnails() {
+  std::vector<ThumbnailRequest> requests;
+  requests.reserve(pages.size());
+  for (PageRecord &p : pages) {
+    p.thumbnailPending = true;
+    ++p.thumbnailTicket;
+    requests.push_back(ThumbnailRequest{p.serial, p.thumbnailTicket, p.source(), p.rotation});
+  }
+  return requests;
 }
 
 void PageStore::ClearPageList(CaptureWindow &window) {
@@ -300,8 +414,6 @@ PageStore &pageStore() {
   return *store;
 }
 
-void LoadNewPages(CaptureWindow &window) { pageStore().LoadNewPages(window); }
-void RebuildThumbnails(CaptureWindow &window) { pageStore().RebuildThumbnails(window); }
 void ClearPageList(CaptureWindow &window) { pageStore().ClearPageList(window); }
 void ReleasePages() { pageStore().ReleasePages(); }
 

@@ -1,9 +1,10 @@
 // The captured page store: the pages captured since start, each with its metafile, thumbnail and place in the
 // page strip; the current page, the current image and the view state that go with them.
 //
-// Threads: the page list, the current page and the current image are changed on the GUI thread only. The initial
-// capture pass prepares its pages (loading, thumbnails, file deletion) on its worker thread into a PreparedPages
-// batch, and the GUI thread appends that batch with AppendPreparedPages; later passes do both on the GUI thread.
+// Threads: the page list, the current page and the current image are changed on the GUI thread only. A capture pass
+// prepares its pages (loading, file deletion) on the capture worker into a PreparedPages batch, the GUI thread
+// appends that batch with AppendPreparedPages (each new page with a placeholder of its expected thumbnail size), and
+// the thumbnails are made on the worker and handed back one by one through SetThumbnail.
 #pragma once
 
 #include "capture/capture_window.h"
@@ -12,11 +13,14 @@
 
 #include <Magick++.h>
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <array>
 #include <atomic>
 #include <compare>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -46,14 +50,19 @@ struct PageRecord {
                               // page of a print job taken from CUPS
   emf::HENHMETAFILE metafile; // in-memory copy of the page; empty when the page file was not a valid metafile, and
                               // for a PDF page
-  QImage thumbnail;           // Format_RGB32, thumbW x thumbH
+  QImage thumbnail;           // Format_RGB32, thumbW x thumbH; null until the first thumbnail arrives
   int thumbX = 0;             // left edge in strip client coordinates
   int thumbY = 0;             // top edge in strip list coordinates (before scrolling)
   int thumbW = 0;
   int thumbH = 0;
   double rotation = 0.0;          // degrees; 0 when captured
-  render::HPDFPAGE pdf = nullptr; // the page of a print job taken from CUPS; empty for a metafile page (last, so
-                                  // records listed field by field need not name it)
+  render::HPDFPAGE pdf = nullptr; // the page of a print job taken from CUPS; empty for a metafile page (after the
+                                  // fields above, so records listed field by field need not name it, nor those below)
+  uint64_t serial = 0;            // the page's identity for results that arrive later; increasing in list order
+  // A thumbnail is being made on the worker: only the one asked for last (this ticket) is taken when it arrives.
+  bool thumbnailPending = false;
+  uint32_t thumbnailTicket = 0;
+  std::string document = {}; // the print job's document name; empty when the job named none
 
   // What the page is drawn from: its PDF page, else its metafile.
   render::PageSource source() const { return pdf ? render::PageSource(pdf) : render::PageSource(metafile); }
@@ -159,40 +168,62 @@ private:
 struct PreparedPage {
   std::string name;
   emf::HENHMETAFILE metafile;
-  QImage thumbnail;
+  QImage thumbnail; // when null, the page waits for its thumbnail with a placeholder of thumbnailSize
   render::HPDFPAGE pdf = nullptr;
+  QSize thumbnailSize;  // the size the thumbnail will have
+  std::string document; // the print job's document name
 };
 struct PreparedPages {
   std::vector<PreparedPage> pages;
   std::vector<QString> messages; // failure messages to show, in order
 };
 
+// A thumbnail to make off the GUI thread and hand back with PageStore::SetThumbnail.
+struct ThumbnailRequest {
+  uint64_t serial = 0;
+  uint32_t ticket = 0;
+  render::PageSource page;
+  double rotation = 0.0;
+};
+
 class PageStore {
 public:
   // Grows as needed (no fixed room of 1,000); tens of thousands of pages work.
   PageList pages;
-  int currentPage = -1;       // index into pages, -1 for none
-  Magick::Image currentImage; // the last render of the current page
-  QImage currentImageDisplay; // Format_RGB32 copy of currentImage for painting
+  int currentPage = -1;        // index into pages, -1 for none
+  Magick::Image currentImage;  // the last render of the current page
+  QImage currentImageDisplay;  // Format_RGB32 copy of currentImage for painting
+  int currentImageKb = 0;      // encoded size of the current image's file, in KB
+  QString currentImageProblem; // why the last render of the current page gave no image; empty when it gave one
   std::atomic<int> viewState{kViewNothing};
 
   int pageCount() const { return static_cast<int>(pages.size()); }
   // Rotation of page i in degrees; 0 for an index outside the list.
   double rotationOf(int pageIndex) const;
-  // Makes img the current image and refreshes its display copy.
-  void setCurrentImage(const Magick::Image &img);
+  // Makes img the current image with its display copy (made from img when not given), its file size and no problem.
+  void setCurrentImage(const Magick::Image &img, QImage display = {}, int fileKb = 0);
+  // The current page gave no image: the reason is shown in its place.
+  void setCurrentImageProblem(const QString &reason);
+  // The index of the page with this serial, -1 when it is gone.
+  int indexOfSerial(uint64_t serial) const;
 
-  // Loads every "*.emf" of the work folder (in job and page order), renders its thumbnail and deletes the file.
-  // May run on any thread; touches neither the page list nor any window. When *stop becomes true it returns early,
-  // leaving the files not yet loaded in the work folder for a later pass.
-  static PreparedPages PrepareNewPages(const std::atomic<bool> *stop = nullptr);
-  // Appends a prepared batch to the page list, places the thumbnails, sets the scroll range, makes the first page
-  // current (and renders the current image) when there is no current page, shows the batch's messages. GUI thread.
-  void AppendPreparedPages(PreparedPages batch, CaptureWindow &window);
-  // PrepareNewPages then AppendPreparedPages.
-  void LoadNewPages(CaptureWindow &window);
-  // Re-makes every thumbnail (after a background change); the thumbnail rectangles stay. Repaints the strip.
-  void RebuildThumbnails(CaptureWindow &window);
+  // Loads every "*.emf" of the work folder (in job and page order) and deletes the file; documentOfJob names the
+  // print job of a job number (may be empty). May run on any thread; touches neither the page list nor any window.
+  // A page file that cannot be deleted is loaded once and then passed over while it stays the same file. When *stop
+  // becomes true it returns early, leaving the files not yet loaded in the work folder for a later pass.
+  static PreparedPages PrepareNewPages(const std::atomic<bool> *stop = nullptr,
+                                       const std::function<std::string(int job)> &documentOfJob = {});
+  // Appends a prepared batch to the page list, places the thumbnails (a page without one gets a placeholder of its
+  // expected size), sets the scroll range, makes the first page current when there is no current page (the window
+  // renders it), repaints the page information, shows the batch's messages. Returns the thumbnails to make. GUI
+  // thread.
+  std::vector<ThumbnailRequest> AppendPreparedPages(PreparedPages batch, CaptureWindow &window);
+  // Takes a thumbnail made for a request: false (nothing changed) when the page is gone or a newer thumbnail was
+  // asked for. A thumbnail of another size than the page's place moves the later pages. GUI thread.
+  bool SetThumbnail(uint64_t serial, uint32_t ticket, const QImage &thumbnail, CaptureWindow &window);
+  // Asks for a new thumbnail of every page (after a background change); the old ones stay shown and the thumbnail
+  // rectangles stay until the new ones arrive.
+  std::vector<ThumbnailRequest> RebuildThumbnails();
   // Forgets every page (cancel all documents): count 0, no current page, scroll reset, strip and preview repainted.
   void ClearPageList(CaptureWindow &window);
   // Releases every page's metafile and PDF page (end of the program).
@@ -203,8 +234,6 @@ public:
 PageStore &pageStore();
 
 // The same operations on the process-wide store, under the names the rest of the program uses.
-void LoadNewPages(CaptureWindow &window);
-void RebuildThumbnails(CaptureWindow &window);
 void ClearPageList(CaptureWindow &window);
 void ReleasePages();
 
@@ -213,6 +242,8 @@ void ReleasePages();
 QImage MakeThumbnail(const render::PageSource &page, int pageIndex, double rotation);
 // Thumbnail of page i of the process-wide store (its page source and rotation).
 QImage MakeThumbnail(int pageIndex);
+// The size MakeThumbnail gives a page with rotation 0: its 50 dpi render fitted into 130 x 130.
+QSize ExpectedThumbnailSize(const emf::HENHMETAFILE &mf);
 // A Format_RGB32 copy of an image's pixels (opaque), rows top to bottom.
 QImage BitmapFromImage(const Magick::Image &img);
 

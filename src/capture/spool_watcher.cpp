@@ -1,5 +1,6 @@
 #include "capture/spool_watcher.h"
 
+#include "capture/capture_worker.h"
 #include "capture/spool_extractor.h"
 #include "platform/captured_jobs.h"
 #include "platform/paths.h"
@@ -7,13 +8,12 @@
 #include "render/resolution.h"
 #include "settings/settings.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
-#include <QObject>
 #include <QTimeZone>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <functional>
@@ -26,11 +26,72 @@ namespace {
 std::atomic<int> g_readiness{kReady};
 std::atomic<bool> g_blink{false};
 std::atomic<bool> g_firstRun{false};
-// Held for the whole of a pass (the initial one from its start on the worker to its end on the GUI thread), so a
-// timer tick that comes while a pass runs, e.g. inside a message box's event loop, does not start another.
+// Held for the whole of a pass (from its start on the GUI thread through the worker to its end on the GUI thread),
+// so a timer tick that comes while a pass runs does not start another.
 std::atomic<bool> g_passRunning{false};
 
 QString withSplEnding(const QString &name) { return name.left(name.size() - 3) + QStringLiteral("SPL"); }
+
+// The spool data file of a shadow file: its name with "SPL" for the last three characters, in that case, in the case
+// of the shadow file's ending, or in any case ("Mix.Shd" goes with "Mix.Spl"). Empty when there is none.
+QString spoolDataOf(const QFileInfo &shadow) {
+  const QString path = shadow.filePath();
+  const QString upper = withSplEnding(path);
+  if (QFileInfo::exists(upper))
+    return upper;
+  const QString sameCase =
+      path.chopped(3) + (path.right(3) == path.right(3).toLower() ? QStringLiteral("spl") : QStringLiteral("SPL"));
+  if (QFileInfo::exists(sameCase))
+    return sameCase;
+  const QString wanted = withSplEnding(shadow.fileName());
+  const QDir dir = shadow.dir();
+  for (const QString &n : dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+    if (n.size() == wanted.size() && n.compare(wanted, Qt::CaseInsensitive) == 0)
+      return dir.filePath(n);
+  return {};
+}
+
+// At most this many bytes of a shadow file or spool header are read for the document name; a name is cut to 260
+// characters.
+constexpr qint64 kDocumentReadLimit = 64 * 1024;
+constexpr int kDocumentNameLimit = 260;
+
+QString documentFromShadow(const QString &path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly))
+    return {};
+  const QByteArray text = f.read(kDocumentReadLimit);
+  for (const QByteArray &line : text.split('\n'))
+    if (line.startsWith("document="))
+      return QString::fromUtf8(line.mid(9)).trimmed().left(kDocumentNameLimit);
+  return {};
+}
+
+// The header record of an EMF spool file: version, size, offset of the document name (UTF-16, zero-terminated).
+QString documentFromSpoolHeader(const QString &path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly))
+    return {};
+  const QByteArray b = f.read(kDocumentReadLimit);
+  const auto u32 = [&b](int at) {
+    return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
+           uint32_t(uint8_t(b[at + 3])) << 24;
+  };
+  if (b.size() < 16 || u32(0) != 0x00010000)
+    return {};
+  const qint64 end = std::min<qint64>(u32(4), b.size());
+  const qint64 at = u32(8);
+  if (at < 16 || at >= end)
+    return {};
+  QString name;
+  for (qint64 i = at; i + 1 < end && name.size() < kDocumentNameLimit; i += 2) {
+    const char16_t c = char16_t(uint8_t(b[i]) | uint8_t(b[i + 1]) << 8);
+    if (c == 0)
+      break;
+    name.append(QChar(c));
+  }
+  return name.trimmed();
+}
 
 // Why the last pass left jobs for a later one, and what the window was last told of it.
 std::mutex g_problemMutex;
@@ -57,17 +118,6 @@ void tellProblem(CaptureWindow &window) {
 // The job stays in the spool folder and is captured by the first pass after the disk has room again.
 std::string jobProblem(const QString &job, int error) {
   return "Print job " + job.toStdString() + " waits: " + platform::writeErrorText(error) + ".";
-}
-
-void refreshDisplayResolution(int pixels, double millimetres) {
-  render::setDisplayResolution(ResolutionFromMetrics(pixels, millimetres));
-}
-
-void refreshDisplayResolution(CaptureWindow &window) {
-  int pixels = 0;
-  double mm = 0;
-  if (window.displayMetrics(pixels, mm))
-    refreshDisplayResolution(pixels, mm);
 }
 
 } // namespace
@@ -98,12 +148,16 @@ size_t KnownJobList::KeyHash::operator()(const KnownJob &j) const {
 }
 
 bool KnownJobList::contains(const std::string &name, uint32_t stamp) const {
-  return index_.find(KnownJob{name, stamp}) != index_.end();
+  return index_.find(KnownJob{name, stamp, {}}) != index_.end();
 }
 
-void KnownJobList::append(std::string name, uint32_t stamp) {
-  jobs_.push_back(KnownJob{name, stamp});
-  index_.insert(KnownJob{std::move(name), stamp});
+void KnownJobList::append(std::string name, uint32_t stamp, std::string document) {
+  jobs_.push_back(KnownJob{name, stamp, std::move(document)});
+  index_.insert(KnownJob{std::move(name), stamp, {}});
+}
+
+std::string KnownJobList::documentOf(int job) const {
+  return job >= 1 && size_t(job) <= jobs_.size() ? jobs_[size_t(job) - 1].document : std::string();
 }
 
 KnownJobList &knownJobs() {
@@ -128,6 +182,18 @@ int ReadinessFromCode(int32_t code) { return code < 1 ? kNotReady : code == 1 ? 
 bool blinkFlag() { return g_blink.load(); }
 bool firstRunFlag() { return g_firstRun.load(); }
 void setFirstRunFlag(bool on) { g_firstRun.store(on); }
+bool TryBeginPass() { return !g_passRunning.exchange(true); }
+void EndPass() { g_passRunning.store(false); }
+void RefreshDisplayResolution(int pixels, double millimetres) {
+  render::setDisplayResolution(ResolutionFromMetrics(pixels, millimetres));
+}
+
+std::string JobDocumentName(const std::string &shadowPath, const std::string &spoolPath) {
+  QString name = shadowPath.empty() ? QString() : documentFromShadow(QString::fromStdString(shadowPath));
+  if (name.isEmpty() && !spoolPath.empty())
+    name = documentFromSpoolHeader(QString::fromStdString(spoolPath));
+  return name.toStdString();
+}
 
 // ---- the pass ----
 
@@ -159,13 +225,12 @@ int ScanSpoolFolder() {
     const int jobNumber = known.count() + 1;
     int error = 0;
     bool extracted = true;
+    std::string document;
     if (legacy) {
       ExtractLegacySpoolPages(fi.filePath().toStdString(), jobNumber, &error);
     } else {
-      QString spoolData = withSplEnding(fi.filePath());
-      // This file system tells case apart: a lower-case shadow file's data file may be lower-case too.
-      if (!QFileInfo::exists(spoolData) && QFileInfo::exists(fi.filePath().chopped(3) + QStringLiteral("spl")))
-        spoolData = fi.filePath().chopped(3) + QStringLiteral("spl");
+      // This file system tells case apart: the data file may be named in any case ("Mix.Shd" with "Mix.Spl").
+      const QString spoolData = spoolDataOf(fi);
       const std::string copy = platform::workFolder() + withSplEnding(fi.fileName()).toStdString();
       // A job that cannot fit is not even tried: the pass then costs nothing while the disk stays full.
       const QFileInfo data(spoolData);
@@ -178,6 +243,9 @@ int ScanSpoolFolder() {
         extracted = false;
       if (platform::isDiskFull(error))
         QFile::remove(QString::fromStdString(copy));
+      else
+        document = JobDocumentName(fi.filePath().toStdString(),
+                                   QFileInfo(QString::fromStdString(copy)).isFile() ? copy : std::string());
     }
     // A full disk leaves the job for a later pass, and the jobs after it too, so job numbers keep their order.
     if (platform::isDiskFull(error)) {
@@ -185,7 +253,7 @@ int ScanSpoolFolder() {
       break;
     }
     // Recorded whatever else the extraction gave, so the job is not tried again.
-    known.append(name, stamp);
+    known.append(name, stamp, std::move(document));
     // A job whose pages were taken is one that cancelling all documents cancels (by removing its files).
     if (extracted) {
       platform::CapturedJob job;
@@ -206,29 +274,11 @@ std::string captureProblem() {
   return g_problem;
 }
 
-int CaptureTick(CaptureWindow &window) {
-  if (g_passRunning.exchange(true))
-    return 0;
-  refreshDisplayResolution(window);
-  const int scanned = ScanSpoolFolder();
-  tellProblem(window);
-  bool captured = false;
-  if (scanned == 1) {
-    pageStore().LoadNewPages(window);
-    captured = true;
-  }
-  if (CupsCapture *cups = CupsCapture::active()) {
-    cups->poll();
-    captured = AppendCupsJobs(*cups, window) || captured;
-  }
-  if (captured && !g_firstRun.load()) {
-    window.scrollStripToEnd();
-    window.repaintStrip(false);
-  }
-  if (g_firstRun.load())
-    window.armScanTimer(kScanTimerId, kScanTimerInterval);
-  g_firstRun.store(false);
-  g_passRunning.store(false);
+void TellCaptureProblem(CaptureWindow &window) { tellProblem(window); }
+
+int CaptureTick(CaptureWindow &) {
+  if (CaptureWorker *worker = CaptureWorker::active())
+    worker->startPass();
   return 0;
 }
 
@@ -258,92 +308,6 @@ void ScanTimerTick(CaptureWindow &window) {
   } else if (g_readiness.load() != kPartlyReady) {
     g_readiness.store(kPartlyReady);
     window.repaintReadinessArea();
-  }
-}
-
-// ---- the initial pass ----
-
-InitialCapture::InitialCapture(CaptureWindow &window, QObject *context)
-    : receiver_(std::make_unique<QObject>()), finished_(std::make_shared<std::atomic<bool>>(false)),
-      stop_(std::make_shared<std::atomic<bool>>(false)), shared_(std::make_shared<Shared>()) {
-  if (context && context->thread() != receiver_->thread())
-    receiver_->moveToThread(context->thread());
-  g_firstRun.store(true);
-  g_passRunning.store(true);
-  // A new run has captured nothing yet: what the list names from an earlier run is not this run's to cancel.
-  if (!platform::clearCapturedJobs())
-    qWarning("Folvex: the list of captured jobs %s cannot be emptied", platform::capturedJobsPath().c_str());
-  cups_ = std::make_unique<CupsCapture>();
-  cups_->poll();
-  int pixels = 0;
-  double mm = 0;
-  const bool haveMetrics = window.displayMetrics(pixels, mm);
-
-  QObject *receiver = receiver_.get();
-  CaptureWindow *w = &window;
-  auto finished = finished_;
-  auto stop = stop_;
-  auto shared = shared_;
-  worker_ = std::thread([=] {
-    if (haveMetrics)
-      refreshDisplayResolution(pixels, mm);
-    auto batch = std::make_shared<PreparedPages>();
-    const bool captured = ScanSpoolFolder() == 1;
-    if (captured)
-      *batch = PageStore::PrepareNewPages(stop.get());
-    // The GUI part: dropped by Qt when the receiver is gone (the main frame ended first), and not even sent once
-    // the owner has given up waiting for this worker.
-    std::unique_lock lock(shared->mutex);
-    if (!shared->abandoned)
-      QMetaObject::invokeMethod(
-          receiver,
-          [=] {
-            tellProblem(*w);
-            if (captured)
-              pageStore().AppendPreparedPages(std::move(*batch), *w);
-            // The first pass never scrolls the strip; it arms the scan timer whether or not a job was found.
-            w->armScanTimer(kScanTimerId, kScanTimerInterval);
-            g_firstRun.store(false);
-            g_passRunning.store(false);
-            finished->store(true);
-          },
-          Qt::QueuedConnection);
-    shared->workerDone = true;
-    lock.unlock();
-    shared->doneChanged.notify_all();
-  });
-}
-
-bool InitialCapture::wait(int milliseconds) {
-  if (!worker_.joinable())
-    return true;
-  {
-    std::unique_lock lock(shared_->mutex);
-    const auto done = [this] { return shared_->workerDone; };
-    if (milliseconds < 0)
-      shared_->doneChanged.wait(lock, done);
-    else if (!shared_->doneChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), done))
-      return false;
-  }
-  worker_.join();
-  return true;
-}
-
-InitialCapture::~InitialCapture() {
-  stop_->store(true);
-  const bool done = wait(kEndWaitMs);
-  {
-    std::lock_guard lock(shared_->mutex);
-    shared_->abandoned = true;
-  }
-  if (!done) {
-    qWarning("Folvex: the first capture pass did not end in time; the program ends without it");
-    worker_.detach();
-  }
-  receiver_.reset(); // drops the GUI part if it has not run yet
-  if (!finished_->load()) {
-    g_firstRun.store(false);
-    g_passRunning.store(false);
   }
 }
 

@@ -44,6 +44,25 @@ bool PageSizeMm(const capture::PageRecord &page, int &widthMm, int &heightMm) {
   return true;
 }
 
+QString PageToolTip(const capture::PageRecord &page) {
+  // Job and page number from the page's name, "<job>-<page>.<ending>".
+  const QString name = QString::fromStdString(page.name);
+  const int dash = name.indexOf(QLatin1Char('-'));
+  const int dot = name.lastIndexOf(QLatin1Char('.'));
+  bool jobOk = false, pageOk = false;
+  const qlonglong job = dash > 0 ? name.left(dash).toLongLong(&jobOk) : 0;
+  const qlonglong number = dash > 0 && dot > dash ? name.mid(dash + 1, dot - dash - 1).toLongLong(&pageOk) : 0;
+  QString document = QString::fromStdString(page.document);
+  document.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+  if (document.trimmed().isEmpty())
+    document = jobOk ? QStringLiteral("Job %1").arg(job) : name;
+  QString details = pageOk ? QStringLiteral("Page %1").arg(number) : QStringLiteral("Page");
+  int w = 0, h = 0;
+  if (PageSizeMm(page, w, h))
+    details += QStringLiteral(", %1 x %2 mm").arg(w).arg(h);
+  return QStringLiteral("<p style='white-space:pre'>%1<br>%2</p>").arg(document.toHtmlEscaped(), details);
+}
+
 void ReleasePageContent(capture::PageRecord &page) {
   emf::DeleteEnhMetaFile(page.metafile);
   page.pdf.reset();
@@ -79,6 +98,9 @@ void SetPageRotation(capture::PageStore &store, int i, double angle, const QRect
   page.rotation = angle;
   const int h0 = page.thumbH;
   page.thumbnail = capture::MakeThumbnail(i);
+  // A thumbnail still being made elsewhere is of the old angle: it is not taken when it arrives.
+  page.thumbnailPending = false;
+  ++page.thumbnailTicket;
   page.thumbW = page.thumbnail.width();
   page.thumbH = page.thumbnail.height();
   page.thumbX = (stripClient.width() - page.thumbW) / 2;

@@ -25,6 +25,9 @@ std::optional<QByteArray> PageEmfBytes(const capture::PageRecord &page);
 // The page's printed size in whole millimetres (a metafile's frame rounded up, a PDF page's size rounded to the
 // nearest); false when the page has no size.
 bool PageSizeMm(const capture::PageRecord &page, int &widthMm, int &heightMm);
+// The page's tooltip: the document name of its print job ("Job N" when the job named none), its page number and
+// its size in millimetres. Rich text with the names escaped.
+QString PageToolTip(const capture::PageRecord &page);
 // Lets go of the page's metafile (or PDF page) and thumbnail.
 void ReleasePageContent(capture::PageRecord &page);
 

@@ -1,12 +1,16 @@
 #include "view/page_strip.h"
 
 #include "capture/page_store.h"
+#include "view/page_operations.h"
 #include "view/view_paint.h"
 
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <cmath>
 
 namespace view {
@@ -35,6 +39,7 @@ ScrollRequest RequestForSliderAction(int action) {
 PageStrip::PageStrip(QWidget *parent) : QWidget(parent), bar_(new QScrollBar(Qt::Vertical, this)) {
   setObjectName(QStringLiteral("pageStrip"));
   setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
   bar_->setObjectName(QStringLiteral("stripScrollBar"));
   bar_->setRange(0, capture::kEmptyScrollRange);
@@ -127,6 +132,81 @@ void PageStrip::applyPosition(int newPosition, bool repaintAll) {
   }
 }
 
+void PageStrip::moveTo(int position) {
+  const double ratio = StripRatio(maxPosition(), bar_->minimum(), bar_->maximum());
+  {
+    const QSignalBlocker block(bar_);
+    bar_->setValue(ratio > 0.0 ? static_cast<int>(std::ceil(std::max(position, 0) / ratio - 1e-9)) : 0);
+  }
+  applyPosition(std::max(position, 0), false);
+}
+
+void PageStrip::showPage(int index) {
+  const auto &pages = capture::pageStore().pages;
+  if (index < 0 || size_t(index) >= pages.size())
+    return;
+  const auto &pg = pages[size_t(index)];
+  const int target = PositionShowing(ThumbRect{pg.thumbX, pg.thumbY, pg.thumbW, pg.thumbH}, scrollPos_, height());
+  if (target != scrollPos_)
+    moveTo(target);
+}
+
+bool PageStrip::navigate(int key) {
+  const auto &store = capture::pageStore();
+  const int count = store.pageCount();
+  if (count == 0)
+    return false;
+  const int current = store.currentPage;
+  int target = -1;
+  switch (key) {
+  case Qt::Key_Up:
+  case Qt::Key_PageUp:
+    target = current < 0 ? 0 : std::max(current - 1, 0);
+    break;
+  case Qt::Key_Down:
+  case Qt::Key_PageDown:
+    target = current < 0 ? 0 : std::min(current + 1, count - 1);
+    break;
+  case Qt::Key_Home:
+    target = 0;
+    break;
+  case Qt::Key_End:
+    target = count - 1;
+    break;
+  default:
+    return false;
+  }
+  if (target == current)
+    return true; // at the end of the list already
+  choosePage(target);
+  showPage(target);
+  return true;
+}
+
+void PageStrip::keyPressEvent(QKeyEvent *e) {
+  if (e->modifiers() == Qt::NoModifier && navigate(e->key()))
+    e->accept();
+  else
+    QWidget::keyPressEvent(e);
+}
+
+bool PageStrip::event(QEvent *e) {
+  if (e->type() == QEvent::ToolTip) {
+    auto *help = static_cast<QHelpEvent *>(e);
+    const int i = pageAt(help->pos());
+    if (i < 0) {
+      QToolTip::hideText();
+      e->ignore();
+      return true;
+    }
+    const auto &pg = capture::pageStore().pages[size_t(i)];
+    QToolTip::showText(help->globalPos(), PageToolTip(pg), this,
+                       ThumbOnScreen(ThumbRect{pg.thumbX, pg.thumbY, pg.thumbW, pg.thumbH}, scrollPos_));
+    return true;
+  }
+  return QWidget::event(e);
+}
+
 void PageStrip::armScanTimer(int milliseconds) { scanTimer_.start(milliseconds); }
 
 void PageStrip::paintEvent(QPaintEvent *e) {
@@ -147,8 +227,13 @@ void PageStrip::paintEvent(QPaintEvent *e) {
     const QRect label = LabelBand(tr, scrollPos_, cw);
     if (!screen.adjusted(-2, -2, 2, 2).united(label).intersects(visible))
       continue;
-    if (!pg.thumbnail.isNull())
+    if (!pg.thumbnail.isNull()) {
       p.drawImage(screen.topLeft(), pg.thumbnail);
+    } else {
+      // Its thumbnail is still being made: a placeholder frame of its size.
+      p.fillRect(screen, Qt::white);
+      view::FrameRect(p, screen, view::Colour(kPlaceholderEdge));
+    }
     if (static_cast<int>(i) == store.currentPage) {
       view::FrameRect(p, screen.adjusted(-1, -1, 1, 1), Qt::red);
       view::FrameRect(p, screen.adjusted(-2, -2, 2, 2), Qt::red);
@@ -175,7 +260,7 @@ void PageStrip::choosePage(int index) {
   if (renderer_)
     renderer_(index);
   update();
-  const auto &pg = store.pages[index];
+  const auto &pg = store.pages[size_t(index)];
   emit previewLimitRequested(pg.thumbW, pg.thumbH);
   emit pageChosen(index);
 }

@@ -13,7 +13,8 @@ class QScrollBar;
 
 namespace view {
 
-inline constexpr unsigned kViewBackground = 0xF8E0E0; // RGB(224, 224, 248) as 0x00BBGGRR
+inline constexpr unsigned kViewBackground = 0xF8E0E0;  // RGB(224, 224, 248) as 0x00BBGGRR
+inline constexpr unsigned kPlaceholderEdge = 0xB96D71; // the frame of a thumbnail still being made
 
 class PageStrip : public QWidget {
   Q_OBJECT
@@ -43,6 +44,11 @@ public:
 
   // Makes page `index` current and renders it (left click).
   void choosePage(int index);
+  // The keys of the page list: Up and Page Up the previous page, Down and Page Down the next, Home the first, End the
+  // last; the page is chosen as a click chooses it and scrolled into view. false for any other key (or no move).
+  bool navigate(int key);
+  // Scrolls so that page `index` with its label is in view.
+  void showPage(int index);
   // Renders a page into the current image; the frame provides it (wait cursor, progress, view state).
   void setPageRenderer(std::function<void(int index)> renderer) { renderer_ = std::move(renderer); }
   // The page menu's items come from the window that holds the strip.
@@ -55,6 +61,8 @@ signals:
   void previewLimitRequested(int maxH, int maxV);
 
 protected:
+  bool event(QEvent *e) override;
+  void keyPressEvent(QKeyEvent *e) override;
   void paintEvent(QPaintEvent *) override;
   void mouseMoveEvent(QMouseEvent *e) override;
   void mousePressEvent(QMouseEvent *e) override;
@@ -63,6 +71,8 @@ protected:
 private:
   void onBarAction(int action);
   void applyPosition(int newPosition, bool repaintAll);
+  // Moves to a pixel position and puts the scroll box where the strip's arithmetic has it.
+  void moveTo(int position);
 
   QScrollBar *bar_;
   QTimer scanTimer_;

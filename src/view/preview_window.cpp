@@ -4,6 +4,7 @@
 #include "view/page_strip.h"
 #include "view/view_paint.h"
 
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,6 +28,7 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     : QWidget(parent), hBar_(new QScrollBar(Qt::Horizontal, this)), vBar_(new QScrollBar(Qt::Vertical, this)) {
   setObjectName(QStringLiteral("preview"));
   setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
   for (QScrollBar *b : {hBar_, vBar_}) {
     b->setRange(0, 20);
@@ -81,7 +83,9 @@ const QImage *PreviewWindow::shownImage() const {
   if (!transient_.isNull())
     return &transient_;
   const auto &store = capture::pageStore();
-  return PreviewDrawsImage(store.viewState.load(), store.pageCount()) ? &store.currentImageDisplay : nullptr;
+  return PreviewDrawsImage(store.viewState.load(), store.pageCount()) && !store.currentImageDisplay.isNull()
+             ? &store.currentImageDisplay
+             : nullptr;
 }
 
 void PreviewWindow::refreshBars() {
@@ -92,8 +96,38 @@ void PreviewWindow::refreshBars() {
 void PreviewWindow::paintEvent(QPaintEvent *) {
   QPainter p(this);
   p.fillRect(rect(), view::Colour(kViewBackground));
-  if (const QImage *img = shownImage())
+  if (const QImage *img = shownImage()) {
     ShowImage(*img, &p);
+    return;
+  }
+  // A render that gave no image says why in the image's place.
+  const auto &store = capture::pageStore();
+  if (transient_.isNull() && store.viewState.load() == capture::kViewImageReady && store.pageCount() > 0 &&
+      !store.currentImageProblem.isEmpty()) {
+    p.setFont(view::StatusFont());
+    p.setPen(QColor(0xAF, 0, 0));
+    p.drawText(rect().adjusted(50, 10, -10, -10), Qt::AlignCenter | Qt::TextWordWrap, store.currentImageProblem);
+  }
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent *e) {
+  switch (e->key()) {
+  case Qt::Key_Up:
+  case Qt::Key_Down:
+  case Qt::Key_PageUp:
+  case Qt::Key_PageDown:
+  case Qt::Key_Home:
+  case Qt::Key_End:
+    if (e->modifiers() == Qt::NoModifier) {
+      emit navigationKey(e->key());
+      e->accept();
+      return;
+    }
+    break;
+  default:
+    break;
+  }
+  QWidget::keyPressEvent(e);
 }
 
 void PreviewWindow::showTransientImage(const QImage &image) {

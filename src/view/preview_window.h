@@ -44,8 +44,11 @@ public:
 signals:
   void mouseEntered();
   void commandChosen(int id);
+  // A key of the page list (Up, Down, Page Up, Page Down, Home, End): the page strip moves to another page.
+  void navigationKey(int key);
 
 protected:
+  void keyPressEvent(QKeyEvent *e) override;
   void paintEvent(QPaintEvent *) override;
   void resizeEvent(QResizeEvent *) override;
   void mouseMoveEvent(QMouseEvent *e) override;

@@ -22,10 +22,6 @@ int LastPageMaxPosition(const ThumbRect &last, int clientBottom) {
   return static_cast<int>(std::trunc(last.y - clientBottom + 1.5 * last.h));
 }
 
-int StripMaxPosition(const std::vector<ThumbRect> &pages, int clientBottom) {
-  return pages.empty() ? 0 : LastPageMaxPosition(pages.back(), clientBottom);
-}
-
 double StripRatio(int maxPosition, int rangeMin, int rangeMax) {
   if (rangeMax == rangeMin)
     return 0.0;
@@ -82,11 +78,14 @@ bool ThumbHit(const ThumbRect &t, int scrollPosition, QPoint p) {
   return t.x <= p.x() && p.x() <= t.x + t.w && t.y - scrollPosition <= p.y() && p.y() <= t.y + t.h - scrollPosition;
 }
 
-int StripHitTest(const std::vector<ThumbRect> &pages, int scrollPosition, QPoint p) {
-  for (size_t i = 0; i < pages.size(); ++i)
-    if (ThumbHit(pages[i], scrollPosition, p))
-      return static_cast<int>(i);
-  return -1;
+int PositionShowing(const ThumbRect &r, int scrollPosition, int clientHeight) {
+  const int top = r.y - 10;
+  const int bottom = r.y + r.h + kStripLabelHeight;
+  if (top < scrollPosition || bottom - top >= clientHeight)
+    return std::max(top, 0);
+  if (bottom > scrollPosition + clientHeight)
+    return bottom - clientHeight;
+  return scrollPosition;
 }
 
 QRect ThumbOnScreen(const ThumbRect &r, int scrollPosition) { return QRect(r.x, r.y - scrollPosition, r.w, r.h); }

@@ -3,7 +3,6 @@
 
 #include <QRect>
 #include <QString>
-#include <vector>
 
 namespace view {
 
@@ -24,8 +23,7 @@ struct ThumbRect {
   int x = 0, y = 0, w = 0, h = 0;
 };
 
-// The largest scroll position: trunc(y of the last page - client bottom + 1.5 x its height); 0 with no pages.
-int StripMaxPosition(const std::vector<ThumbRect> &pages, int clientBottom);
+// The largest scroll position: trunc(y of the last page - client bottom + 1.5 x its height).
 int LastPageMaxPosition(const ThumbRect &last, int clientBottom);
 // Scroll-bar units to pixels: maximum position / (range maximum - range minimum). 0 when the range is empty.
 double StripRatio(int maxPosition, int rangeMin, int rangeMax);
@@ -40,8 +38,10 @@ StripScrollResult StripScroll(ScrollRequest request, int position, int maxPositi
 
 // Whether one thumbnail contains the point (edges included), scroll position applied.
 bool ThumbHit(const ThumbRect &r, int scrollPosition, QPoint point);
-// The first page whose thumbnail contains the point (edges included), scroll position applied; -1 for none.
-int StripHitTest(const std::vector<ThumbRect> &pages, int scrollPosition, QPoint point);
+// The scroll position that brings a thumbnail with its label into a client of the given height, moving as little
+// as possible: unchanged when it is in view, else its top 10 pixels below the window's top or its label's bottom at
+// the window's bottom.
+int PositionShowing(const ThumbRect &r, int scrollPosition, int clientHeight);
 
 // The red double frame around the current page in window coordinates: the thumbnail grown by 1 and by 2.
 QRect ThumbOnScreen(const ThumbRect &r, int scrollPosition);

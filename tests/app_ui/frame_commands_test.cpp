@@ -1,162 +1,26 @@
 // The commands of the main window on the real frame: every key, every popup item, the page menu's operations and
 // the two dialogs of the Options menu, with the hive, the files and the clipboard they change.
-#include "app/frame_commands.h"
-#include "app/frame_win.h"
-#include "app/prompts.h"
-#include "capture/page_store.h"
 #include "diag/emergency_report.h"
+#include "frame_fixture.h"
 #include "output/messages.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
 #include "render/hatch_dialog.h"
 #include "render/rasteriser.h"
 #include "render/resolution.h"
 #include "render/resolution_dialog.h"
-#include "settings/settings.h"
-#include "test_support.h"
 #include "view/page_operations.h"
-#include "view/page_strip.h"
-#include "view/preview_window.h"
-
-#include "test_env.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QRadioButton>
-#include <QTest>
 #include <QTextBrowser>
-#include <QTimer>
 #include <QToolButton>
 
 namespace {
 
-void Settle() {
-  for (int i = 0; i < 5; ++i)
-    QCoreApplication::processEvents();
-}
-
-QByteArray ReadFile(const QString &path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void SetInstallPath(const QString &folder) {
-  auto key = platform::RegKey::create(platform::Hive::LocalMachine, kSettingsKey, platform::RegAccess::All);
-  ASSERT_TRUE(key);
-  if (folder.isEmpty())
-    key->remove("InstallPath");
-  else
-    ASSERT_TRUE(key->setString("InstallPath", folder.toStdString()));
-}
-
-// Chooses an item of the popup that `open` shows: path is the item's text, after the submenu's title for a
-// submenu item. Returns whether the item was found (and enabled).
-bool ChooseFromPopup(const std::function<void()> &open, const QStringList &path) {
-  bool chosen = false;
-  std::function<void(int)> pick = [&](int level) {
-    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-    if (!menu)
-      return;
-    for (QAction *a : menu->actions()) {
-      if (a->text() != path[level] || !a->isEnabled())
-        continue;
-      menu->setActiveAction(a);
-      if (a->menu() && level + 1 < path.size()) {
-        QTest::keyClick(menu, Qt::Key_Right);
-        QTimer::singleShot(0, [&pick, level] { pick(level + 1); });
-        return;
-      }
-      chosen = true;
-      QTest::keyClick(menu, Qt::Key_Return);
-      return;
-    }
-    menu->close();
-    if (auto *parent = qobject_cast<QMenu *>(QApplication::activePopupWidget()))
-      parent->close();
-  };
-  QTimer::singleShot(0, [&pick] { pick(0); });
-  open();
-  Settle();
-  return chosen;
-}
-
-class FrameCommands : public ::testing::Test {
-protected:
-  void SetUp() override {
-    savedSettings = settings();
-    settings().KodAntialias = 0; // quick renders
-    Reset();
-    frame::PromptHooks h;
-    h.message = [this](const frame::MessageRequest &r) {
-      messages << r.caption + QLatin1Char('|') + r.text;
-      return answer;
-    };
-    h.saveFileName = [this](const QString &, const QString &proposed, const QString &) {
-      proposedPaths << proposed;
-      return savePath;
-    };
-    h.dialog = [this](QDialog &d) {
-      dialogs << d.objectName();
-      return driveDialog ? driveDialog(d) : int(QDialog::Rejected);
-    };
-    frame::setPromptHooks(h);
-    platform::setOpenDocumentHook([this](const QString &what) {
-      opened << what;
-      return true;
-    });
-    w = std::make_unique<lvFrameWin>();
-    w->resize(900, 700);
-    w->show();
-    Settle();
-  }
-  void TearDown() override {
-    w.reset();
-    Reset();
-    settings() = savedSettings;
-    testenv::refuseUnexpectedPrompts();
-  }
-  static void Reset() {
-    auto &s = capture::pageStore();
-    s.pages.clear();
-    s.currentPage = -1;
-    s.currentImageDisplay = QImage();
-    s.viewState = capture::kViewNothing;
-  }
-  // Pages made as the capture makes them (thumbnail, place in the strip; the first becomes current and rendered).
-  void AddPages(const std::vector<std::pair<int, int>> &framesHundredthsMm) {
-    capture::PreparedPages batch;
-    for (const auto &[fw, fh] : framesHundredthsMm) {
-      capture::PreparedPage p;
-      p.name = "7-000" + std::to_string(batch.pages.size() + 1) + ".emf";
-      p.metafile = rtest::blankPage(fw, fh);
-      p.thumbnail = capture::MakeThumbnail(p.metafile, -1, 0.0);
-      batch.pages.push_back(std::move(p));
-    }
-    capture::pageStore().AppendPreparedPages(std::move(batch), *w);
-    Settle();
-  }
-  const capture::PageRecord &Page(int i) { return capture::pageStore().pages[size_t(i)]; }
-  QPoint OnPage(int i) { return QPoint(Page(i).thumbX + 5, Page(i).thumbY + 5 - w->strip()->scrollPosition()); }
-  // Right-clicks the strip at p and chooses the page menu item.
-  bool StripCommand(QPoint p, const QString &item) {
-    return ChooseFromPopup([&] { QTest::mousePress(w->strip(), Qt::RightButton, {}, p); }, {item});
-  }
-  bool ButtonCommand(int button, const QStringList &path) {
-    return ChooseFromPopup([&] { QTest::mousePress(w->button(button), Qt::LeftButton, {}, QPoint(10, 10)); }, path);
-  }
-  qint64 ImageKey() { return capture::pageStore().currentImageDisplay.cacheKey(); }
-
-  std::unique_ptr<lvFrameWin> w;
-  Settings savedSettings;
-  QStringList messages, dialogs, opened, proposedPaths;
-  QMessageBox::StandardButton answer = QMessageBox::No;
-  QString savePath;
-  std::function<int(QDialog &)> driveDialog;
-};
+class FrameCommands : public FrameFixture {};
 
 } // namespace
 
@@ -291,22 +155,11 @@ TEST_F(FrameCommands, HelpPopupItems) {
 }
 
 TEST_F(FrameCommands, PrinterPopupStartsTheMonitorAndClearsTheJobs) {
-  // An installation whose "qvt" only notes its command words.
-  const QString folder = testenv::folder(QStringLiteral("tmp")) + QStringLiteral("/install");
-  QDir().mkpath(folder);
-  QFile script(folder + QStringLiteral("/qvt"));
-  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-  script.write("#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n");
-  script.close();
-  script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  SetInstallPath(folder);
-  const QString log = folder + QStringLiteral("/calls.log");
-  const auto callsAre = [&](const QByteArray &expected) {
-    return QTest::qWaitFor([&] { return ReadFile(log) == expected; }, 5000);
-  };
+  const FakeMonitor monitor;
+  const auto callsAre = [&](const QByteArray &expected) { return monitor.callsAre(expected); };
 
   ASSERT_TRUE(ButtonCommand(3, {QStringLiteral("Diagnostic printers for Folvex!")}));
-  EXPECT_TRUE(callsAre("work\n")) << ReadFile(log).toStdString();
+  EXPECT_TRUE(callsAre("work\n")) << monitor.calls().toStdString();
   AddPages({{10500, 14850}, {10500, 14850}});
   answer = QMessageBox::No;
   ASSERT_TRUE(ButtonCommand(3, {QStringLiteral("Clear all printer jobs")}));
@@ -315,17 +168,16 @@ TEST_F(FrameCommands, PrinterPopupStartsTheMonitorAndClearsTheJobs) {
   EXPECT_EQ(capture::pageStore().pageCount(), 2);
   answer = QMessageBox::Yes;
   ASSERT_TRUE(ButtonCommand(3, {QStringLiteral("Clear all printer jobs")}));
-  EXPECT_TRUE(callsAre("work\ndelete_all\n")) << ReadFile(log).toStdString();
+  EXPECT_TRUE(callsAre("work\ndelete_all\n")) << monitor.calls().toStdString();
   EXPECT_EQ(capture::pageStore().pageCount(), 0);
   EXPECT_EQ(capture::pageStore().currentPage, -1);
   EXPECT_FALSE(w->pageInfoText());
   // "Delete All" of the page menu asks the same and does the same.
   AddPages({{10500, 14850}});
   ASSERT_TRUE(StripCommand(OnPage(0), QStringLiteral("Delete All")));
-  EXPECT_TRUE(callsAre("work\ndelete_all\ndelete_all\n")) << ReadFile(log).toStdString();
+  EXPECT_TRUE(callsAre("work\ndelete_all\ndelete_all\n")) << monitor.calls().toStdString();
   EXPECT_EQ(capture::pageStore().pageCount(), 0);
   EXPECT_EQ(messages.size(), 3);
-  SetInstallPath(QString());
 }
 
 TEST_F(FrameCommands, PreviewMenuRoutesToTheOutputCommands) {
@@ -557,6 +409,8 @@ TEST_F(FrameCommands, HatchDialogOkStoresTheStyleAndRenewsEveryPicture) {
     return dlg.result();
   };
   w->runCommand(frame::ID_HATCH);
+  // The thumbnails are made again off the window thread.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->captureWorker()->idle(); }, 30000));
   EXPECT_EQ(RegGetInt("lvBkGrHathStyle"), 4);
   EXPECT_EQ(RegGetInt("lvCurBkGrColor"), -1) << "unchanged values are not written";
   EXPECT_EQ(settings().lvBkGrHathStyle, 4);

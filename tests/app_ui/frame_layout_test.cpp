@@ -5,50 +5,14 @@
 
 using namespace frame;
 
-TEST(FrameLayout, WideLayoutPlacesPreviewAndStrip) {
+TEST(FrameLayout, PreviewAndStripFollowTheClientSize) {
   const FrameLayout l = ComputeFrameLayout(800, 600);
-  EXPECT_TRUE(l.wide);
-  EXPECT_FALSE(l.enforceMinHeight);
-  EXPECT_FALSE(l.enforceNarrowWidth);
   EXPECT_EQ(l.preview, QRect(7, 7, 620, 561));
   EXPECT_EQ(l.strip, QRect(637, 7, 156, 586));
-  EXPECT_FALSE(l.stripMasked);
-  // The narrowest wide layout still has a preview one pixel wider than the button strip region.
-  const FrameLayout w = ComputeFrameLayout(183, 600);
-  EXPECT_TRUE(w.wide);
-  EXPECT_EQ(w.preview.width(), 3);
-  EXPECT_EQ(w.strip.left(), 20);
-}
-
-TEST(FrameLayout, ShortClientIsLaidOutAt384AndAsksForTheMinimumHeight) {
-  for (int cy : {0, 100, 415}) {
-    const FrameLayout l = ComputeFrameLayout(800, cy);
-    EXPECT_TRUE(l.enforceMinHeight) << cy;
-    EXPECT_EQ(l.layoutHeight, 384) << cy;
-    EXPECT_EQ(l.preview.height(), 384 - 39) << cy;
-    EXPECT_EQ(l.strip.height(), 384 - 14) << cy;
-  }
-  const FrameLayout tall = ComputeFrameLayout(800, 416);
-  EXPECT_FALSE(tall.enforceMinHeight);
-  EXPECT_EQ(tall.layoutHeight, 416);
-}
-
-TEST(FrameLayout, NarrowClientSnapsAndShowsOnlyTheStrip) {
-  for (int cx : {182, 120, 0}) {
-    const FrameLayout l = ComputeFrameLayout(cx, 500);
-    EXPECT_FALSE(l.wide) << cx;
-    EXPECT_TRUE(l.enforceNarrowWidth) << cx;
-    EXPECT_TRUE(l.preview.isNull()) << cx;
-    EXPECT_TRUE(l.stripMasked) << cx;
-    EXPECT_EQ(l.strip, QRect(7, 7, 153, 486)) << cx;
-  }
-  // Without a 12-pixel bar the narrow strip is 156 wide.
-  EXPECT_EQ(ComputeFrameLayout(150, 500, 0).strip.width(), 156);
-  // Narrow and short at once: both rules hold.
-  const FrameLayout both = ComputeFrameLayout(100, 200);
-  EXPECT_TRUE(both.enforceNarrowWidth);
-  EXPECT_TRUE(both.enforceMinHeight);
-  EXPECT_EQ(both.strip.height(), 370);
+  // The smallest client still leaves the preview well beside the button column.
+  const FrameLayout small = ComputeFrameLayout(kMinClientWidth, kMinClientHeight);
+  EXPECT_EQ(small.preview, QRect(7, 7, 281, 345));
+  EXPECT_EQ(small.strip, QRect(298, 7, 156, 370));
 }
 
 TEST(FrameLayout, ButtonColumnMaskLeavesOutBothButtonGroups) {
@@ -77,19 +41,11 @@ TEST(FramePaint, PanelsAndStatusBandsFollowTheClientSize) {
   // Strip panel: 4 around the strip, up to 3 inside the right edge.
   EXPECT_EQ(p.stripPanel.outer, QRect(633, 3, 797 - 633, 597 - 3));
   EXPECT_EQ(p.stripPanel.inner, p.stripPanel.outer.adjusted(1, 1, -1, -1));
-  ASSERT_TRUE(p.previewPanel);
-  EXPECT_EQ(p.previewPanel->outer, QRect(3, 3, 628, 569));
-  ASSERT_TRUE(p.statusOuter && p.statusFill && p.statusBandOuter && p.statusBandInner);
-  EXPECT_EQ(*p.statusOuter, QRect(3, 574, 631 - 3, 597 - 574));
-  EXPECT_EQ(*p.statusFill, QRect(5, 576, 630 - 5, 595 - 576));
-  EXPECT_EQ(*p.statusBandOuter, QRect(5, 578, 625, 11));
-  EXPECT_EQ(*p.statusBandInner, QRect(5, 579, 625, 6));
-  // The narrow layout draws only the strip panel.
-  const FrameLayout n = ComputeFrameLayout(170, 600);
-  const FramePaintPlan np = ComputePaintPlan(170, 600, n);
-  EXPECT_FALSE(np.previewPanel);
-  EXPECT_FALSE(np.statusOuter);
-  EXPECT_EQ(np.stripPanel.outer, QRect(3, 3, 164, 594));
+  EXPECT_EQ(p.previewPanel.outer, QRect(3, 3, 628, 569));
+  EXPECT_EQ(p.statusOuter, QRect(3, 574, 631 - 3, 597 - 574));
+  EXPECT_EQ(p.statusFill, QRect(5, 576, 630 - 5, 595 - 576));
+  EXPECT_EQ(p.statusBandOuter, QRect(5, 578, 625, 11));
+  EXPECT_EQ(p.statusBandInner, QRect(5, 579, 625, 6));
 }
 
 TEST(StatusLine, PageInformationText) {
@@ -112,6 +68,9 @@ TEST(StatusLine, PageInformationText) {
   EXPECT_TRUE(PageInfoText(info).startsWith(QStringLiteral("3(3): ")));
   info.pageCount = 2; // equal to the index: the count stays
   EXPECT_TRUE(PageInfoText(info).startsWith(QStringLiteral("3(2): ")));
+  // A page without image tells why.
+  info.problem = QStringLiteral("Page not rendered: the page has no size");
+  EXPECT_EQ(PageInfoText(info), QStringLiteral("3(2): Page not rendered: the page has no size"));
 }
 
 TEST(StatusLine, FormatNameTestsTheFlagsInOrder) {
@@ -125,43 +84,61 @@ TEST(StatusLine, FormatNameTestsTheFlagsInOrder) {
   EXPECT_EQ(PixelsToMm(1, 300.0), 1);
 }
 
-TEST(StatusLine, TextsAreHiddenOnNarrowClientsAndWithoutPreview) {
-  const PageInfo info{0, 1, 10, 100, 100, 100.0, false, false, false, false};
-  EXPECT_FALSE(PageInfoPlacement(460, 500, true, info));
-  ASSERT_TRUE(PageInfoPlacement(461, 500, true, info));
-  EXPECT_EQ(PageInfoPlacement(461, 500, true, info)->at, QPoint(20, 479));
-  EXPECT_FALSE(PageInfoPlacement(900, 500, false, info));
-
-  EXPECT_FALSE(ReadinessPlacement(630, 500, true, 1));
-  EXPECT_FALSE(ReadinessPlacement(900, 500, false, 1));
-  const auto ready = ReadinessPlacement(631, 500, true, 1);
+TEST(StatusLine, ReadinessTextByStateAndWidth) {
+  EXPECT_FALSE(ReadinessPlacement(630, 500, 1));
+  const auto ready = ReadinessPlacement(631, 500, 1);
   ASSERT_TRUE(ready);
   EXPECT_EQ(ready->text, "Ready to process print jobs.");
   EXPECT_EQ(ready->at, QPoint(631 - 320, 479));
   EXPECT_FALSE(ready->warning);
-  const auto partly = ReadinessPlacement(1000, 700, true, 2);
+  const auto partly = ReadinessPlacement(1000, 700, 2);
   ASSERT_TRUE(partly);
   EXPECT_EQ(partly->text, "System ready. Partly acceptable printers exist.");
   EXPECT_EQ(partly->at, QPoint(610, 679));
-  const auto none = ReadinessPlacement(1000, 700, true, 0);
+  const auto none = ReadinessPlacement(1000, 700, 0);
   ASSERT_TRUE(none);
   EXPECT_EQ(none->text, "System not ready. No acceptable printers!");
   EXPECT_EQ(none->at, QPoint(620, 679));
   EXPECT_TRUE(none->warning);
-  EXPECT_FALSE(ReadinessPlacement(1000, 700, true, 7));
+  EXPECT_FALSE(ReadinessPlacement(1000, 700, 7));
   // A text too wide for the room left of the strip ends where the status line ends; a narrow one stays put.
-  const auto wide = ReadinessPlacement(1000, 700, true, 2, [](const QString &) { return 240; });
+  const auto wide = ReadinessPlacement(1000, 700, 2, [](const QString &) { return 240; });
   EXPECT_EQ(wide->at.x(), 1000 - 172 - 240);
-  const auto narrow = ReadinessPlacement(1000, 700, true, 2, [](const QString &) { return 150; });
+  const auto narrow = ReadinessPlacement(1000, 700, 2, [](const QString &) { return 150; });
   EXPECT_EQ(narrow->at.x(), 610);
 }
 
-TEST(StatusLine, RepaintAreas) {
-  EXPECT_EQ(StartupReadinessArea(800, 600), QRect(50, 575, 650, 21));
-  EXPECT_EQ(TickReadinessArea(800, 600), QRect(50, 575, 680, 21));
-  // The page information area covers the whole text, not only the first 300 pixels.
-  EXPECT_EQ(PageInfoArea(800, 600), QRect(20, 575, 610, 21));
-  EXPECT_EQ(PageInfoArea(400, 600), QRect(20, 575, 280, 21));
+TEST(StatusLine, ZonesNeverOverlapAndThePageInformationIsCutToItsZone) {
+  const auto width = [](const QString &t) { return int(t.size()) * 6; };
+  for (int cx : {kMinClientWidth, 630, 631, 700, 1000, 1600}) {
+    const StatusZones z = ComputeStatusZones(cx, 500, width);
+    EXPECT_EQ(z.pageInfo.left(), 20) << cx;
+    EXPECT_EQ(z.pageInfo.top(), 475) << cx;
+    EXPECT_EQ(z.pageInfo.bottom(), 495) << cx;
+    if (cx < kReadinessMinWidth) {
+      EXPECT_FALSE(z.readiness) << cx;
+      EXPECT_EQ(z.pageInfo.right(), cx - 171) << cx;
+      continue;
+    }
+    ASSERT_TRUE(z.readiness) << cx;
+    EXPECT_FALSE(z.readiness->intersects(z.pageInfo)) << cx;
+    EXPECT_EQ(z.readiness->right(), cx - 171) << cx;
+    // Every state's text lies inside the readiness zone.
+    for (int state : {0, 1, 2}) {
+      const auto t = ReadinessPlacement(cx, 500, state, width);
+      ASSERT_TRUE(t);
+      EXPECT_TRUE(z.readiness->contains(QRect(t->at, QSize(width(t->text), 12)))) << cx << " state " << state;
+    }
+  }
+  // The page information is cut with an ellipsis inside its zone, never drawn into the readiness text.
+  const QFontMetrics fm(QFont(QStringLiteral("DejaVu Sans"), 8));
+  const auto measure = [&fm](const QString &t) { return fm.horizontalAdvance(t); };
+  const PageInfo info{0, 11, 32, 827, 1170, 100.0, true, false, false, false, {}};
+  const StatusText cut = PageInfoPlacement(631, 500, info, fm);
+  EXPECT_TRUE(cut.text.startsWith(QStringLiteral("1(11): "))) << cut.text.toStdString();
+  EXPECT_TRUE(cut.text.endsWith(QChar(0x2026))) << cut.text.toStdString();
+  EXPECT_LE(fm.horizontalAdvance(cut.text), ComputeStatusZones(631, 500, measure).pageInfo.width());
+  EXPECT_EQ(PageInfoPlacement(1600, 500, info, fm).text, PageInfoText(info));
 }
 
 TEST(WheelRouting, StripZoneThenPreviewBarsByHeight) {
@@ -265,6 +242,4 @@ TEST(Placement, EndValuesKeepTheOldRectangleWhenMaximised) {
   const std::vector<std::pair<std::string, int>> expected = {
       {"lvKodMainWinMax", 0}, {"lvWinBottom", 420}, {"lvWinTop", 20}, {"lvWinLeft", 10}, {"lvWinRight", 310}};
   EXPECT_EQ(normal, expected);
-  EXPECT_EQ(EndMonitorWord(0), "refresh");
-  EXPECT_EQ(EndMonitorWord(1), "refresh_and_delete_all");
 }

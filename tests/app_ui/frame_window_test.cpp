@@ -3,6 +3,7 @@
 #include "app/frame_commands.h"
 #include "app/frame_win.h"
 #include "app/welcome_dialog.h"
+#include "capture/capture_worker.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
 #include "platform/paths.h"
@@ -126,31 +127,15 @@ TEST_F(FrameWindow, ChildrenFollowTheLayoutForSeveralClientSizes) {
   }
 }
 
-TEST_F(FrameWindow, NarrowClientSnapsTo182AndHidesThePreview) {
+TEST_F(FrameWindow, TheFrameKeepsItsSmallestSize) {
   lvFrameWin w;
   w.show();
-  ResizeClient(w, 800, 600);
-  ResizeClient(w, 150, 600);
-  EXPECT_EQ(w.frameGeometry().width(), frame::kNarrowWidth);
-  EXPECT_FALSE(w.preview()->isVisible());
-  EXPECT_EQ(w.strip()->geometry(), QRect(7, 7, 153, w.height() - 14));
-  EXPECT_FALSE(w.strip()->mask().isEmpty());
-  EXPECT_FALSE(w.pageInfoText());
-  EXPECT_FALSE(w.readinessText());
-  // Wide again: the preview comes back and the strip loses its mask.
-  ResizeClient(w, 900, 600);
+  ResizeClient(w, 150, 300);
+  EXPECT_EQ(w.size(), QSize(frame::kMinClientWidth, frame::kMinClientHeight));
+  // The preview stays beside the button column, wider than the part the buttons cover.
   EXPECT_TRUE(w.preview()->isVisible());
-  EXPECT_TRUE(w.strip()->mask().isEmpty());
-}
-
-TEST_F(FrameWindow, ShortClientGetsTheMinimumOuterHeight) {
-  lvFrameWin w;
-  w.show();
-  ResizeClient(w, 800, 300);
-  // The client the layout is made for: 384 (415 outside under a usual title bar).
-  EXPECT_EQ(w.height(), frame::kMinLayoutHeight);
-  // Laid out as 384 high whatever the client is.
-  EXPECT_EQ(w.strip()->height(), 384 - 14);
+  EXPECT_GT(w.preview()->width(), 200);
+  EXPECT_EQ(w.strip()->height(), frame::kMinClientHeight - 14);
 }
 
 TEST_F(FrameWindow, ReadinessTextFollowsStateAndWidth) {
@@ -192,8 +177,6 @@ TEST_F(FrameWindow, PageInformationOnlyForARenderedCurrentPage) {
   settings().PNG_Default = true;
   EXPECT_TRUE(w.pageInfoText()->text.endsWith(QStringLiteral(" dpi, PNG"))) << w.pageInfoText()->text.toStdString();
   settings() = saved;
-  ResizeClient(w, 460, 600);
-  EXPECT_FALSE(w.pageInfoText());
   // The preview's bars were set up for the image and nothing is left of the progress control.
   EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("progress9991")), nullptr);
 }
@@ -227,21 +210,23 @@ TEST_F(FrameWindow, ButtonHoverMarksAreExclusiveAndClearedByTheViews) {
   lvFrameWin w;
   w.show();
   ResizeClient(w, 800, 600);
-  QTest::mouseMove(w.button(2), QPoint(5, 5));
-  Settle();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w)); // a display server shows it only now
+  // Under a display server the pointer really moves, and its events take a moment.
+  const auto moveTo = [](QWidget *target, QPoint p) {
+    QTest::mouseMove(target, p);
+    QTest::qWait(100);
+  };
+  moveTo(w.button(2), QPoint(5, 5));
   for (int i = 0; i < frame::kButtonCount; ++i)
     EXPECT_EQ(w.button(i)->underMouse(), i == 2) << i;
-  QTest::mouseMove(w.button(6), QPoint(5, 5));
-  Settle();
+  moveTo(w.button(6), QPoint(5, 5));
   EXPECT_FALSE(w.button(2)->underMouse());
   EXPECT_TRUE(w.button(6)->underMouse());
-  QTest::mouseMove(w.strip(), QPoint(60, 60));
-  Settle();
+  moveTo(w.strip(), QPoint(60, 60));
   for (int i = 0; i < frame::kButtonCount; ++i)
     EXPECT_FALSE(w.button(i)->underMouse()) << i;
   w.markButton(3);
-  QTest::mouseMove(w.preview(), QPoint(300, 300));
-  Settle();
+  moveTo(w.preview(), QPoint(300, 300));
   EXPECT_FALSE(w.button(3)->underMouse());
 }
 
@@ -358,7 +343,12 @@ TEST_F(FrameWindow, InitialCaptureFillsTheStripAndShowsTheFirstPage) {
   ResizeClient(w, 900, 700);
   w.startInitialCapture();
   auto &store = capture::pageStore();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w.strip()->scanTimer().isActive(); }, 60000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return w.strip()->scanTimer().isActive() && w.captureWorker()->idle() &&
+               store.viewState.load() == capture::kViewImageReady;
+      },
+      60000));
   EXPECT_EQ(w.strip()->scanTimer().interval(), capture::kScanTimerInterval);
   ASSERT_EQ(store.pageCount(), 3);
   EXPECT_EQ(store.currentPage, 0);

@@ -5,6 +5,7 @@
 #include "app/frame_commands.h"
 #include "app/frame_win.h"
 #include "app/monitor_link.h"
+#include "app/prompts.h"
 #include "capture/cups_capture.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
@@ -198,8 +199,10 @@ TEST_F(PrintIntoFolvex, JobsOfEachKindBecomePagesOfTheirSizesOnce) {
   EXPECT_EQ(store.pages[1].name, std::to_string(firstJob) + "-0002.pdf");
   EXPECT_EQ(store.pages[4].name, std::to_string(firstJob + 2) + "-0001.pdf");
   EXPECT_EQ(capture::PageSuffix(store.pages[6].name).substr(5), "0002");
+  EXPECT_EQ(store.pages[0].document, "two-pages.pdf") << "the job's name goes with its pages (their tooltips)";
   EXPECT_EQ(store.currentPage, 0);
-  EXPECT_FALSE(store.currentImageDisplay.isNull());
+  // The first page is rendered as a click renders it, without holding up the window.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !store.currentImageDisplay.isNull(); }, 20000));
   // Every job is listed as captured and stays held in its queue.
   EXPECT_EQ(capturedIds(), (std::vector<uint32_t>{idPdf, idPs, idPng, idText}));
   for (uint32_t id : {idPdf, idPs, idPng, idText})
@@ -286,10 +289,11 @@ TEST_F(PrintIntoFolvex, DeleteAllCancelsExactlyTheCapturedJobs) {
   const uint32_t shown = print({pdf});
   ASSERT_TRUE(QTest::qWaitFor([&] { return pages() >= 2; }, 20000)) << pages();
   // "Delete All", answered Yes: the printer monitor is started with "delete_all" and cancels the captured jobs.
-  app::setMonitorLinkHooks(
-      {[](const QString &, const QString &) {}, [](const QString &, const QString &) { return true; }});
+  frame::PromptHooks yes;
+  yes.message = [](const frame::MessageRequest &) { return QMessageBox::Yes; };
+  frame::setPromptHooks(yes);
   EXPECT_TRUE(frame_->runCommand(frame::ID_DELETE_ALL));
-  app::setMonitorLinkHooks({});
+  frame::setPromptHooks({});
   EXPECT_EQ(pages(), 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !held(shown); }, 30000)) << "the captured job is cancelled";
   const Result left = run(QStringLiteral("lpstat"), {QStringLiteral("-o"), QStringLiteral("FolvexOne")});

@@ -7,6 +7,9 @@
 
 #include <Magick++.h>
 #include <atomic>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,6 +38,13 @@ protected:
       out.push_back(p.name);
     return out;
   }
+  // What a capture pass does with the work folder: load and append, then the thumbnails as the worker makes them.
+  std::vector<ThumbnailRequest> append() { return store.AppendPreparedPages(PageStore::PrepareNewPages(), window); }
+  void makeThumbnails(const std::vector<ThumbnailRequest> &requests) {
+    for (const ThumbnailRequest &r : requests)
+      EXPECT_TRUE(store.SetThumbnail(r.serial, r.ticket, MakeThumbnail(r.page, -1, r.rotation), window));
+  }
+  void load() { makeThumbnails(append()); }
   PageStore store;
   FakeWindow window;
 };
@@ -72,11 +82,47 @@ TEST_F(Store, ThreePagesIntoAnEmptyListThenASecondJob) {
   putFile("1-0001.emf", MakeEmf(210, 297, 1));       // portrait A4
   putCorpusPage("1-0002.emf", "deping-example.emf"); // landscape
   putCorpusPage("1-0003.emf", "snaildev-2.emf");     // tall and narrow
-  store.LoadNewPages(window);
+  const std::vector<ThumbnailRequest> requests = append();
 
+  // The pages are in the list at once, each in a placeholder of the size its thumbnail will have.
   ASSERT_EQ(store.pageCount(), 3);
+  ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(names(), (std::vector<std::string>{"1-0001.emf", "1-0002.emf", "1-0003.emf"}));
+  for (const PageRecord &p : store.pages) {
+    EXPECT_TRUE(p.thumbnail.isNull());
+    EXPECT_TRUE(p.thumbnailPending);
+  }
   const PageRecord &p0 = store.pages[0], &p1 = store.pages[1], &p2 = store.pages[2];
+  // The first thumbnail centred in the 140-pixel cell below the client top, the others 24 pixels apart.
+  EXPECT_EQ(p0.thumbY, (140 - p0.thumbH) / 2 + 10 + 5);
+  EXPECT_EQ(p1.thumbY, p0.thumbY + p0.thumbH + 24);
+  EXPECT_EQ(p2.thumbY, p1.thumbY + p1.thumbH + 24);
+  ASSERT_EQ(window.stripRects.size(), 3u);
+  EXPECT_EQ(window.stripRects[1], QRect(p1.thumbX, p1.thumbY, p1.thumbW, p1.thumbH + 24));
+  EXPECT_EQ(window.scrollMax, 30);
+  // The first page became current; the window renders it, and the view state says a render is under way.
+  EXPECT_EQ(store.currentPage, 0);
+  EXPECT_EQ(store.viewState.load(), kViewPages);
+  EXPECT_EQ(window.count("renderCurrentPage"), 1);
+  EXPECT_EQ(window.count("repaintPageInfoArea"), 1);
+  EXPECT_TRUE(window.messages.empty());
+  // The page files were deleted once loaded.
+  EXPECT_TRUE(QDir(work()).entryList({"*.emf"}).isEmpty());
+
+  // The thumbnails come with exactly the sizes expected, so nothing moves.
+  const std::vector<QRect> places = {QRect(p0.thumbX, p0.thumbY, p0.thumbW, p0.thumbH),
+                                     QRect(p1.thumbX, p1.thumbY, p1.thumbW, p1.thumbH),
+                                     QRect(p2.thumbX, p2.thumbY, p2.thumbW, p2.thumbH)};
+  window.calls.clear();
+  makeThumbnails(requests);
+  EXPECT_EQ(window.count("repaintStrip(erase)"), 0);
+  for (int i = 0; i < 3; ++i) {
+    const PageRecord &p = store.pages[size_t(i)];
+    EXPECT_FALSE(p.thumbnailPending);
+    EXPECT_EQ(p.thumbnail.size(), places[size_t(i)].size()) << i;
+    EXPECT_EQ(QRect(p.thumbX, p.thumbY, p.thumbW, p.thumbH), places[size_t(i)]) << i;
+    EXPECT_EQ(p.thumbX, (156 - p.thumbW) / 2);
+  }
   // Portrait pages fill the box's height, landscape ones its width.
   EXPECT_EQ(p0.thumbH, 130);
   EXPECT_LT(p0.thumbW, 130);
@@ -84,50 +130,67 @@ TEST_F(Store, ThreePagesIntoAnEmptyListThenASecondJob) {
   EXPECT_LT(p1.thumbH, 130);
   EXPECT_EQ(p2.thumbH, 130);
   EXPECT_LT(p2.thumbW, 60);
-  for (const PageRecord &p : store.pages) {
-    EXPECT_EQ(p.thumbnail.size(), QSize(p.thumbW, p.thumbH));
-    EXPECT_EQ(p.thumbX, (156 - p.thumbW) / 2);
-    EXPECT_TRUE(p.metafile);
-    EXPECT_EQ(p.rotation, 0.0);
-  }
-  // The first thumbnail centred in the 140-pixel cell below the client top, the others 24 pixels apart.
-  EXPECT_EQ(p0.thumbY, (140 - p0.thumbH) / 2 + 10 + 5);
-  EXPECT_EQ(p1.thumbY, p0.thumbY + p0.thumbH + 24);
-  EXPECT_EQ(p2.thumbY, p1.thumbY + p1.thumbH + 24);
-  ASSERT_EQ(window.stripRects.size(), 3u);
-  EXPECT_EQ(window.stripRects[1], QRect(p1.thumbX, p1.thumbY, p1.thumbW, p1.thumbH + 24));
-  EXPECT_EQ(window.count("repaintStripRect(erase)"), 3);
-  EXPECT_EQ(window.scrollMax, 30);
 
-  // The first page became current, and the current image was rendered at the current resolution.
-  EXPECT_EQ(store.currentPage, 0);
-  EXPECT_EQ(store.viewState.load(), kViewImageReady);
-  EXPECT_FALSE(store.currentImageDisplay.isNull());
-  EXPECT_EQ(store.currentImageDisplay.width(), int(store.currentImage.columns()));
-  EXPECT_EQ(window.count("currentResolution"), 1);
-  EXPECT_EQ(window.count("repaintPreview"), 1);
-  EXPECT_EQ(window.count("repaintPageInfoArea"), 1);
-  EXPECT_TRUE(window.messages.empty());
-  // The page files were deleted once loaded.
-  EXPECT_TRUE(QDir(work()).entryList({"*.emf"}).isEmpty());
-
-  // A second job appends; the current page stays.
+  // A second job appends; the current page stays, and the page information learns the new count.
   for (int i = 1; i <= 4; ++i)
     putFile(QString("2-000%1.emf").arg(i), MakeEmf(297, 210, 10 + uint32_t(i)));
-  store.LoadNewPages(window);
+  window.calls.clear();
+  load();
   ASSERT_EQ(store.pageCount(), 7);
   EXPECT_EQ(store.currentPage, 0);
-  EXPECT_EQ(window.count("currentResolution"), 1);
+  EXPECT_EQ(window.count("renderCurrentPage"), 0);
+  EXPECT_EQ(window.count("repaintPageInfoArea"), 1);
   EXPECT_EQ(store.pages[3].thumbY, p2.thumbY + p2.thumbH + 24);
   EXPECT_EQ(store.pages[3].name, "2-0001.emf");
   EXPECT_EQ(window.scrollMax, 70);
+}
+
+TEST_F(Store, ThumbnailsThatArriveLateOrDifferFromTheirPlace) {
+  for (int i = 1; i <= 3; ++i)
+    putFile(QString("1-000%1.emf").arg(i), MakeEmf(210, 297, uint32_t(i)));
+  const std::vector<ThumbnailRequest> requests = append();
+  ASSERT_EQ(requests.size(), 3u);
+  const int y2 = store.pages[2].thumbY;
+  // A thumbnail 20 pixels taller than its place: it is centred again and the later pages move down by 20.
+  QImage taller(100, store.pages[1].thumbH + 20, QImage::Format_RGB32);
+  taller.fill(Qt::red);
+  window.calls.clear();
+  EXPECT_TRUE(store.SetThumbnail(requests[1].serial, requests[1].ticket, taller, window));
+  EXPECT_EQ(store.pages[1].thumbW, 100);
+  EXPECT_EQ(store.pages[1].thumbX, 28);
+  EXPECT_EQ(store.pages[2].thumbY, y2 + 20);
+  EXPECT_EQ(window.count("repaintStrip(erase)"), 1);
+  // The same thumbnail again, or one asked for earlier than the last request, is not taken.
+  EXPECT_FALSE(store.SetThumbnail(requests[1].serial, requests[1].ticket, taller, window));
+  const std::vector<ThumbnailRequest> rebuilt = store.RebuildThumbnails();
+  ASSERT_EQ(rebuilt.size(), 3u);
+  EXPECT_FALSE(store.SetThumbnail(requests[0].serial, requests[0].ticket, taller, window));
+  EXPECT_FALSE(store.pages[0].thumbnail.isNull() && !store.pages[0].thumbnailPending);
+  // A page deleted meanwhile takes nothing; the others take their rebuilt thumbnails.
+  store.pages.erase(0);
+  EXPECT_FALSE(store.SetThumbnail(rebuilt[0].serial, rebuilt[0].ticket, taller, window));
+  EXPECT_EQ(store.indexOfSerial(rebuilt[2].serial), 1);
+  EXPECT_TRUE(store.SetThumbnail(rebuilt[2].serial, rebuilt[2].ticket, taller, window));
+  EXPECT_EQ(store.pages[1].thumbnail.pixelColor(0, 0), QColor(Qt::red));
+}
+
+TEST_F(Store, TheJobsDocumentNameGoesWithItsPages) {
+  putFile("4-0001.emf", MakeEmf());
+  putFile("5-0001.emf", MakeEmf());
+  const PreparedPages batch =
+      PageStore::PrepareNewPages(nullptr, [](int job) { return job == 4 ? std::string("Report.docx") : ""; });
+  ASSERT_EQ(batch.pages.size(), 2u);
+  EXPECT_EQ(batch.pages[0].document, "Report.docx");
+  EXPECT_EQ(batch.pages[1].document, "");
+  store.AppendPreparedPages(batch, window);
+  EXPECT_EQ(store.pages[0].document, "Report.docx");
 }
 
 TEST_F(Store, PageFilesLoadInJobAndPageOrder) {
   for (const char *n :
        {"10-0001.emf", "2-0001.emf", "1-10000.emf", "1-9999.emf", "1-0010.emf", "1-0002.emf", "odd.emf"})
     putFile(n, MakeEmf(100, 100));
-  store.LoadNewPages(window);
+  append();
   EXPECT_EQ(names(), (std::vector<std::string>{"1-0002.emf", "1-0010.emf", "1-9999.emf", "1-10000.emf", "2-0001.emf",
                                                "10-0001.emf", "odd.emf"}));
 }
@@ -135,7 +198,7 @@ TEST_F(Store, PageFilesLoadInJobAndPageOrder) {
 TEST_F(Store, AFileThatIsNotAMetafileBecomesAPageWithoutOne) {
   putFile("1-0001.emf", std::vector<uint8_t>(300, 0x33));
   putFile("1-0002.emf", MakeEmf());
-  store.LoadNewPages(window);
+  load();
   ASSERT_EQ(store.pageCount(), 2);
   EXPECT_FALSE(store.pages[0].metafile);
   EXPECT_TRUE(store.pages[1].metafile);
@@ -146,17 +209,57 @@ TEST_F(Store, AFileThatIsNotAMetafileBecomesAPageWithoutOne) {
   EXPECT_FALSE(QFileInfo::exists(work() + "1-0001.emf"));
 }
 
-TEST_F(Store, APageFileThatCannotBeDeletedIsReportedAndLoadedAgain) {
-  if (geteuid() == 0)
-    GTEST_SKIP() << "running as root: a read-only folder does not stop deletion";
+namespace {
+
+// Makes a file that cannot be deleted: immutable for root (who may delete anything in any folder), else its folder
+// read-only. Returns what to undo, or nothing when this machine allows neither.
+std::function<void()> Undeletable(const QString &file) {
+  if (geteuid() != 0) {
+    const QString folder = QFileInfo(file).absolutePath();
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    return [folder] {
+      QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    };
+  }
+  const auto setImmutable = [file](bool on) {
+    const int fd = ::open(file.toLocal8Bit().constData(), O_RDONLY);
+    if (fd < 0)
+      return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+  };
+  if (!setImmutable(true))
+    return {};
+  return [setImmutable] { setImmutable(false); };
+}
+
+} // namespace
+
+TEST_F(Store, APageFileThatCannotBeDeletedIsLoadedOnceWithOneMessage) {
   putFile("1-0001.emf", MakeEmf());
-  QFile::setPermissions(work(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-  store.LoadNewPages(window);
-  store.LoadNewPages(window);
-  QFile::setPermissions(work(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-  EXPECT_EQ(store.pageCount(), 2);
-  ASSERT_EQ(window.messages.size(), 2u);
+  const auto undo = Undeletable(work() + "1-0001.emf");
+  if (!undo)
+    GTEST_SKIP() << "this file system keeps no file from being deleted";
+  load();
+  load();
+  load();
+  // A new page file beside it is loaded as usual.
+  undo();
+  EXPECT_EQ(store.pageCount(), 1);
+  ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0], "DeleteFile(iiiTmp) == 0 !! Error 010005");
+  EXPECT_TRUE(QFileInfo::exists(work() + "1-0001.emf"));
+  putFile("2-0001.emf", MakeEmf());
+  load();
+  EXPECT_EQ(names(), (std::vector<std::string>{"1-0001.emf", "2-0001.emf"}));
+  // Once the file is another one (a new job under that name), it is loaded again.
+  putFile("1-0001.emf", MakeEmf(100, 100));
+  load();
+  EXPECT_EQ(store.pageCount(), 3);
 }
 
 TEST_F(Store, AStoppedPreparationLeavesTheRestForLater) {
@@ -175,7 +278,7 @@ TEST_F(Store, AStoppedPreparationLeavesTheRestForLater) {
 TEST_F(Store, ClearingForgetsEverythingAndTheNextPageIsCurrentAgain) {
   putFile("1-0001.emf", MakeEmf(210, 297, 1));
   putFile("1-0002.emf", MakeEmf(210, 297, 2));
-  store.LoadNewPages(window);
+  load();
   window.calls.clear();
   store.ClearPageList(window);
   EXPECT_EQ(store.pageCount(), 0);
@@ -184,27 +287,33 @@ TEST_F(Store, ClearingForgetsEverythingAndTheNextPageIsCurrentAgain) {
             (std::vector<std::string>{"setStripScrollOffset(0)", "setStripScrollRange(0,20,redraw)",
                                       "setStripScrollPos(0,redraw)", "repaintPreview(erase)", "repaintStrip(erase)"}));
   putFile("2-0001.emf", MakeEmf(297, 210, 3));
-  store.LoadNewPages(window);
+  load();
   ASSERT_EQ(store.pageCount(), 1);
   EXPECT_EQ(store.currentPage, 0);
   EXPECT_EQ(store.pages[0].thumbY, (140 - store.pages[0].thumbH) / 2 + 10 + 5);
   EXPECT_EQ(window.scrollMax, 10);
 }
 
-TEST_F(Store, RebuildKeepsPlacesAndAppliesRotation) {
+TEST_F(Store, RebuildKeepsTheOldThumbnailsUntilTheNewOnesComeAndAppliesRotation) {
   putCorpusPage("1-0001.emf", "deping-example.emf");
-  store.LoadNewPages(window);
+  load();
   ASSERT_EQ(store.pageCount(), 1);
   const PageRecord before = store.pages[0];
+  // Rotated by 90 degrees: the rotate command has given the page the rotated place already.
   store.pages[0].rotation = 90.0;
+  std::swap(store.pages[0].thumbW, store.pages[0].thumbH);
+  const QRect place(store.pages[0].thumbX, store.pages[0].thumbY, store.pages[0].thumbW, store.pages[0].thumbH);
+  const std::vector<ThumbnailRequest> requests = store.RebuildThumbnails();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rotation, 90.0);
+  EXPECT_EQ(store.pages[0].thumbnail.size(), before.thumbnail.size()); // the old one shows meanwhile
   window.calls.clear();
-  store.RebuildThumbnails(window);
+  makeThumbnails(requests);
   const PageRecord &after = store.pages[0];
   EXPECT_EQ(after.thumbnail.width(), before.thumbnail.height());
   EXPECT_EQ(after.thumbnail.height(), before.thumbnail.width());
-  EXPECT_EQ(QRect(after.thumbX, after.thumbY, after.thumbW, after.thumbH),
-            QRect(before.thumbX, before.thumbY, before.thumbW, before.thumbH));
-  EXPECT_EQ(window.calls, std::vector<std::string>{"repaintStrip(erase)"});
+  EXPECT_EQ(QRect(after.thumbX, after.thumbY, after.thumbW, after.thumbH), place);
+  EXPECT_EQ(window.calls, (std::vector<std::string>{"repaintStripRect(erase)"}));
   store.ReleasePages();
   EXPECT_FALSE(store.pages[0].metafile);
 }

@@ -2,6 +2,7 @@
 // something else holding the program's socket name, a full disk. The capture passes and the program itself are
 // driven as the user would run them.
 #include "app/frame_win.h"
+#include "capture/capture_worker.h"
 #include "capture/page_store.h"
 #include "capture/spool_watcher.h"
 #include "capture/spool_writer.h"
@@ -9,6 +10,7 @@
 #include "platform/ipc.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "render/rasteriser.h"
 #include "settings/settings.h"
 
 #include <QBuffer>
@@ -49,6 +51,12 @@ protected:
       page = MakeEmf(210, 297, tag);
     EXPECT_TRUE(WriteSpoolJob((spool_ + name + ".SPL").toStdString(), {page}, "doc", true));
     return name;
+  }
+  // One capture pass through a window's capture worker, as the scan timer starts it; waits for the pass and its
+  // thumbnails.
+  static void pass(CaptureWindow &window, const CaptureWorker &worker) {
+    CaptureTick(window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return worker.idle(); }, 30000));
   }
   // Runs the program with this test's folders until it ends by itself (true) or `ms` pass (false: it is killed).
   bool runProgram(int quitAfterMs, int ms, QByteArray *errors = nullptr) {
@@ -133,8 +141,12 @@ TEST_F(HostileWorld, PlantedWorkFolderIsAvoidedAndEverythingMadeIsPrivate) {
       ASSERT_EQ(::chown(QFile::encodeName(planted).constData(), 65534, 65534), 0);
     }
   }
-  CaptureTick(window_);
+  const CaptureWorker worker(window_, QCoreApplication::instance());
+  pass(window_, worker);
   ASSERT_EQ(pageStore().pageCount(), 1) << "only the job's own page, no page of the intruder's";
+  // The window renders the new current page (the main frame does when asked), which writes the current image file.
+  ASSERT_EQ(window_.count("renderCurrentPage"), 1);
+  render::RenderPage(100.0, pageStore().pages[0].metafile, 0);
   EXPECT_EQ(TagOf(victim), -1);
   EXPECT_EQ(ReadAll(victim), "mine") << "no link was written through";
 
@@ -237,8 +249,8 @@ TEST_F(HostileWorld, FullDiskHoldsJobAndSettingsBackTellsOnceAndCatchesUp) {
   // A job arrives: it waits, and the status line tells so once.
   const QString job = addJob(42);
   const int before = knownJobs().count();
-  CaptureTick(frame);
-  CaptureTick(frame);
+  pass(frame, *frame.captureWorker());
+  pass(frame, *frame.captureWorker());
   EXPECT_EQ(knownJobs().count(), before);
   EXPECT_EQ(pageStore().pageCount(), 0);
   EXPECT_EQ(frame.told, 2);
@@ -249,7 +261,7 @@ TEST_F(HostileWorld, FullDiskHoldsJobAndSettingsBackTellsOnceAndCatchesUp) {
   ASSERT_TRUE(QFile::remove(filler));
   EXPECT_TRUE(RegSetInt("JPG_Quality", 70));
   EXPECT_EQ(RegGetInt("JPG_Quality"), 70);
-  CaptureTick(frame);
+  pass(frame, *frame.captureWorker());
   settle();
   EXPECT_EQ(knownJobs().count(), before + 1);
   ASSERT_EQ(pageStore().pageCount(), 1);

@@ -1,5 +1,6 @@
 // The spool watcher: job time stamps, the known job list, the folder scan on both platform forms, the capture pass,
 // the scan timer tick with the readiness state, and the initial pass on its worker thread.
+#include "capture/capture_worker.h"
 #include "capture/page_store.h"
 #include "capture/spool_extractor.h"
 #include "capture/spool_watcher.h"
@@ -174,16 +175,43 @@ TEST_F(Watcher, RewrittenJobIsCapturedAgainUnlessItsStampFoldsTheSame) {
   EXPECT_EQ(TagOf(page(before + 2, 1)), 300);
 }
 
-TEST_F(Watcher, LowerCaseJobFilesAreFound) {
-  const QString name = QString("low%1").arg(++serial_);
-  std::vector<std::vector<uint8_t>> pages{MakeEmf(210, 297, 31)};
-  ASSERT_TRUE(WriteSpoolJob((spool_ + name + ".spl").toStdString(), pages, "doc", false));
-  ASSERT_TRUE(WriteBytes(spool_ + name + ".shd", {1, 2}));
-  const int before = knownJobs().count();
-  EXPECT_EQ(ScanSpoolFolder(), 1);
-  EXPECT_EQ(knownJobs().jobs().back().name, (name + ".shd").toStdString());
-  EXPECT_TRUE(QFileInfo::exists(work() + name + ".SPL"));
-  EXPECT_EQ(TagOf(page(before + 1, 1)), 31);
+TEST_F(Watcher, JobFilesAreFoundWhateverTheCaseOfTheirNames) {
+  // Lower case, and mixed case with the two endings written differently.
+  const std::vector<std::pair<QString, QString>> endings = {{".shd", ".spl"}, {".Shd", ".Spl"}, {".SHD", ".spL"}};
+  for (const auto &[shd, spl] : endings) {
+    const QString name = QString("Mix%1").arg(++serial_);
+    std::vector<std::vector<uint8_t>> pages{MakeEmf(210, 297, 31), MakeEmf(210, 297, 32)};
+    ASSERT_TRUE(WriteSpoolJob((spool_ + name + spl).toStdString(), pages, "doc", false));
+    ASSERT_TRUE(WriteBytes(spool_ + name + shd, {1, 2}));
+    const int before = knownJobs().count();
+    EXPECT_EQ(ScanSpoolFolder(), 1) << shd.toStdString();
+    EXPECT_EQ(knownJobs().jobs().back().name, (name + shd).toStdString());
+    EXPECT_TRUE(QFileInfo::exists(work() + name + ".SPL")) << spl.toStdString();
+    EXPECT_EQ(TagOf(page(before + 1, 1)), 31) << spl.toStdString();
+    EXPECT_EQ(TagOf(page(before + 1, 2)), 32) << spl.toStdString();
+  }
+}
+
+TEST_F(Watcher, TheJobsDocumentNameComesFromItsShadowFileOrItsSpoolHeader) {
+  const QString named = addJob(1, 700); // the shadow file says "document=doc"
+  ASSERT_EQ(ScanSpoolFolder(), 1);
+  const int job = knownJobs().count();
+  EXPECT_EQ(knownJobs().documentOf(job), "doc");
+  // A shadow file without that line: the spool file's header names the document.
+  const QString name = QString("H%1").arg(++serial_);
+  ASSERT_TRUE(WriteSpoolJob((spool_ + name + ".SPL").toStdString(), {MakeEmf()}, "Quarterly report.xlsx", false));
+  ASSERT_TRUE(WriteBytes(spool_ + name + ".SHD", {0x49, 0x66, 0, 0, 0, 0}));
+  ASSERT_EQ(ScanSpoolFolder(), 1);
+  EXPECT_EQ(knownJobs().documentOf(job + 1), "Quarterly report.xlsx");
+  EXPECT_EQ(knownJobs().documentOf(job + 2), "");
+  EXPECT_EQ(knownJobs().documentOf(0), "");
+  // A header whose name offset points outside it gives no name.
+  auto bytes = BuildSpoolFile({MakeEmf()}, "x");
+  bytes[8] = 0xF0;
+  bytes[9] = 0xFF;
+  ASSERT_TRUE(WriteBytes(root() + "/bad.SPL", bytes));
+  EXPECT_EQ(JobDocumentName("", (root() + "/bad.SPL").toStdString()), "");
+  EXPECT_EQ(JobDocumentName(named.toStdString(), ""), "doc");
 }
 
 TEST_F(Watcher, JobWithoutSpoolDataIsStillRecorded) {
@@ -230,50 +258,87 @@ protected:
     window.screenPixels = 1366;
     window.screenMm = 293;
   }
+  // Waits until the worker has no pass and no thumbnail left.
+  static bool settle(const CaptureWorker &worker) {
+    return QTest::qWaitFor([&] { return worker.idle(); }, 60000);
+  }
   FakeWindow window;
 };
 
-TEST_F(Pass, FirstPassWithNoJobArmsTheTimerAndDoesNotScroll) {
-  setFirstRunFlag(true);
-  EXPECT_EQ(CaptureTick(window), 0);
+TEST_F(Pass, InitialPassRunsOffTheGuiThreadAndHandsItsResultsToIt) {
+  RegSetInt("lvKodEstPrinters", 1);
+  addJob(2, 70);
+  const int before = knownJobs().count();
+  CaptureWorker worker(window, QCoreApplication::instance());
+  EXPECT_EQ(CaptureWorker::active(), &worker);
+  worker.startInitialPass();
+  EXPECT_TRUE(firstRunFlag());
+  worker.waitForPass();
+  // The worker has scanned and loaded, but changed neither the page list nor any window.
+  EXPECT_EQ(knownJobs().count(), before + 1);
+  EXPECT_EQ(pageStore().pageCount(), 0);
+  EXPECT_EQ(window.count("armScanTimer"), 0);
+  EXPECT_FALSE(worker.idle());
+  // A timer tick before the pass has ended starts no second pass.
+  addJob(1, 90);
+  ScanTimerTick(window);
+  ScanTimerTick(window);
+  EXPECT_EQ(knownJobs().count(), before + 1);
+
+  ASSERT_TRUE(settle(worker));
+  EXPECT_FALSE(window.wrongThread);
+  ASSERT_EQ(pageStore().pageCount(), 2);
+  EXPECT_EQ(pageStore().currentPage, 0);
+  EXPECT_EQ(window.count("renderCurrentPage"), 1);
+  // Every thumbnail was made on the worker and taken in its place.
+  for (const PageRecord &p : pageStore().pages) {
+    EXPECT_FALSE(p.thumbnailPending);
+    EXPECT_EQ(p.thumbnail.size(), QSize(p.thumbW, p.thumbH));
+  }
   EXPECT_EQ(window.count("armScanTimer"), 1);
   EXPECT_EQ(window.timerId, 111);
   EXPECT_EQ(window.timerMs, 500);
-  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 0); // the first pass does not scroll
   EXPECT_FALSE(firstRunFlag());
   EXPECT_EQ(displayResolution(), 119);
-  // Later passes do not arm it again.
-  CaptureTick(window);
-  EXPECT_EQ(window.count("armScanTimer"), 1);
-}
+  EXPECT_EQ(pageStore().pages[0].document, "doc");
 
-TEST_F(Pass, FirstPassWithAJobLoadsWithoutScrolling) {
-  addJob(1, 10);
-  setFirstRunFlag(true);
-  CaptureTick(window);
-  EXPECT_EQ(pageStore().pageCount(), 1);
-  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
-  EXPECT_EQ(window.count("armScanTimer"), 1);
-}
-
-TEST_F(Pass, LaterPassLoadsNewPagesAndScrollsToTheEnd) {
-  addJob(2, 10);
-  CaptureTick(window);
-  EXPECT_EQ(pageStore().pageCount(), 2);
+  // From now on every second tick runs a pass; a later pass scrolls the strip to its end and arms nothing.
+  window.calls.clear();
+  ScanTimerTick(window);
+  if (!blinkFlag())
+    ScanTimerTick(window);
+  ASSERT_TRUE(settle(worker));
+  EXPECT_EQ(knownJobs().count(), before + 2);
+  EXPECT_EQ(pageStore().pageCount(), 3);
   EXPECT_EQ(window.count("scrollStripToEnd"), 1);
-  EXPECT_EQ(window.count("repaintStrip"), 2); // once when the first page became current, once after scrolling
   EXPECT_EQ(window.count("armScanTimer"), 0);
-  // The page files are gone; the pages live in memory.
+  EXPECT_EQ(window.count("renderCurrentPage"), 0);
   EXPECT_TRUE(QDir(work()).entryList({"*.emf"}).isEmpty());
   // A pass without news neither loads nor scrolls.
   window.calls.clear();
-  CaptureTick(window);
-  EXPECT_EQ(pageStore().pageCount(), 2);
+  EXPECT_EQ(CaptureTick(window), 0);
+  ASSERT_TRUE(settle(worker));
+  EXPECT_EQ(pageStore().pageCount(), 3);
   EXPECT_EQ(window.count("scrollStripToEnd"), 0);
 }
 
-TEST_F(Pass, EverySecondTickRunsAPass) {
+TEST_F(Pass, FirstPassWithNoJobStillArmsTheTimer) {
+  CaptureWorker worker(window, QCoreApplication::instance());
+  worker.startInitialPass();
+  ASSERT_TRUE(settle(worker));
+  EXPECT_EQ(window.count("armScanTimer"), 1);
+  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
+  EXPECT_FALSE(firstRunFlag());
+  // Later passes do not arm it again.
+  CaptureTick(window);
+  ASSERT_TRUE(settle(worker));
+  EXPECT_EQ(window.count("armScanTimer"), 1);
+}
+
+TEST_F(Pass, EverySecondTickRunsAPassAndTheLampIsRepaintedOnEvery) {
   RegSetInt("lvKodEstPrinters", 1);
+  CaptureWorker worker(window, QCoreApplication::instance());
   // Bring the blink flag to "clear" so the next tick is a scanning one.
   if (blinkFlag())
     ScanTimerTick(window);
@@ -282,14 +347,16 @@ TEST_F(Pass, EverySecondTickRunsAPass) {
   window.calls.clear();
   ScanTimerTick(window); // blink set: scans
   EXPECT_TRUE(blinkFlag());
+  ASSERT_TRUE(settle(worker));
   EXPECT_EQ(knownJobs().count(), before + 1);
   addJob(1, 2);
   ScanTimerTick(window); // blink clear: no scan
   EXPECT_FALSE(blinkFlag());
+  ASSERT_TRUE(settle(worker));
   EXPECT_EQ(knownJobs().count(), before + 1);
   ScanTimerTick(window);
+  ASSERT_TRUE(settle(worker));
   EXPECT_EQ(knownJobs().count(), before + 2);
-  // The printer button's lamp is repainted on every tick.
   EXPECT_EQ(window.count("repaintPrinterButton"), 3);
 }
 
@@ -319,53 +386,23 @@ TEST_F(Pass, ReadinessFollowsThePrinterCode) {
   EXPECT_EQ(readinessState(), kNotReady);
 }
 
-TEST_F(Pass, InitialPassRunsOnAWorkerAndHandsItsResultsToTheGuiThread) {
-  RegSetInt("lvKodEstPrinters", 1);
-  addJob(2, 70);
-  const int before = knownJobs().count();
-  {
-    InitialCapture initial(window, QCoreApplication::instance());
-    EXPECT_TRUE(firstRunFlag());
-    initial.wait();
-    // The worker has scanned and prepared, but changed neither the page list nor any window.
-    EXPECT_EQ(knownJobs().count(), before + 1);
-    EXPECT_EQ(pageStore().pageCount(), 0);
-    EXPECT_EQ(window.count("armScanTimer"), 0);
-    EXPECT_FALSE(initial.finished());
-    // A timer tick before the GUI part has run starts no second pass.
-    addJob(1, 90);
-    ScanTimerTick(window);
-    ScanTimerTick(window);
-    EXPECT_EQ(knownJobs().count(), before + 1);
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return initial.finished(); }, 60000));
-  }
-  EXPECT_FALSE(window.wrongThread);
-  EXPECT_EQ(pageStore().pageCount(), 2);
-  EXPECT_EQ(pageStore().currentPage, 0);
-  EXPECT_EQ(window.count("armScanTimer"), 1);
-  EXPECT_EQ(window.count("scrollStripToEnd"), 0);
-  EXPECT_FALSE(firstRunFlag());
-  EXPECT_EQ(displayResolution(), 119);
-  // From now on the timer's passes run.
-  ScanTimerTick(window);
-  if (!blinkFlag())
-    ScanTimerTick(window);
-  EXPECT_EQ(knownJobs().count(), before + 2);
-  EXPECT_EQ(pageStore().pageCount(), 3);
-}
-
-TEST_F(Pass, InitialPassDestroyedBeforeItsGuiPartFreesThePass) {
-  // Destroying the object before the GUI part ran drops that part and frees the pass for the timer.
+TEST_F(Pass, AWorkerDestroyedBeforeItsGuiPartFreesThePass) {
+  // Destroying the worker before the GUI part ran drops that part and frees the pass for the next worker.
   addJob(1, 5);
-  { InitialCapture initial(window, QCoreApplication::instance()); }
+  {
+    CaptureWorker worker(window, QCoreApplication::instance());
+    worker.startInitialPass();
+    worker.waitForPass();
+  }
+  EXPECT_EQ(CaptureWorker::active(), nullptr);
   QCoreApplication::processEvents();
   EXPECT_EQ(window.count("armScanTimer"), 0);
   EXPECT_FALSE(firstRunFlag());
   EXPECT_EQ(pageStore().pageCount(), 0);
-  setFirstRunFlag(false);
-  CaptureTick(window);
-  EXPECT_EQ(window.count("armScanTimer"), 0);
+  EXPECT_EQ(CaptureTick(window), 0); // no worker: nothing happens
+  CaptureWorker next(window, QCoreApplication::instance());
+  EXPECT_TRUE(next.startPass());
+  ASSERT_TRUE(settle(next));
   EXPECT_FALSE(window.wrongThread);
 }
 
@@ -376,8 +413,9 @@ TEST_F(Pass, SpoolJobsWhosePagesWereTakenAreListedForCancellingAfreshEachRun) {
   const QString name = QString("Z%1").arg(++serial_);
   ASSERT_TRUE(WriteBytes(spool_ + name + ".SHD", {1, 2, 3})); // no spool data: no page is taken
   {
-    InitialCapture initial(window, QCoreApplication::instance());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return initial.finished(); }, 60000));
+    CaptureWorker worker(window, QCoreApplication::instance());
+    worker.startInitialPass();
+    ASSERT_TRUE(settle(worker));
   }
   EXPECT_EQ(platform::capturedJobs(), (std::vector<CapturedJob>{{CapturedJob::Kind::Spool, "", 0,
                                                                  QFileInfo(taken).absoluteFilePath().toStdString()}}));

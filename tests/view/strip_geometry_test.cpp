@@ -2,6 +2,7 @@
 #include "view/strip_geometry.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace view;
 
@@ -36,11 +37,10 @@ std::vector<ThumbRect> Column(int pages, int h = 130, int firstY = 10) {
 } // namespace
 
 TEST(StripScroll, MaximumPositionAndRatio) {
-  EXPECT_EQ(StripMaxPosition({}, 500), 0);
   // Last page at y 10 + 9 x 154 = 1396, height 130: 1396 - 500 + 195.
-  EXPECT_EQ(StripMaxPosition(Column(10), 500), 1091);
+  EXPECT_EQ(LastPageMaxPosition(Column(10).back(), 500), 1091);
   // Truncated toward zero, also below zero.
-  EXPECT_EQ(StripMaxPosition({{0, 0, 10, 131}}, 500), static_cast<int>(-500 + 196.5));
+  EXPECT_EQ(LastPageMaxPosition({0, 0, 10, 131}, 500), static_cast<int>(-500 + 196.5));
   EXPECT_DOUBLE_EQ(StripRatio(1000, 0, 100), 10.0);
   EXPECT_DOUBLE_EQ(StripRatio(1000, 0, 0), 0.0); // no division by zero
 }
@@ -71,7 +71,7 @@ TEST(StripScroll, PageDownOvershootsOnceAndPageUpComesBack) {
 }
 
 TEST(StripScroll, ShortListNeverScrollsAboveTheTop) {
-  const int maxPos = StripMaxPosition(Column(1), 600); // negative
+  const int maxPos = LastPageMaxPosition(Column(1).back(), 600); // negative
   ASSERT_LT(maxPos, 0);
   const double ratio = StripRatio(maxPos, 0, 10);
   for (ScrollRequest req : {ScrollRequest::LineDown, ScrollRequest::PageDown, ScrollRequest::Bottom,
@@ -100,19 +100,23 @@ TEST(StripScroll, ThumbBottomAndTop) {
   EXPECT_EQ(StripScroll(ScrollRequest::EndScroll, 300, 543, ratio).position, 300);
 }
 
-TEST(StripHitTest, EdgesIncludedScrollAppliedFirstHitWins) {
-  const auto pages = Column(3); // y 10, 164, 318; x 7..107
-  EXPECT_EQ(StripHitTest(pages, 0, {7, 10}), 0);
-  EXPECT_EQ(StripHitTest(pages, 0, {107, 140}), 0);
-  EXPECT_EQ(StripHitTest(pages, 0, {108, 140}), -1);
-  EXPECT_EQ(StripHitTest(pages, 0, {50, 141}), -1); // the gap
-  EXPECT_EQ(StripHitTest(pages, 0, {50, 164}), 1);
-  EXPECT_EQ(StripHitTest(pages, 154, {50, 10}), 1);
-  EXPECT_EQ(StripHitTest(pages, 154, {50, 9}), -1);
-  EXPECT_EQ(StripHitTest({}, 0, {0, 0}), -1);
-  // Overlapping rectangles: the first in list order wins.
-  const std::vector<ThumbRect> overlap = {{0, 0, 50, 50}, {0, 0, 50, 50}};
-  EXPECT_EQ(StripHitTest(overlap, 0, {10, 10}), 0);
+TEST(StripHitTest, EdgesIncludedScrollApplied) {
+  const ThumbRect r{7, 164, 100, 130};
+  EXPECT_TRUE(ThumbHit(r, 0, {7, 164}));
+  EXPECT_TRUE(ThumbHit(r, 0, {107, 294}));
+  EXPECT_FALSE(ThumbHit(r, 0, {108, 200}));
+  EXPECT_FALSE(ThumbHit(r, 0, {50, 163}));
+  EXPECT_TRUE(ThumbHit(r, 154, {50, 10}));
+  EXPECT_FALSE(ThumbHit(r, 154, {50, 9}));
+}
+
+TEST(StripScroll, PositionShowingMovesAsLittleAsPossible) {
+  const ThumbRect r{7, 500, 100, 130};              // with its label: 490 .. 652
+  EXPECT_EQ(PositionShowing(r, 200, 500), 200);     // in view
+  EXPECT_EQ(PositionShowing(r, 0, 500), 652 - 500); // below: its label's bottom at the window's bottom
+  EXPECT_EQ(PositionShowing(r, 600, 500), 490);     // above: 10 pixels below the window's top
+  EXPECT_EQ(PositionShowing({7, 5, 100, 130}, 100, 500), 0);
+  EXPECT_EQ(PositionShowing(r, 0, 100), 490); // taller than the window: its top
 }
 
 TEST(StripPaintGeometry, FrameAndLabelBand) {
