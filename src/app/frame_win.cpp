@@ -177,7 +177,13 @@ void lvFrameWin::rememberNormalRect() {
 }
 
 void lvFrameWin::applyLayout() {
-  layout_ = frame::ComputeFrameLayout(width(), height());
+  // A window manager keeps the frame at least at its smallest size. Without one (or when something resizes the
+  // window behind its back) the frame lays itself out at that size and takes it back.
+  const QSize laidOut = size().expandedTo(minimumSize());
+  if (laidOut != size() && !isMaximized() && !isFullScreen())
+    QMetaObject::invokeMethod(
+        this, [this] { resize(size().expandedTo(minimumSize())); }, Qt::QueuedConnection);
+  layout_ = frame::ComputeFrameLayout(laidOut.width(), laidOut.height());
   preview_->setGeometry(layout_.preview);
   preview_->setMask(frame::ButtonColumnMask(layout_.preview.width(), layout_.preview.height()));
   strip_->setGeometry(layout_.strip);
