@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -64,6 +65,47 @@ public:
 
 private:
   QPointer<QProgressBar> bar_;
+};
+
+// While a page renders the window keeps painting, but the user's input is held off: a click or key could start
+// another render or change the pages under the one running. Esc alone passes, as the request to stop the render
+// between two bands (the window's close asks for the same and then waits for the render to end).
+class RenderInputGate : public QObject {
+public:
+  explicit RenderInputGate(std::atomic<bool> &abort) : abort_(abort) { qApp->installEventFilter(this); }
+  ~RenderInputGate() override { qApp->removeEventFilter(this); }
+
+protected:
+  bool eventFilter(QObject *, QEvent *e) override {
+    switch (e->type()) {
+    case QEvent::Shortcut:
+      if (static_cast<QShortcutEvent *>(e)->key() == QKeySequence(Qt::Key_Escape))
+        abort_ = true;
+      return true;
+    case QEvent::KeyPress:
+      if (static_cast<QKeyEvent *>(e)->key() == Qt::Key_Escape)
+        abort_ = true;
+      return true;
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::InputMethod:
+      return true;
+    default:
+      return false;
+    }
+  }
+
+private:
+  std::atomic<bool> &abort_;
 };
 
 // The progress control's place on the status line: left + 365, bottom - 19 .. right - 185, bottom - 8.
@@ -480,7 +522,10 @@ lvFrameWin::Rendered lvFrameWin::renderWithProgress(int index, int outputMode) {
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   // The window keeps painting (and the progress control moving) while the page renders.
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  {
+    const RenderInputGate gate(frame::AbortRequest());
+    loop.exec();
+  }
   worker.join();
   r.stopped = frame::AbortRequest().load() && !(r.image && r.image->isValid());
   delete bar;
@@ -618,7 +663,8 @@ bool lvFrameWin::displayMetrics(int &pixelsWide, double &millimetresWide) {
 
 void lvFrameWin::closeEvent(QCloseEvent *e) {
   if (rendering_) {
-    // Close once the page under way has rendered.
+    // The render under way stops at its next band; the window closes when it has.
+    frame::AbortRequest() = true;
     closePending_ = true;
     e->ignore();
     return;

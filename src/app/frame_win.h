@@ -51,8 +51,9 @@ public:
   frame::StatusZones statusZones() const;
 
   // Renders page `index` into the current image with the wait cursor and the progress control; the window keeps
-  // painting meanwhile. View state 1 during the render, 2 after it; a render that gives no image leaves the reason
-  // in place of the image (preview and status line). True when an image was made.
+  // painting meanwhile and holds off the user's input, but for Esc, which stops the render (so does a close). View
+  // state 1 during the render, 2 after it; a render that gives no image leaves the reason in place of the image
+  // (preview and status line). True when an image was made.
   bool renderPage(int index);
   bool rendering() const { return rendering_; }
   // Renders the current page again after a setting changed (as renderPage); with no page there is no current page.

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <qpa/qwindowsysteminterface.h>
 
 namespace {
 
@@ -205,6 +206,31 @@ TEST_F(FrameWiring, DuringARenderTheViewStateSaysSoAndNoOldImageIsShown) {
   EXPECT_FALSE(infoDuring);
   EXPECT_EQ(previewDuring, kViewBackground);
   EXPECT_EQ(capture::pageStore().viewState.load(), capture::kViewImageReady);
+}
+
+TEST_F(FrameWiring, EscAndTheWindowsCloseStopALongRenderWhileOtherInputWaits) {
+  const FakeMonitor monitor;
+  AddPages({{21000, 29700}, {21000, 29700}});
+  settings().ResCur = 300;
+  settings().KodAntialias = 10; // seconds of work
+  // Input arrives as the window system queues it: a click on the other page, then Esc.
+  QWindow *window = w->windowHandle();
+  const QPoint onOther = w->strip()->mapTo(w.get(), OnPage(1));
+  QTimer::singleShot(0, w.get(), [&] {
+    QWindowSystemInterface::handleMouseEvent(window, onOther, w->mapToGlobal(onOther), Qt::LeftButton, Qt::LeftButton,
+                                             QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleKeyEvent(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  });
+  EXPECT_FALSE(w->renderPage(0));
+  const auto &store = capture::pageStore();
+  EXPECT_EQ(store.currentPage, 0); // the click did not start another render
+  EXPECT_EQ(store.currentImageProblem, QStringLiteral("Page not rendered: stopped with Esc"));
+  // The window's close stops a render too, and the window ends once it has.
+  QTimer::singleShot(0, w.get(), [&] { w->close(); });
+  EXPECT_FALSE(w->renderPage(0));
+  Settle();
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_TRUE(monitor.callsAre("refresh_and_delete_all\n")) << monitor.calls().toStdString();
 }
 
 TEST_F(FrameWiring, ARenderWithoutImageSaysWhyInThePreviewAndTheStatusLine) {
