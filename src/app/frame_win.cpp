@@ -451,8 +451,10 @@ bool lvFrameWin::renderPage(int index) {
   auto &store = capture::pageStore();
   if (rendering_ || index < 0 || index >= store.pageCount())
     return false;
+  // Neither the old image nor its description stays on show while the page renders.
   store.viewState = capture::kViewPages;
   preview_->update();
+  repaintPageInfoArea();
   if (index == store.currentPage)
     currentRenderWaiting_ = false; // this render is the one a newly captured current page waits for
   Rendered r = renderWithProgress(index, settings().KodMultipageFormat);

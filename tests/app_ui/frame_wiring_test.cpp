@@ -26,6 +26,8 @@ public:
     painted = QRegion();
     paints = 0;
   }
+  // All of r was painted (QRegion::contains only asks for an overlap).
+  bool covers(const QRect &r) const { return (QRegion(r) - painted).isEmpty(); }
 
 protected:
   bool eventFilter(QObject *o, QEvent *e) override {
@@ -127,7 +129,7 @@ TEST_F(FrameWiring, DeleteAllEmptiesTheListThePreviewAndTheStatusLine) {
   EXPECT_FALSE(w->pageInfoText());
   Settle();
   // The page information's zone was painted again (now empty), and the views show their background only.
-  EXPECT_TRUE(frame.painted.contains(w->statusZones().pageInfo));
+  EXPECT_TRUE(frame.covers(w->statusZones().pageInfo));
   EXPECT_EQ(w->preview()->grab().toImage().pixelColor(300, 300), kViewBackground);
   EXPECT_EQ(w->strip()->grab().toImage().pixelColor(70, 80), kViewBackground);
   EXPECT_EQ(w->strip()->scrollPosition(), 0);
@@ -154,7 +156,7 @@ TEST_F(FrameWiring, EveryScanTickRepaintsTheLampAndOnlyTheReadinessText) {
     // At code 0 the readiness text is repainted on every tick: all of it, and nothing of the page information.
     const auto ready = w->readinessText();
     ASSERT_TRUE(ready);
-    EXPECT_TRUE(frame.painted.contains(TextRect(*ready))) << tick;
+    EXPECT_TRUE(frame.covers(TextRect(*ready))) << tick;
     EXPECT_FALSE(frame.painted.intersects(TextRect(*info))) << tick;
   }
   RegSetInt("lvKodEstPrinters", 1);
@@ -195,15 +197,22 @@ TEST_F(FrameWiring, DuringARenderTheViewStateSaysSoAndNoOldImageIsShown) {
   ASSERT_EQ(capture::pageStore().viewState.load(), capture::kViewImageReady);
   int stateDuring = -1;
   QColor previewDuring;
-  bool infoDuring = true;
+  bool infoDuring = true, infoRepainted = false, previewRepainted = false;
+  PaintLog frame(w.get()), preview(w->preview());
   QTimer::singleShot(0, w.get(), [&] {
+    // The repaints asked for as the render started.
+    infoRepainted = QTest::qWaitFor([&] { return frame.covers(w->statusZones().pageInfo); }, 2000);
+    previewRepainted = QTest::qWaitFor([&] { return preview.paints > 0; }, 2000);
     stateDuring = capture::pageStore().viewState.load();
     infoDuring = w->pageInfoText().has_value();
     previewDuring = w->preview()->grab().toImage().pixelColor(300, 300);
   });
   ASSERT_TRUE(w->renderPage(1));
   EXPECT_EQ(stateDuring, capture::kViewPages);
+  // The old image and its description are gone from the screen, not only from what a paint would draw.
   EXPECT_FALSE(infoDuring);
+  EXPECT_TRUE(infoRepainted);
+  EXPECT_TRUE(previewRepainted);
   EXPECT_EQ(previewDuring, kViewBackground);
   EXPECT_EQ(capture::pageStore().viewState.load(), capture::kViewImageReady);
 }
@@ -273,7 +282,7 @@ TEST_F(FrameWiring, TheStatusLineFollowsEveryJobDeleteAndClear) {
     ASSERT_TRUE(CaptureSettled());
     EXPECT_TRUE(w->pageInfoText()->text.startsWith(QLatin1String(expected))) << w->pageInfoText()->text.toStdString();
     Settle();
-    EXPECT_TRUE(frame.painted.contains(TextRect(*w->pageInfoText())));
+    EXPECT_TRUE(frame.covers(TextRect(*w->pageInfoText())));
   }
   w->strip()->scanTimer().stop();
   // A page deleted: the count follows.
