@@ -100,7 +100,7 @@ TEST(StripScroll, ThumbBottomAndTop) {
   EXPECT_EQ(StripScroll(ScrollRequest::EndScroll, 300, 543, ratio).position, 300);
 }
 
-TEST(StripHitTest, EdgesIncludedScrollApplied) {
+TEST(ThumbHit, EdgesIncludedScrollApplied) {
   const ThumbRect r{7, 164, 100, 130};
   EXPECT_TRUE(ThumbHit(r, 0, {7, 164}));
   EXPECT_TRUE(ThumbHit(r, 0, {107, 294}));
