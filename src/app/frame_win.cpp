@@ -32,10 +32,12 @@
 #include <QShortcut>
 #include <QThread>
 #include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -67,22 +69,35 @@ private:
   QPointer<QProgressBar> bar_;
 };
 
-// While a page renders the window keeps painting, but the user's input is held off: a click or key could start
+// While a page renders the window keeps painting, but the user's input to it is held off: a click or key could start
 // another render or change the pages under the one running. Esc alone passes, as the request to stop the render
-// between two bands (the window's close asks for the same and then waits for the render to end).
+// between two bands (the window's close asks for the same and then waits for the render to end). Only the windows
+// open when the render started are held: a message that opens meanwhile (an export that ended) takes its input, or
+// the render could never end under it.
 class RenderInputGate : public QObject {
 public:
-  explicit RenderInputGate(std::atomic<bool> &abort) : abort_(abort) { qApp->installEventFilter(this); }
+  explicit RenderInputGate(std::atomic<bool> &abort) : abort_(abort) {
+    for (QWidget *top : QApplication::topLevelWidgets())
+      if (top->isVisible()) {
+        held_.emplace_back(top);
+        heldWindows_.emplace_back(top->windowHandle());
+      }
+    qApp->installEventFilter(this);
+  }
   ~RenderInputGate() override { qApp->removeEventFilter(this); }
 
 protected:
-  bool eventFilter(QObject *, QEvent *e) override {
+  bool eventFilter(QObject *receiver, QEvent *e) override {
     switch (e->type()) {
     case QEvent::Shortcut:
+      if (!holds(receiver))
+        return false;
       if (static_cast<QShortcutEvent *>(e)->key() == QKeySequence(Qt::Key_Escape))
         abort_ = true;
       return true;
     case QEvent::KeyPress:
+      if (!holds(receiver))
+        return false;
       if (static_cast<QKeyEvent *>(e)->key() == Qt::Key_Escape)
         abort_ = true;
       return true;
@@ -98,14 +113,27 @@ protected:
     case QEvent::TabletPress:
     case QEvent::TabletRelease:
     case QEvent::InputMethod:
-      return true;
+      return holds(receiver);
     default:
       return false;
     }
   }
 
 private:
+  // Whether the event goes to one of the held windows: the window itself, a widget in it, or a shortcut of it.
+  bool holds(QObject *receiver) const {
+    if (receiver->isWindowType())
+      return std::find(heldWindows_.begin(), heldWindows_.end(), static_cast<QWindow *>(receiver)) !=
+             heldWindows_.end();
+    for (QObject *o = receiver; o; o = o->parent())
+      if (o->isWidgetType())
+        return std::find(held_.begin(), held_.end(), static_cast<QWidget *>(o)->window()) != held_.end();
+    return false;
+  }
+
   std::atomic<bool> &abort_;
+  std::vector<QPointer<QWidget>> held_;
+  std::vector<QPointer<QWindow>> heldWindows_;
 };
 
 // The progress control's place on the status line: left + 365, bottom - 19 .. right - 185, bottom - 8.

@@ -234,6 +234,20 @@ TEST_F(FrameWiring, EscAndTheWindowsCloseStopALongRenderWhileOtherInputWaits) {
   const auto &store = capture::pageStore();
   EXPECT_EQ(store.currentPage, 0); // the click did not start another render
   EXPECT_EQ(store.currentImageProblem, QStringLiteral("Page not rendered: stopped with Esc"));
+  // A message that opens during a render (an export that ended) takes its keys, so the render can end under it.
+  int boxAnswer = -1;
+  QTimer::singleShot(0, w.get(), [&] {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Export"), QStringLiteral("Done"), QMessageBox::Ok,
+                    w.get());
+    QTimer::singleShot(0, &box, [&] {
+      QWindowSystemInterface::handleKeyEvent(box.windowHandle(), QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    });
+    QTimer::singleShot(5000, &box, [&] { box.done(-2); }); // its keys were held off
+    boxAnswer = box.exec();
+    QWindowSystemInterface::handleKeyEvent(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  });
+  w->renderPage(0);
+  EXPECT_EQ(boxAnswer, QMessageBox::Ok);
   // The window's close stops a render too, and the window ends once it has.
   QTimer::singleShot(0, w.get(), [&] { w->close(); });
   EXPECT_FALSE(w->renderPage(0));
