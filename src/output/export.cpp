@@ -3,6 +3,7 @@
 #include "output/messages.h"
 #include "output/output_names.h"
 #include "platform/shell.h"
+#include "render/image_writer.h"
 #include "render/resolution.h"
 
 #include <QCoreApplication>
@@ -190,20 +191,19 @@ Magick::Image ExportRun::renderPage(const ExportPage &page, const render::Render
 }
 
 QString WriteImageFile(const Magick::Image &image, const QString &path, render::FormatCode format) {
-  Magick::Blob blob;
-  try {
-    Magick::Image encoded(image);
-    encoded.write(&blob, EncoderName(format));
-  } catch (const std::exception &e) {
-    return QString::fromLocal8Bit(e.what());
-  }
   // The file appears under its name only once it is complete: a full disk or a refused write leaves nothing
-  // half-written behind.
+  // half-written behind. The encoder hands its bytes on as it makes them, so the page is never held encoded too.
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly))
     return file.errorString();
-  if (file.write(static_cast<const char *>(blob.data()), qint64(blob.length())) != qint64(blob.length()))
-    return file.errorString();
+  const std::string reason = render::EncodeImage(image, format, [&file](const void *data, size_t n) {
+    return file.write(static_cast<const char *>(data), qint64(n)) == qint64(n);
+  });
+  if (!reason.empty()) {
+    const QString written = file.error() != QFileDevice::NoError ? file.errorString() : QString();
+    file.cancelWriting();
+    return written.isEmpty() ? QString::fromLocal8Bit(reason.c_str()) : written;
+  }
   if (!file.commit())
     return file.errorString();
   return QString();

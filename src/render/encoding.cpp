@@ -60,15 +60,21 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
     image.quality(size_t(std::clamp(s.JPG_Quality, 0, 100)));
     break;
   case FormatGIF:
-    image.type(s.GIF_IndexGray == 0 ? PaletteType : GrayscaleType);
+    // Indexed colour is reached by one reduction straight to the chosen count: asking for the palette type first
+    // would reduce a true colour page to 256 colours and then reduce those again.
     image.interlaceType(s.GIF_Interlace ? LineInterlace : NoInterlace);
+    if (s.GIF_IndexGray != 0)
+      image.type(GrayscaleType);
     image.quantizeColors(size_t(std::clamp(s.GIF_Colors, 2, 256)));
     if (s.GIF_Dither)
       image.quantizeDither(true);
     image.quantize(false);
+    if (s.GIF_IndexGray == 0)
+      image.type(PaletteType);
     break;
   case FormatPNG:
-    image.type(s.PNG_TrueIndexGray == 0 ? TrueColorType : s.PNG_TrueIndexGray == 1 ? PaletteType : GrayscaleType);
+    if (s.PNG_TrueIndexGray != 1)
+      image.type(s.PNG_TrueIndexGray == 0 ? TrueColorType : GrayscaleType);
     image.interlaceType(s.PNG_Interlace ? LineInterlace : NoInterlace);
     if (s.PNG_TrueIndexGray != 0) {
       image.quantizeColors(size_t(std::clamp(s.PNG_Colors, 2, 256)));
@@ -76,6 +82,8 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
         image.quantizeDither(true);
       image.quantize(false);
     }
+    if (s.PNG_TrueIndexGray == 1)
+      image.type(PaletteType);
     // The encoder would otherwise pick the smallest type that holds the pixels (a grey page in true colour
     // became a one-bit grey file): the file gets the colour type the option names, true colour with 8 bits.
     image.defineValue("png", "color-type", s.PNG_TrueIndexGray == 0 ? "2" : s.PNG_TrueIndexGray == 1 ? "3" : "0");
@@ -89,9 +97,6 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
     switch (s.TIF_TrueIndexGray) {
     case 0:
       image.type(TrueColorType);
-      break;
-    case 1:
-      image.type(PaletteType);
       break;
     case 2:
       image.type(GrayscaleType);
@@ -107,6 +112,8 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
       image.quantizeColors(size_t(std::clamp(s.TIF_Colors, 2, 256)));
       image.quantize(false);
     }
+    if (s.TIF_TrueIndexGray == 1)
+      image.type(PaletteType); // after the one reduction to the chosen count, as for GIF
     if (s.TIF_Lzw)
       image.compressType(LZWCompression);
     break;
