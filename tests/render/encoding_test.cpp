@@ -1,5 +1,6 @@
-#include "settings/settings.h"
 #include "render/encoding.h"
+#include "render/image_writer.h"
+#include "settings/settings.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -34,12 +35,16 @@ class Encoding : public ::testing::Test {
 protected:
   QTemporaryDir dir;
   Settings s;
-  // Applies the option set of code, writes the image with the format's extension and returns the file's bytes.
+  // Applies the option set of code, writes the image through the program's own encoder into a file with the
+  // format's extension and returns the file's bytes.
   QByteArray encode(FormatCode code, Magick::Image img = colourful()) {
     ApplyFormatOptionSet(img, code, s);
+    EXPECT_TRUE(HasDirectEncoder(img, code)) << "format " << code;
     const QString path = dir.filePath(QStringLiteral("out") + QString::fromLatin1(FormatExtension(code)));
-    img.write(path.toStdString());
     QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    EXPECT_EQ(EncodeImageToFd(img, code, f.handle()), "");
+    f.close();
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     lastPath = path.toStdString();
     return f.readAll();
