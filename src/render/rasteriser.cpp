@@ -6,6 +6,7 @@
 #include "render/averaging.h"
 #include "render/background.h"
 #include "render/encoding.h"
+#include "render/image_writer.h"
 #include "settings/settings.h"
 
 #include <QDir>
@@ -15,20 +16,23 @@
 #include <QPainter>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unistd.h>
 
 namespace render {
 
 namespace {
 
-// One render at a time: the temporary file and the recorded numbers are shared by every caller.
+// One render at a time among those that share the current-image file or a PDF document's renderer.
 std::mutex &renderMutex() {
   static std::mutex m;
   return m;
@@ -58,6 +62,20 @@ double pageRotation(int pageIndex) {
     source = g_rotationSource;
   }
   return source ? source(pageIndex) : 0.0;
+}
+
+// Writes the page to the current-image file, readable by its owner only. The image library's exceptions are what
+// callers already handle for a file that cannot be written.
+void writeCurrentImage(const Magick::Image &image, FormatCode format, const std::string &path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0)
+    throw Magick::ErrorFileOpen(path + ": " + std::strerror(errno));
+  platform::restrictToOwner(path);
+  std::string why = EncodeImageToFd(image, format, fd);
+  if (::close(fd) != 0 && why.empty())
+    why = std::strerror(errno);
+  if (!why.empty())
+    throw Magick::ErrorFileOpen(path + ": " + why);
 }
 
 // Processor time of the calling thread, in milliseconds between laps: what the render itself costs, whatever
@@ -263,8 +281,32 @@ RenderRecord lastRenderRecord() {
   return g_record;
 }
 
+namespace {
+
+// The numbers of one render, published when it ends: to the caller's record and as the last render's.
+struct RecordPublisher {
+  const RenderOptions &options;
+  RenderRecord record;
+  bool wroteFile = false;
+  ~RecordPublisher() {
+    std::lock_guard lock(g_stateMutex);
+    if (!wroteFile)
+      record.fileKb = g_record.fileKb; // the size of the file last written stays known
+    g_record = record;
+    if (options.record)
+      *options.record = record;
+  }
+};
+
+} // namespace
+
 Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options) {
-  std::lock_guard renderLock(renderMutex());
+  const bool writesFile = !options.thumbnail && options.outputMode == 0 && options.currentImageFile;
+  std::unique_lock renderLock(renderMutex(), std::defer_lock);
+  if (writesFile || page.pdf())
+    renderLock.lock();
+  RecordPublisher published{options, {}};
+  RenderRecord &rec = published.record;
   const Settings s = settings(); // one consistent view of the settings for the whole render
   const bool thumb = options.thumbnail;
   const int f = std::clamp(s.KodAntialias, 0, 20);
@@ -280,26 +322,18 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
       return Magick::Image();
     double mmW = 0, mmH = 0;
     page.sizeMm(mmW, mmH);
-    {
-      std::lock_guard lock(g_stateMutex);
-      g_record.widthMm = int(std::clamp(mmW, -2e9, 2e9));
-      g_record.heightMm = int(std::clamp(mmH, -2e9, 2e9));
-    }
+    rec.widthMm = int(std::clamp(mmW, -2e9, 2e9));
+    rec.heightMm = int(std::clamp(mmH, -2e9, 2e9));
     const PageSize size = OutputSize(W, H, resolution, scale);
     cols = size.cols;
     rows = size.rows;
   }
   const BandPlan plan = PlanBands(rows, f, thumb);
   const long long S = plan.S;
-  auto fail = [](const std::string &why) {
-    std::lock_guard lock(g_stateMutex);
-    g_record.failure = why;
+  auto fail = [&rec](const std::string &why) {
+    rec.failure = why;
     return Magick::Image();
   };
-  {
-    std::lock_guard lock(g_stateMutex);
-    g_record.failure.clear();
-  }
   // A frame that gives no pixels, or more than any page needs, cannot be drawn.
   if (cols < 1 || rows < 1 || cols > kMaxOutputSide || rows > kMaxOutputSide || cols * rows > kMaxOutputPixels ||
       cols * S > (1LL << 30) / 4 / plan.B)
@@ -437,27 +471,22 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
     const double angle = pageRotation(pageIndex);
     if (angle != 0)
       image.rotate(angle);
-    if (options.outputMode == 0) {
+    if (writesFile) {
       QDir().mkpath(QString::fromStdString(platform::workFolder()));
-      image.write(path);
-      platform::restrictToOwner(path);
+      writeCurrentImage(image, DefaultFormat(s), path);
       // The pixels are let go before the file is read back, so the page is never held twice; the image keeps its
       // options (format choices an export writes it with again).
       image.crop(Magick::Geometry(1, 1));
       image.read(path);
       const QFileInfo info(QString::fromStdString(path));
-      std::lock_guard lock(g_stateMutex);
-      g_record.fileKb = int(info.size() >> 10);
+      rec.fileKb = int(info.size() >> 10);
+      published.wroteFile = true;
     }
   }
-  const double finishMs = clock.lap();
-  {
-    std::lock_guard lock(g_stateMutex);
-    g_record.backgroundMs = backgroundMs;
-    g_record.playMs = playMs;
-    g_record.averageMs = averageMs;
-    g_record.finishMs = finishMs;
-  }
+  rec.backgroundMs = backgroundMs;
+  rec.playMs = playMs;
+  rec.averageMs = averageMs;
+  rec.finishMs = clock.lap();
   return image;
 }
 

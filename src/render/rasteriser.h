@@ -36,10 +36,17 @@ struct RenderOptions {
   std::optional<std::string> pdfInsideFormat = std::nullopt;
   // Tested before every band: when it is set the render stops there and returns an empty image.
   const std::atomic<bool> *abort = nullptr;
+  // Output mode 0 writes the page to the current-image file and returns it as read back from there (what the
+  // preview shows). Without the file the page is returned as drawn, with its format options, for the caller to
+  // encode; such renders of metafile pages run in parallel with any other render.
+  bool currentImageFile = true;
+  // When given, receives this render's own numbers (lastRenderRecord() holds those of whichever render ended last).
+  struct RenderRecord *record = nullptr;
 };
 
 // Renders the page; pageIndex only selects the page's rotation (see setPageRotationSource).
-// Calls from several threads are serialised. Image library exceptions reach the caller. A page whose size
+// Renders that write the current-image file or draw a PDF page run one at a time; the others keep all their state
+// to themselves and run in parallel. Image library exceptions reach the caller. A page whose size
 // cannot be drawn (empty or absurd frame, band memory not available), a page larger than the format it is written
 // in can hold (refused before any drawing, with a message through the message hook) and an aborted render give an
 // empty image (no pixels); lastRenderRecord().failure says why.

@@ -203,6 +203,44 @@ TEST_F(FxRender, InputsWithTheSameBaseNameKeepTheirOwnFiles) {
   EXPECT_TRUE(r.err.contains(QStringLiteral("named page-2 instead"))) << r.err.toStdString();
 }
 
+TEST_F(FxRender, WorkersInParallelWriteWhatOneWorkerWrites) {
+  const QStringList inputs = {data("stories2-00035.spl"), data("deping-example.emf"), data("gen-07-lines-curves.emf")};
+  const QStringList names = {QStringLiteral("stories2-00035-0001"), QStringLiteral("deping-example"),
+                             QStringLiteral("gen-07-lines-curves")};
+  for (const char *format : {"png", "tif", "gif", "bmp", "jpg"}) {
+    const QString ext = QLatin1Char('.') + QLatin1String(format);
+    std::map<int, QString> folders;
+    for (const int jobs : {1, 3}) {
+      folders[jobs] = out() + QStringLiteral("/%1-%2").arg(QLatin1String(format)).arg(jobs);
+      const Outcome r = run(QStringList{QStringLiteral("-j"), QString::number(jobs), QStringLiteral("--dpi"),
+                                        QStringLiteral("60"), QStringLiteral("--format"), QLatin1String(format),
+                                        QStringLiteral("--mkdir"), QStringLiteral("--out"), folders[jobs]} +
+                            inputs);
+      ASSERT_EQ(r.status, 0) << r.err.toStdString();
+      // One line per page, in the order of the inputs, each naming its own file.
+      const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+      for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(lines[i].endsWith(QLatin1Char('/') + names[i] + ext)) << lines[i].toStdString();
+      QStringList expected;
+      for (const QString &n : names)
+        expected << n + ext;
+      expected.sort();
+      EXPECT_EQ(QDir(folders[jobs]).entryList(QDir::Files, QDir::Name), expected) << format;
+    }
+    for (const QString &n : names) {
+      const QString serial = folders[1] + QLatin1Char('/') + n + ext,
+                    parallel = folders[3] + QLatin1Char('/') + n + ext;
+      if (ext != QStringLiteral(".jpg")) {
+        EXPECT_EQ(readBytes(serial), readBytes(parallel)) << parallel.toStdString();
+      } else {
+        Magick::Image a(serial.toStdString()), b(parallel.toStdString());
+        EXPECT_EQ(a.signature(), b.signature()) << parallel.toStdString();
+      }
+    }
+  }
+}
+
 TEST_F(FxRender, AntialiasingTakesNoneOr2To20) {
   const QString page = dir.filePath(QStringLiteral("p.emf"));
   ASSERT_TRUE(writeBytes(page, blankEmf(1270, 1270)));

@@ -243,7 +243,7 @@ TEST_F(RenderPageTest, ThumbnailAndOutputModeDoNotLeakBetweenThreads) {
   EXPECT_EQ(wrongPages.load(), 0);
 }
 
-TEST_F(RenderPageTest, TwoRendersNeverRunAtTheSameTime) {
+TEST_F(RenderPageTest, TwoRendersOfTheCurrentImageNeverRunAtTheSameTime) {
   std::atomic<int> inside{0};
   std::atomic<bool> overlap{false};
   struct Guard : render::RenderProgress {
@@ -268,8 +268,7 @@ TEST_F(RenderPageTest, TwoRendersNeverRunAtTheSameTime) {
   ASSERT_TRUE(page);
   auto worker = [&] {
     Guard g(inside, overlap);
-    RenderOptions o;
-    o.outputMode = 2;
+    RenderOptions o; // single image files: every render writes the one current-image file
     o.progress = &g;
     for (int i = 0; i < 4; ++i)
       RenderPage(30, page, 0, o);

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "render/encoding.h"
 #include "render/image_library.h"
+#include "render/image_writer.h"
 #include "render/rasteriser.h"
 #include "settings/settings.h"
 
@@ -19,6 +20,7 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +28,12 @@
 #include <fcntl.h>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -52,13 +56,17 @@ const char *kUsage =
     "  --pdf FILE           write all pages into one PDF instead of image files; its folder must exist\n"
     "  --pdf-format FMT     format of the page images inside the PDF: bmp, gif, jpg, tif, png (default bmp)\n"
     "  --mkdir              create the --out folder, or the folder of the --pdf file, when it does not exist\n"
+    "  --jobs N             pages drawn and encoded at once, 1..64 (default: the number of processors); the\n"
+    "                       files are the same whatever the number\n"
+    "  -j N                 the same as --jobs N\n"
     "  --strict             with --pdf: write no PDF when any file or page fails (by default the PDF holds\n"
     "                       every page that could be rendered)\n"
     "  --version            show the program's version\n"
     "  --help               show this text\n"
     "\n"
     "Output files are named by the input's base name, for spool, PDF and PostScript pages \"-\" and the\n"
-    "four-digit page number, and the format's extension; control characters in the name become \"_\". When an earlier input of the\n"
+    "four-digit page number, and the format's extension; control characters in the name become \"_\". When an earlier "
+    "input of the\n"
     "same run already gave a name, \"-2\", \"-3\" and so on follow the base name, so no output of a run\n"
     "replaces another. A file that already has the name is replaced only once the new one is completely\n"
     "written. One line per page gives the file, the page, the size in pixels, and the\n"
@@ -81,6 +89,7 @@ struct Options {
   render::FormatCode pdfFormat = render::FormatBMP;
   bool mkdir = false;
   bool strict = false;
+  int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
   std::vector<QString> files;
 };
 
@@ -160,6 +169,11 @@ std::optional<int> parseArguments(const QStringList &args, Options &o) {
         o.background = int(*n);
       else
         return fail("--background needs none, solid or 0..5");
+    } else if (a == "-j" || a == "--jobs") {
+      const auto n = value(v) ? parseInteger(v) : std::nullopt;
+      if (!n || *n < 1 || *n > 64)
+        return fail(a + " needs a number of workers from 1 to 64");
+      o.jobs = int(*n);
     } else if (a == "--stamp") {
       o.stamp = true;
     } else if (a == "--sharpen") {
@@ -324,21 +338,6 @@ bool writeWhole(const QString &path, const void *data, size_t size, std::string 
   return true;
 }
 
-const char *magickName(render::FormatCode code) {
-  switch (code) {
-  case render::FormatJPG:
-    return "JPEG";
-  case render::FormatGIF:
-    return "GIF";
-  case render::FormatPNG:
-    return "PNG";
-  case render::FormatTIF:
-    return "TIFF";
-  default:
-    return "BMP";
-  }
-}
-
 // A folder the output goes into: it must exist (or be made with --mkdir) and be a folder.
 bool checkFolder(const QString &folder, bool make, const char *what) {
   const QFileInfo info(folder);
@@ -467,6 +466,56 @@ QString pageSuffix(int number) {
   return number > 0 ? QStringLiteral("-%1").arg(number, 4, 10, QLatin1Char('0')) : QString();
 }
 
+// One page of the run and what became of it.
+struct Task {
+  std::string file; // the input's name as shown
+  int number = 1;   // the page number as shown
+  render::PageSource source;
+  QString outPath;
+  bool done = false;
+  std::string failure; // why the page was not written
+  std::string line;    // the page's line of the report
+};
+
+// Draws the page, encodes it and writes its file; any thread.
+void renderTask(const Task &t, render::RenderOptions ro, double dpi, render::FormatCode format, bool toPdf,
+                std::string &failure, std::string &line) {
+  try {
+    render::RenderRecord rec;
+    ro.record = &rec;
+    // The page is encoded here, once, rather than through the shared current-image file.
+    ro.currentImageFile = false;
+    Magick::Image image = render::RenderPage(dpi, t.source, 0, ro);
+    if (image.columns() == 0 || image.rows() == 0) {
+      failure = "cannot be rendered (its size is empty or too large)";
+      return;
+    }
+    const double writeStart = render::ThreadCpuMilliseconds();
+    std::vector<uint8_t> bytes;
+    const std::string reason = render::EncodeImage(image, format, [&bytes](const void *data, size_t n) {
+      bytes.insert(bytes.end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + n);
+      return true;
+    });
+    if (!reason.empty()) {
+      failure = reason;
+      return;
+    }
+    std::string why;
+    if (!writeWhole(t.outPath, bytes.data(), bytes.size(), &why)) {
+      failure = "cannot write " + shown(t.outPath) + ": " + why;
+      return;
+    }
+    const double encodeMs = rec.finishMs + render::ThreadCpuMilliseconds() - writeStart;
+    const double drawMs = rec.backgroundMs + rec.playMs + rec.averageMs;
+    char text[160];
+    std::snprintf(text, sizeof text, "\tpage %d\t%zux%zu\tdraw %.1f ms\tencode %.1f ms\t", t.number, image.columns(),
+                  image.rows(), drawMs, encodeMs);
+    line = t.file + text + (toPdf ? std::string("(into the PDF)") : shown(t.outPath)) + "\n";
+  } catch (const std::exception &e) {
+    failure = e.what();
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -502,9 +551,9 @@ int main(int argc, char **argv) {
 
   int status = 0;
   int failedFiles = 0, failedPages = 0;
-  std::vector<std::string> pdfImages;
-  std::vector<std::string> pdfImagePages; // "file: page n", for the messages about the PDF
-  std::set<QString> taken;                // output file names given in this run
+  std::set<QString> taken; // output file names given in this run
+  // Every page of every file, in the order of the command line: the work the renderers share.
+  std::vector<Task> tasks;
   for (size_t fi = 0; fi < o.files.size(); ++fi) {
     const QString &file = o.files[fi];
     std::vector<Page> pages;
@@ -532,59 +581,64 @@ int main(int argc, char **argv) {
     if (base != ownBase)
       std::cerr << "fxrender: " << shown(file) << ": an earlier file of this run has its output names; its pages are "
                 << "named " << shown(base) << " instead\n";
-    for (const Page &page : pages) {
-      const int shownNumber = page.number > 0 ? page.number : 1;
-      auto pageFailed = [&](const std::string &why) {
-        std::cerr << "fxrender: " << shown(file) << ": page " << shownNumber << ": " << why << "\n";
-        status = 1;
-        ++failedPages;
-      };
-      try {
-        Magick::Image image = render::RenderPage(o.dpi, page.source, 0, ro);
-        const render::RenderRecord rec = render::lastRenderRecord();
-        if (image.columns() == 0 || image.rows() == 0) {
-          pageFailed("cannot be rendered (its size is empty or too large)");
-          continue;
-        }
-        QString outPath;
-        if (toPdf)
-          outPath = work.filePath(QStringLiteral("page-%1").arg(pdfImages.size() + 1, 5, 10, QLatin1Char('0')) +
-                                  QString::fromStdString(extension));
-        else
-          outPath = QDir(o.outDir).filePath(base + pageSuffix(page.number) + QString::fromStdString(extension));
-        const double writeStart = render::ThreadCpuMilliseconds();
-        // A single image's render has written the page to the current-image file already, exactly as shown: those
-        // bytes are the output instead of the image being encoded a second time.
-        QByteArray bytes;
-        if (!toPdf) {
-          QFile current(QString::fromStdString(render::CurrentImageFilePath()));
-          if (current.open(QIODevice::ReadOnly))
-            bytes = current.readAll();
-        }
-        Magick::Blob blob;
-        if (bytes.isEmpty()) {
-          image.write(&blob, magickName(format));
-          bytes = QByteArray::fromRawData(static_cast<const char *>(blob.data()), qsizetype(blob.length()));
-        }
-        std::string why;
-        if (!writeWhole(outPath, bytes.constData(), size_t(bytes.size()), &why)) {
-          pageFailed("cannot write " + shown(outPath) + ": " + why);
-          continue;
-        }
-        const double encodeMs = rec.finishMs + render::ThreadCpuMilliseconds() - writeStart;
-        const double drawMs = rec.backgroundMs + rec.playMs + rec.averageMs;
-        if (toPdf) {
-          pdfImages.push_back(outPath.toStdString());
-          pdfImagePages.push_back(shown(file) + ": page " + std::to_string(shownNumber));
-        }
-        std::printf("%s\tpage %d\t%zux%zu\tdraw %.1f ms\tencode %.1f ms\t%s\n", shown(file).c_str(), shownNumber,
-                    image.columns(), image.rows(), drawMs, encodeMs, toPdf ? "(into the PDF)" : shown(outPath).c_str());
-        std::fflush(stdout);
-      } catch (const std::exception &e) {
-        pageFailed(e.what());
-      }
+    for (Page &page : pages) {
+      Task t;
+      t.file = shown(file);
+      t.number = page.number > 0 ? page.number : 1;
+      t.source = std::move(page.source);
+      t.outPath = toPdf ? work.filePath(QStringLiteral("page-%1").arg(tasks.size() + 1, 5, 10, QLatin1Char('0')) +
+                                        QString::fromStdString(extension))
+                        : QDir(o.outDir).filePath(base + pageSuffix(page.number) + QString::fromStdString(extension));
+      tasks.push_back(std::move(t));
     }
   }
+
+  // The pages are drawn and encoded by o.jobs workers at once; each page's line is printed in the order of the
+  // pages, so the output of a run does not depend on how many workers made it.
+  std::mutex printMutex;
+  size_t printed = 0;
+  std::atomic<size_t> next{0};
+  auto printReady = [&] {
+    for (; printed < tasks.size() && tasks[printed].done; ++printed) {
+      const Task &t = tasks[printed];
+      if (!t.failure.empty()) {
+        std::cerr << "fxrender: " << t.file << ": page " << t.number << ": " << t.failure << "\n";
+        status = 1;
+        ++failedPages;
+      } else {
+        std::fputs(t.line.c_str(), stdout);
+        std::fflush(stdout);
+      }
+    }
+  };
+  auto worker = [&] {
+    for (size_t i = next++; i < tasks.size(); i = next++) {
+      Task &t = tasks[i];
+      std::string failure, line;
+      renderTask(t, ro, o.dpi, format, toPdf, failure, line);
+      t.source = render::PageSource(); // the page's drawing is no longer needed
+      std::lock_guard lock(printMutex);
+      t.failure = std::move(failure);
+      t.line = std::move(line);
+      t.done = true;
+      printReady();
+    }
+  };
+  const int workers = int(std::min<size_t>(size_t(o.jobs), std::max<size_t>(tasks.size(), 1)));
+  std::vector<std::thread> threads;
+  for (int w = 1; w < workers; ++w)
+    threads.emplace_back(worker);
+  worker();
+  for (std::thread &t : threads)
+    t.join();
+
+  std::vector<std::string> pdfImages;
+  std::vector<std::string> pdfImagePages; // "file: page n", for the messages about the PDF
+  for (const Task &t : tasks)
+    if (toPdf && t.failure.empty()) {
+      pdfImages.push_back(t.outPath.toStdString());
+      pdfImagePages.push_back(t.file + ": page " + std::to_string(t.number));
+    }
   if (toPdf) {
     // Every page that could be rendered goes into the PDF, unless --strict asks for all or nothing.
     if (o.strict && (failedFiles > 0 || failedPages > 0)) {
