@@ -273,12 +273,23 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
   const auto started = std::chrono::steady_clock::now();
   ExportStats stats;
   bool completed = job.begin(*this);
+  // Page i is written on a thread of its own while page i + 1 is drawn; the writes keep their order, and a page's
+  // failure is reported only once the write before it has ended, so questions come one at a time and in order.
+  std::future<bool> writing;
+  double writeMs = 0;
+  auto written = [&] {
+    if (writing.valid() && !writing.get())
+      completed = false;
+    return completed;
+  };
   for (int i = 0; completed && i < n; ++i) {
     if (stop.load()) {
       completed = false;
       break;
     }
     if (abort.exchange(false)) {
+      if (!written())
+        break;
       MessageRequest q;
       q.text = QStringLiteral("Abort File Generation Process?");
       q.caption = QString::fromLatin1(kExportCaption);
@@ -309,6 +320,8 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       if (reason.isEmpty() && (!image.isValid() || image.columns() == 0))
         reason = QStringLiteral("the page cannot be drawn at this size");
     }
+    if (!written())
+      break;
     if (!reason.isEmpty()) {
       if (!reportFailure(QStringLiteral("page %1").arg(QString::fromStdString(capture::PageSuffix(page.record.name))),
                          reason)) {
@@ -322,15 +335,16 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       if (host().showPage)
         host().showPage(shown);
     });
-    const auto writeStart = std::chrono::steady_clock::now();
-    const bool goOn = job.writePage(*this, page, image);
-    stats.writeMs += MillisecondsSince(writeStart);
     ++stats.pages;
-    if (!goOn) {
-      completed = false;
-      break;
-    }
+    writing = std::async(std::launch::async, [this, &job, &page, &writeMs, image = std::move(image)] {
+      const auto writeStart = std::chrono::steady_clock::now();
+      const bool goOn = job.writePage(*this, page, image);
+      writeMs += MillisecondsSince(writeStart);
+      return goOn;
+    });
   }
+  written();
+  stats.writeMs = writeMs;
   stats.totalMs = MillisecondsSince(started);
   {
     std::lock_guard lock(g_statsMutex);
