@@ -536,6 +536,11 @@ int main(int argc, char **argv) {
   qputenv("TMPDIR", work.path().toLocal8Bit());
   qputenv("FOLVEX_REGISTRY_DIR", (work.path() + QStringLiteral("/registry")).toLocal8Bit());
   render::InitializeImageLibrary(argv[0]);
+  // The workers share the processors with the image library's own threads (colour reduction, sharpening): each
+  // worker gets its share rather than all of them.
+  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+  MagickCore::SetMagickResourceLimit(MagickCore::ThreadResource,
+                                     MagickCore::MagickSizeType(std::max(1u, processors / unsigned(o.jobs))));
   applySettings(o);
 
   const bool toPdf = !o.pdfFile.isEmpty();
