@@ -51,6 +51,24 @@ std::string StoredPdfBitmapFormat() {
   return *v;
 }
 
+namespace {
+
+// Indexed colour after the reduction to the chosen count. The reduced page already has a colour map of at most 256
+// entries (grey for a grey page); the image library's palette conversion would turn a grey map back into colour
+// and reduce the page a second time, which costs as much as the reduction itself. Then only the type is recorded,
+// for the encoders.
+void makePalette(Magick::Image &image) {
+  const MagickCore::Image *im = image.constImage();
+  if (im->storage_class != MagickCore::PseudoClass || im->colors < 1 || im->colors > 256 || !im->colormap) {
+    image.type(Magick::PaletteType);
+    return;
+  }
+  image.modifyImage();
+  image.imageInfo()->type = MagickCore::PaletteType;
+}
+
+} // namespace
+
 void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings &s) {
   using namespace Magick;
   switch (code) {
@@ -70,7 +88,7 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
       image.quantizeDither(true);
     image.quantize(false);
     if (s.GIF_IndexGray == 0)
-      image.type(PaletteType);
+      makePalette(image);
     break;
   case FormatPNG:
     if (s.PNG_TrueIndexGray != 1)
@@ -83,7 +101,7 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
       image.quantize(false);
     }
     if (s.PNG_TrueIndexGray == 1)
-      image.type(PaletteType);
+      makePalette(image);
     // The encoder would otherwise pick the smallest type that holds the pixels (a grey page in true colour
     // became a one-bit grey file): the file gets the colour type the option names, true colour with 8 bits.
     image.defineValue("png", "color-type", s.PNG_TrueIndexGray == 0 ? "2" : s.PNG_TrueIndexGray == 1 ? "3" : "0");
@@ -113,7 +131,7 @@ void ApplyFormatOptionSet(Magick::Image &image, FormatCode code, const Settings 
       image.quantize(false);
     }
     if (s.TIF_TrueIndexGray == 1)
-      image.type(PaletteType); // after the one reduction to the chosen count, as for GIF
+      makePalette(image); // after the one reduction to the chosen count, as for GIF
     if (s.TIF_Lzw)
       image.compressType(LZWCompression);
     break;

@@ -251,6 +251,25 @@ TEST_F(Encoding, TiffPaletteGreyAndBilevel) {
   EXPECT_EQ(t.compression, COMPRESSION_LZW);
 }
 
+TEST_F(Encoding, AGreyPageInIndexedColourIsAPaletteFileOfTheChosenCount) {
+  // A page of black text on white reduces to a grey colour map: the files still hold a palette.
+  Magick::Image grey = colourful();
+  grey.type(Magick::GrayscaleType);
+  s.PNG_TrueIndexGray = 1;
+  s.PNG_Colors = 8;
+  QByteArray png = encode(FormatPNG, grey);
+  EXPECT_EQ(uint8_t(png[25]), 3) << "palette";
+  EXPECT_LE(Magick::Image(lastPath).totalColors(), 8u);
+  s.TIF_TrueIndexGray = 1;
+  s.TIF_Colors = 8;
+  encode(FormatTIF, grey);
+  EXPECT_EQ(tiffFacts(lastPath).photometric, PHOTOMETRIC_PALETTE);
+  EXPECT_LE(Magick::Image(lastPath).totalColors(), 8u);
+  s.GIF_Colors = 8;
+  encode(FormatGIF, grey);
+  EXPECT_LE(Magick::Image(lastPath).totalColors(), 8u);
+}
+
 TEST_F(Encoding, BmpHasNoOptions) {
   Magick::Image img = colourful();
   const std::string before = img.signature();
