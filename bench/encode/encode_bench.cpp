@@ -418,10 +418,11 @@ void BM_WritePage(benchmark::State &state) {
   render::ApplyFormatOptionSet(prepared, c.format, s);
   const bool quantised = needsQuantiser(c, s);
   const MagickCore::Image *pim = prepared.constImage();
-  const bool indexes = pim->storage_class == MagickCore::PseudoClass && pim->colorspace != MagickCore::GRAYColorspace &&
-                       c.format != render::FormatBMP && c.format != render::FormatJPG;
-  const bool gifGrey = c.format == render::FormatGIF && pim->colorspace == MagickCore::GRAYColorspace;
-  const Pixels pixels = pixelsOf(prepared, indexes || gifGrey);
+  // Palette options give the library colour map indexes (a grey page keeps a grey colour map); the others samples.
+  const bool indexes = pim->storage_class == MagickCore::PseudoClass &&
+                       (c.format == render::FormatGIF || (c.format == render::FormatPNG && s.PNG_TrueIndexGray == 1) ||
+                        (c.format == render::FormatTIF && s.TIF_TrueIndexGray == 1));
+  const Pixels pixels = pixelsOf(prepared, indexes);
 
   double options = 1e9, encode = 1e9, quantiser = 1e9, library = 1e9, magick = 1e9;
   size_t oursBytes = 0, libraryBytes = 0, magickBytes = 0;
