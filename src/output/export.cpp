@@ -310,7 +310,10 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       store.viewState = capture::kViewPages;
       const auto renderStart = std::chrono::steady_clock::now();
       try {
-        image = renderPage(page, job.renderOptions());
+        render::RenderOptions options = job.renderOptions();
+        // The job encodes the page once; the preview's current-image file keeps the page the preview shows.
+        options.currentImageFile = false;
+        image = renderPage(page, options);
       } catch (const std::exception &e) {
         reason = QString::fromLocal8Bit(e.what());
       }
