@@ -53,19 +53,4 @@ QStringList ImageFilters(bool withTif) {
   return filters;
 }
 
-const char *EncoderName(render::FormatCode code) {
-  switch (code) {
-  case render::FormatJPG:
-    return "JPEG";
-  case render::FormatGIF:
-    return "GIF";
-  case render::FormatPNG:
-    return "PNG";
-  case render::FormatTIF:
-    return "TIFF";
-  default:
-    return "BMP";
-  }
-}
-
 } // namespace output

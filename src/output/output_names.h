@@ -22,7 +22,4 @@ QString PageFilePath(const QString &folder, const QString &name, const std::stri
 // The file type filters of the save dialogs, in order (index + 1 is the format code).
 QStringList ImageFilters(bool withTif);
 
-// The image library's name of the encoder for a format ("JPEG", "GIF", "PNG", "BMP", "TIFF").
-const char *EncoderName(render::FormatCode code);
-
 } // namespace output
