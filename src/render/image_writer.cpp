@@ -511,13 +511,19 @@ tmsize_t memRead(thandle_t h, void *buf, tmsize_t n) {
 }
 tmsize_t memWrite(thandle_t h, void *buf, tmsize_t n) {
   auto *f = static_cast<MemoryFile *>(h);
+  const auto *p = static_cast<const uint8_t *>(buf);
   try {
+    if (f->pos == f->data.size()) { // the common case: appended, without filling the room with zeros first
+      f->data.insert(f->data.end(), p, p + n);
+      f->pos += size_t(n);
+      return n;
+    }
     if (f->pos + size_t(n) > f->data.size())
       f->data.resize(f->pos + size_t(n));
   } catch (const std::bad_alloc &) {
     return 0;
   }
-  std::memcpy(f->data.data() + f->pos, buf, size_t(n));
+  std::memcpy(f->data.data() + f->pos, p, size_t(n));
   f->pos += size_t(n);
   return n;
 }
