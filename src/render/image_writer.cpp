@@ -104,18 +104,19 @@ private:
     uint8_t *__restrict b = narrow_.data();
     for (size_t i = 0; i < 4 * n; ++i)
       b[i] = to8(q[i]);
-    if (redFirst)
-      for (size_t x = 0; x < n; ++x) {
-        out[3 * x] = b[4 * x + 2];
-        out[3 * x + 1] = b[4 * x + 1];
-        out[3 * x + 2] = b[4 * x];
-      }
-    else
-      for (size_t x = 0; x < n; ++x) {
-        out[3 * x] = b[4 * x];
-        out[3 * x + 1] = b[4 * x + 1];
-        out[3 * x + 2] = b[4 * x + 2];
-      }
+    // Four bytes in, four bytes out per pixel: the fourth lands on the next pixel's first byte and is replaced by
+    // it; the last pixel is written by its three bytes.
+    const size_t last = n - 1;
+    for (size_t x = 0; x < last; ++x) {
+      uint32_t v;
+      std::memcpy(&v, b + 4 * x, 4);
+      if (redFirst)
+        v = ((v >> 16) & 0xFFu) | (v & 0xFF00u) | ((v & 0xFFu) << 16);
+      std::memcpy(out + 3 * x, &v, 4);
+    }
+    out[3 * last] = b[4 * last + (redFirst ? 2 : 0)];
+    out[3 * last + 1] = b[4 * last + 1];
+    out[3 * last + 2] = b[4 * last + (redFirst ? 0 : 2)];
     return true;
   }
   template <int Bits> bool pack(const IndexPacket *ix, unsigned last, uint8_t *out) {
