@@ -270,6 +270,25 @@ TEST_F(Encoding, AGreyPageInIndexedColourIsAPaletteFileOfTheChosenCount) {
   EXPECT_LE(Magick::Image(lastPath).totalColors(), 8u);
 }
 
+TEST_F(Encoding, TrueColourFilesHoldThePagesPixels) {
+  // Odd width, so the last pixel of a row and the row padding are exercised too.
+  Magick::Image page = colourful();
+  page.crop(Magick::Geometry(95, 64));
+  s.PNG_Interlace = false;
+  s.TIF_Lzw = false;
+  for (const FormatCode code : {FormatPNG, FormatBMP, FormatTIF}) {
+    encode(code, page);
+    Magick::Image back(lastPath);
+    back.type(Magick::TrueColorType);
+    ASSERT_EQ(back.columns(), 95u) << code;
+    const Magick::PixelPacket *a = page.getConstPixels(0, 0, 95, 64);
+    const Magick::PixelPacket *b = back.getConstPixels(0, 0, 95, 64);
+    for (size_t i = 0; i < 95 * 64; ++i)
+      ASSERT_TRUE(a[i].red == b[i].red && a[i].green == b[i].green && a[i].blue == b[i].blue)
+          << "format " << code << ", pixel " << i;
+  }
+}
+
 TEST_F(Encoding, BmpHasNoOptions) {
   Magick::Image img = colourful();
   const std::string before = img.signature();
