@@ -495,7 +495,8 @@ void BM_WritePage(benchmark::State &state) {
   state.counters["ours_KB"] = double(oursBytes) / 1024;
   state.counters["library_KB"] = double(libraryBytes) / 1024;
   state.counters["magick_KB"] = double(magickBytes) / 1024;
-  state.SetLabel(std::string(c.name) + ", " + kPageKinds[state.range(1)] + " page");
+  state.SetLabel(std::string(c.name) + ", " + kPageKinds[state.range(1)] + " page" +
+                 (render::HasDirectEncoder(prepared, c.format) ? "" : " (written by the image library)"));
 }
 BENCHMARK(BM_WritePage)
     ->ArgsProduct({benchmark::CreateDenseRange(0, int(std::size(kCases)) - 1, 1), {0, 1}})
