@@ -144,7 +144,7 @@ class Player {
 public:
   Player(QImage &target, const EnhMetaFile &mf, const QRect &dest, PlaybackCache &cache)
       : img_(target), mf_(mf), fm_(frameMapping(mf.header(), dest)), cache_(cache),
-        baseDeviceToTarget_(fm_.deviceToTarget), mirrorSum_(2.0 * dest.left() + dest.width()) {
+        baseDeviceToTarget_(fm_.deviceToTarget), mirrorSum_(2.0 * dest.left() + dest.width()), page_(dest) {
     handles_.resize(std::max<size_t>(1, mf.header().nHandles));
     resetDc();
     beginPainter();
@@ -184,6 +184,8 @@ private:
   // A right-to-left layout mirrors the picture about the middle of its destination: x becomes mirrorSum_ - x.
   QTransform baseDeviceToTarget_;
   double mirrorSum_ = 0;
+  // The whole picture in target pixels (the image may hold only a band of it).
+  QRect page_;
   bool rtl() const { return dc_.layout & LAYOUT_RTL; }
   // Lines run through pixel centres: half a pixel right and down of a device point, left and down when mirrored.
   QPointF pixelCentre() const { return QPointF(rtl() && !boxIndices_ ? -0.5 : 0.5, 0.5); }
@@ -589,6 +591,7 @@ private:
     bool keepAlpha = false;
     bool bottomUpSrcY = false; // ySrc counts from the bottom row (StretchDIBits and SetDIBitsToDevice)
   };
+  bool pageEdgeCut(QRect &dst, QRect &src, bool mirrorX, bool mirrorY, QPoint &maskOrigin) const;
   void blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, const uint32_t *transparent,
             const DecodedDib *mask, QPoint maskOrigin);
   // Draws srcRect of a bitmap through the painter with transform m (source pixels to target pixels).
@@ -2079,6 +2082,80 @@ void Player::bitmapRecord(uint32_t type, Reader &r) {
        (type == EMR_MASKBLT && !mask.isNull()) ? &mask : nullptr, QPoint(xMask, yMask));
 }
 
+namespace {
+
+// Whether the source pixel under the centre of destination pixel d (of a span stretched by f >= 1 from the source span
+// [s0, s0 + sn), mirrored or not) lies in [lo, hi]: destination pixels over no existing source pixel stay untouched.
+bool underCentre(int d, double f, int s0, int sn, bool mirror, int lo, int hi) {
+  double u = (d + 0.5) / f;
+  if (mirror)
+    u = sn - u;
+  const int c = s0 + int(std::floor(u));
+  return c >= lo && c <= hi;
+}
+
+// Halftone enlarging by f >= 1: destination pixel d takes the average of the source area it covers, one destination
+// pixel wide (1/f source pixels), placed so that the destination pixel's corner falls on a source pixel's centre. At
+// a whole factor every destination pixel lies inside one source pixel and the picture stays crisp; otherwise a
+// destination pixel on a boundary blends the two source pixels it straddles. Returns the two source pixels (clamped to
+// [lo, hi]) and the weight of the second.
+struct BoxTaps {
+  int i0, i1;
+  double w;
+};
+BoxTaps boxTaps(int d, double f, int s0, int sn, bool mirror, int lo, int hi) {
+  const double o = 0.5 - 0.5 / f;
+  double a = d / f + o, b = (d + 1) / f + o;
+  if (mirror) {
+    const double t = sn - b;
+    b = sn - a;
+    a = t;
+  }
+  const int i0 = int(std::floor(a));
+  const double w = std::clamp((b - (i0 + 1)) * f, 0.0, 1.0);
+  return {std::clamp(s0 + i0, lo, hi), std::clamp(s0 + i0 + 1, lo, hi), w};
+}
+
+} // namespace
+
+// A halftone bitmap reaching past the edge of the picture is drawn from the whole source pixels that show on the page,
+// stretched over the part of the page it covers: a picture of a few pixels whose frame ends a pixel short of its
+// bitmap (a frame that names its last pixel) still shows the whole bitmap instead of losing its last row and column.
+// Other stretch modes keep the exact stretch and cut it at the edge. Inside the picture (band edges included) the
+// stretch stays exact, so bands join seamlessly. Returns false when nothing of the bitmap lies on the page.
+bool Player::pageEdgeCut(QRect &dst, QRect &src, bool mirrorX, bool mirrorY, QPoint &maskOrigin) const {
+  const QRect vis = dst.intersected(page_);
+  if (vis.isEmpty())
+    return false;
+  if (vis == dst)
+    return true;
+  // One axis: the destination span [d0, d0 + dn) shows [v0, v0 + vn); the source span [s0, s0 + sn) shrinks to the
+  // whole pixels under the visible part.
+  auto cut = [](int d0, int dn, int v0, int vn, int &s0, int &sn, bool mirror) {
+    if (vn == dn)
+      return 0;
+    const double f = double(sn) / dn;
+    double a = (v0 - d0) * f, b = (v0 + vn - d0) * f;
+    if (mirror) {
+      const double t = sn - b;
+      b = sn - a;
+      a = t;
+    }
+    const int lo = std::clamp(int(std::floor(a + 1e-9)), 0, sn - 1);
+    const int hi = std::clamp(int(std::ceil(b - 1e-9)), lo + 1, sn);
+    s0 += lo;
+    sn = hi - lo;
+    return lo;
+  };
+  int sx = src.x(), sw = src.width(), sy = src.y(), sh = src.height();
+  const int dx = cut(dst.x(), dst.width(), vis.x(), vis.width(), sx, sw, mirrorX);
+  const int dy = cut(dst.y(), dst.height(), vis.y(), vis.height(), sy, sh, mirrorY);
+  maskOrigin += QPoint(dx, dy);
+  src = QRect(sx, sy, sw, sh);
+  dst = vis;
+  return true;
+}
+
 void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, const uint32_t *transparent,
                   const DecodedDib *mask, QPoint maskOrigin) {
   if (a.cxDest == 0 || a.cyDest == 0)
@@ -2094,7 +2171,7 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
   if (!(dr - dl >= 1) || !(db - dt >= 1) || std::abs(dl) > kMaxCoord || std::abs(dr) > kMaxCoord ||
       std::abs(dt) > kMaxCoord || std::abs(db) > kMaxCoord)
     return;
-  const QRect dstRect(int(dl), int(dt), int(dr - dl), int(db - dt));
+  QRect dstRect(int(dl), int(dt), int(dr - dl), int(db - dt));
   QRect visible = dstRect.intersected(img_.rect());
   const auto clip = effectiveClip(dc_);
   if (clip)
@@ -2146,7 +2223,14 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
   constexpr int64_t kLimit = int64_t(1) << 28;
   if (sw == 0 || sh == 0 || sw > kLimit || sh > kLimit || std::llabs(sx0) > kLimit || std::llabs(sy0) > kLimit)
     return;
-  const QRect srcRect{int(sx0), int(sy0), int(sw), int(sh)};
+  QRect srcRect{int(sx0), int(sy0), int(sw), int(sh)};
+  if (axisAligned && dc_.stretchMode == HALFTONE && !blend) {
+    if (!pageEdgeCut(dstRect, srcRect, mirrorX, mirrorY, maskOrigin))
+      return;
+    visible = visible.intersected(dstRect);
+    if (visible.isEmpty())
+      return;
+  }
 
   if (!axisAligned) {
     // Rotated or sheared: the painter maps the source rectangle (copy only).
@@ -2211,7 +2295,7 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
           lastX = x;
         }
       int firstY = strip.height(), lastY = -1;
-      // Halftone enlarging interpolates between the four source pixels around each destination pixel's centre.
+      // Halftone enlarging averages the source area under each destination pixel (see boxTaps).
       const bool smooth = mode == HALFTONE && fx >= 1.0 && fy >= 1.0 && !blend && !transparent;
       if (smooth) {
         std::vector<QRgb> r0(size_t(dib->width())), r1(size_t(dib->width()));
@@ -2220,16 +2304,12 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
         const int sxLo = std::max(0, srcRect.left()), sxHi = std::min(W - 1, srcRect.right());
         const int syLo = std::max(0, srcRect.top()), syHi = std::min(H - 1, srcRect.bottom());
         for (int y = 0; y < strip.height(); ++y) {
-          double v = (y + strip.top() - dstRect.top() + 0.5) / fy;
-          if (mirrorY)
-            v = srcRect.height() - v;
-          v += srcRect.top() - 0.5;
-          const int c = int(std::floor(v + 0.5));
-          if (c < syLo || c > syHi || lastX < firstX)
+          const int dy = y + strip.top() - dstRect.top();
+          if (!underCentre(dy, fy, srcRect.top(), srcRect.height(), mirrorY, syLo, syHi) || lastX < firstX)
             continue;
-          const double vv = std::clamp(v, double(syLo), double(syHi));
-          const int y0 = int(std::floor(vv)), y1 = std::min(y0 + 1, syHi);
-          const double wy = vv - y0;
+          const BoxTaps ty = boxTaps(dy, fy, srcRect.top(), srcRect.height(), mirrorY, syLo, syHi);
+          const int y0 = ty.i0, y1 = ty.i1;
+          const double wy = ty.w;
           if (have0 != y0) {
             if (have1 == y0) {
               std::swap(r0, r1);
@@ -2253,16 +2333,12 @@ void Player::blit(const BlitArgs &a, uint32_t type, const BlendFunction *blend, 
           lastY = y;
           QRgb *out = reinterpret_cast<QRgb *>(stretched.scanLine(y));
           for (int x = firstX; x <= lastX; ++x) {
-            double u = (x + strip.left() - dstRect.left() + 0.5) / fx;
-            if (mirrorX)
-              u = srcRect.width() - u;
-            u += srcRect.left() - 0.5;
-            const int cx = int(std::floor(u + 0.5));
-            if (cx < sxLo || cx > sxHi)
+            const int dx = x + strip.left() - dstRect.left();
+            if (!underCentre(dx, fx, srcRect.left(), srcRect.width(), mirrorX, sxLo, sxHi))
               continue;
-            const double uu = std::clamp(u, double(sxLo), double(sxHi));
-            const int x0 = int(std::floor(uu)), x1 = std::min(x0 + 1, sxHi);
-            const double wx = uu - x0;
+            const BoxTaps tx = boxTaps(dx, fx, srcRect.left(), srcRect.width(), mirrorX, sxLo, sxHi);
+            const int x0 = tx.i0, x1 = tx.i1;
+            const double wx = tx.w;
             auto mix = [&](int sh) {
               const double top = ((r0[x0] >> sh) & 0xff) * (1 - wx) + ((r0[x1] >> sh) & 0xff) * wx;
               const double bot = ((r1[x0] >> sh) & 0xff) * (1 - wx) + ((r1[x1] >> sh) & 0xff) * wx;

@@ -462,20 +462,51 @@ TEST(PlayerLayout, RightToLeftPageIsTheMirrorOfItsTwin) {
   EXPECT_EQ(rest, restRtl);
 }
 
-TEST(PlayerBitmaps, HalftoneEnlargingBlendsNeighboursAndOtherModesRepeat) {
-  // The 2 x 2 bitmap (blue, red above red, blue) enlarged to 200 x 200: halftone passes through blends between the
-  // pixel centres, colour-on-colour repeats each pixel as a block.
-  for (int mode : {HALFTONE, COLORONCOLOR}) {
+TEST(PlayerBitmaps, HalftoneEnlargingAveragesTheAreaUnderEachPixel) {
+  // The 2 x 2 bitmap (blue, red above red, blue). Enlarged three times, halftone keeps whole blocks whose destination
+  // corners sit on source centres (two columns of the first pixel, the rest of the second); colour-on-colour repeats
+  // the pixel under each centre (three and three). Enlarged two and a half times, the halftone pixel straddling the
+  // boundary blends its two source pixels by the share it covers.
+  auto enlarged = [](int mode, int size) {
     EmfBuilder b;
     b.rec(EMR_SETSTRETCHBLTMODE, {mode});
-    b.raw(EMR_STRETCHDIBITS, monoStretch(0, 0, 200, 200));
-    const QImage img = play(b, QSize(200, 200));
-    EXPECT_EQ(img.pixel(10, 10), kBlue);
-    EXPECT_EQ(img.pixel(190, 10), kRed);
-    const QRgb middle = img.pixel(100, 10);
-    if (mode == HALFTONE)
-      EXPECT_TRUE(qRed(middle) > 64 && qBlue(middle) > 64) << std::hex << middle;
-    else
-      EXPECT_TRUE(middle == kRed || middle == kBlue) << std::hex << middle;
+    b.raw(EMR_STRETCHDIBITS, monoStretch(0, 0, size, size));
+    return play(b, QSize(size, size));
+  };
+  const QImage half = enlarged(HALFTONE, 6), colour = enlarged(COLORONCOLOR, 6);
+  for (int x = 0; x < 6; ++x) {
+    EXPECT_EQ(half.pixel(x, 0), x < 2 ? kBlue : kRed) << x;
+    EXPECT_EQ(half.pixel(x, 5), x < 2 ? kRed : kBlue) << x;
+    EXPECT_EQ(colour.pixel(x, 0), x < 3 ? kBlue : kRed) << x;
   }
+  EXPECT_EQ(half.pixel(0, 1), kBlue);
+  EXPECT_EQ(half.pixel(0, 2), kRed);
+  const QRgb straddle = enlarged(HALFTONE, 5).pixel(1, 0);
+  EXPECT_NEAR(qBlue(straddle), 191, 1);
+  EXPECT_NEAR(qRed(straddle), 64, 1);
+}
+
+TEST(PlayerBitmaps, HalftoneBitmapPastThePageEdgeShowsAllItsPixelsInEveryBand) {
+  // A picture 9 pixels wide holding the 2 x 2 bitmap stretched to 12 x 12: halftone draws both source pixels over the
+  // 9 pixels that show (the second from column 3 on; stretched to 12 with its end cut off, column 3 would still blend
+  // the first); bands join into the whole page.
+  EmfBuilder::Options o;
+  o.frame = {0, 0, 90, 90};
+  EmfBuilder b(o);
+  b.rec(EMR_SETSTRETCHBLTMODE, {HALFTONE});
+  b.raw(EMR_STRETCHDIBITS, monoStretch(0, 0, 12, 12));
+  const HENHMETAFILE mf = b.metafile();
+  ASSERT_TRUE(mf);
+  QImage whole(9, 9, QImage::Format_RGB32), top(9, 5, QImage::Format_RGB32), bottom(9, 4, QImage::Format_RGB32);
+  for (QImage *img : {&whole, &top, &bottom})
+    img->fill(kWhite);
+  ASSERT_TRUE(PlayEnhMetaFile(whole, mf, QRect(0, 0, 9, 9)));
+  ASSERT_TRUE(PlayEnhMetaFile(top, mf, QRect(0, 0, 9, 9)));
+  ASSERT_TRUE(PlayEnhMetaFile(bottom, mf, QRect(0, -5, 9, 9)));
+  EXPECT_EQ(whole.pixel(1, 0), kBlue);
+  EXPECT_EQ(whole.pixel(3, 0), kRed);
+  EXPECT_EQ(whole.pixel(0, 8), kRed);
+  EXPECT_EQ(whole.pixel(3, 8), kBlue);
+  EXPECT_EQ(whole.copy(0, 0, 9, 5), top);
+  EXPECT_EQ(whole.copy(0, 5, 9, 4), bottom);
 }
