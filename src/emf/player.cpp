@@ -1662,6 +1662,12 @@ void Player::outputText(QPointF refLogical, const QString &text, const std::vect
   const double heightPx = f.height == 0 ? 16 * fm_.deviceToTarget.m22() : f.height * sy;
   const double widthPx = f.width * sx;
   SizedFont sf = fonts_.resolve(f, heightPx, widthPx);
+  // Glyphs of their natural width are that wide in reference-device pixels: a device whose pixels are not square
+  // (more pixels per millimetre across than down, or fewer) draws them narrower or wider on the page.
+  if (f.width == 0) {
+    const double aspect = std::abs(fm_.deviceToTarget.m11()) / std::max(1e-9, std::abs(fm_.deviceToTarget.m22()));
+    sf.stretch *= std::clamp(aspect, 0.01, 100.0);
+  }
   // Text stays upright on the page: a mapping that flips the y axis turns the escapement the other way.
   if (xf_.m22() < 0)
     sf.angleDeg = -sf.angleDeg;

@@ -276,6 +276,24 @@ TEST(PlayerText, AlignmentMovesTheTextAroundTheReferencePoint) {
   EXPECT_NEAR(left.width(), right.width(), 1);
 }
 
+TEST(PlayerText, GlyphsKeepTheirWidthInDevicePixelsOfANonSquareDevice) {
+  // The same 100 x 100 mm picture recorded on a square device and on one with twice the pixels across: text without a
+  // width of its own is its natural width in device pixels, so on the page it comes out half as wide and as tall.
+  auto textBox = [](int pixelsAcross) {
+    EmfBuilder::Options o;
+    o.device = {pixelsAcross, 1000};
+    EmfBuilder b(o);
+    b.font(1, -100, "DejaVu Sans").select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
+    b.textW(100 * pixelsAcross / 1000, 300, "HHH");
+    return inked(play(b));
+  };
+  const QRect square = textBox(1000), narrow = textBox(2000);
+  ASSERT_GT(square.width(), 100);
+  EXPECT_NEAR(narrow.width(), square.width() / 2.0, 3);
+  EXPECT_NEAR(narrow.height(), square.height(), 1);
+  EXPECT_NEAR(narrow.left() - 100, (square.left() - 100) / 2.0, 2); // the side bearing narrows too
+}
+
 TEST(PlayerText, DxPlacesEachCharacterAndUpdateCpAdvances) {
   EmfBuilder b;
   b.font(1, -30, "DejaVu Sans").select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
