@@ -292,7 +292,8 @@ private:
 
   QBrush penBrush() const {
     const GdiPen &p = pen();
-    if (p.extended && p.brushStyle == BS_HATCHED)
+    // An unknown hatch paints the pen colour, as it does for a brush.
+    if (p.extended && p.brushStyle == BS_HATCHED && p.hatch <= HS_DIAGCROSS)
       return texture(hatchImage(p.hatch, p.color, dc_.bkColor, dc_.bkMode == OPAQUE));
     if (p.extended && !p.pattern.isNull() &&
         (p.brushStyle == BS_DIBPATTERNPT || p.brushStyle == BS_DIBPATTERN || p.brushStyle == BS_PATTERN))

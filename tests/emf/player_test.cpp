@@ -252,6 +252,21 @@ TEST(PlayerBrushes, HatchIsAnEightPixelPatternAndOpaqueFillsGaps) {
   EXPECT_EQ(img.pixel(20, rows[0] + 1), kWhite); // transparent gaps
   EXPECT_EQ(img.pixel(70, rows[0] + 1), kBlue);  // opaque gaps take the background colour
   EXPECT_EQ(img.pixel(70, rows[0]), kRed);
+
+  // A wide pen with a hatch follows the same pattern; an unknown hatch paints the pen colour, as for a brush.
+  auto penColumn = [](int32_t hatch) {
+    EmfBuilder p;
+    p.rec(EMR_EXTCREATEPEN,
+          {2, 0, 0, 0, 0, int32_t(PS_GEOMETRIC | PS_ENDCAP_FLAT), 20, int32_t(BS_HATCHED), int32_t(red), hatch, 0});
+    p.select(2).rec(EMR_SETBKMODE, {TRANSPARENT}).rec(EMR_MOVETOEX, {50, 10}).rec(EMR_LINETO, {50, 90});
+    const QImage img = play(p, QSize(100, 100), QRect(0, 0, 1000, 1000));
+    int n = 0;
+    for (int y = 20; y < 80; ++y)
+      n += img.pixel(50, y) == kRed;
+    return n;
+  };
+  EXPECT_EQ(penColumn(HS_HORIZONTAL), 60 / 8);
+  EXPECT_EQ(penColumn(7), 60);
 }
 
 TEST(PlayerText, AlignmentMovesTheTextAroundTheReferencePoint) {
