@@ -285,7 +285,9 @@ private:
       return 1.0;
     if (p.width <= 0)
       return 1.0;
-    const double w = p.width * std::sqrt(std::abs(xf_.m11() * xf_.m22() - xf_.m12() * xf_.m21()));
+    // The width is a distance along the x axis: its length once transformed (a page scaled differently across and
+    // down, or a reference device whose pixels are not square, does not widen a pen by the other axis).
+    const double w = p.width * std::hypot(xf_.m11(), xf_.m12());
     return std::max(1.0, std::min(w, 1e6));
   }
   bool cosmeticPen() const { return penWidthPx() <= 1.0; }

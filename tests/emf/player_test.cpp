@@ -309,6 +309,26 @@ TEST(PlayerText, GlyphsKeepTheirWidthInDevicePixelsOfANonSquareDevice) {
   EXPECT_NEAR(narrow.left() - 100, (square.left() - 100) / 2.0, 2); // the side bearing narrows too
 }
 
+TEST(PlayerPens, WidthIsADistanceAlongTheXAxis) {
+  // A 20-unit pen on a reference device with twice the pixels across as down (100 x 100 mm, 2000 x 1000 pixels,
+  // drawn at 10 pixels per millimetre): its width measures 20 device pixels across, 10 on the page, whichever way the
+  // line runs (not the 14 of the mean of both axes).
+  EmfBuilder::Options o;
+  o.device = {2000, 1000};
+  EmfBuilder b(o);
+  b.rec(EMR_CREATEPEN, {1, int32_t(PS_SOLID), 20, 0, 0}).select(1);
+  b.rec(EMR_MOVETOEX, {200, 300}).rec(EMR_LINETO, {1800, 300});
+  b.rec(EMR_MOVETOEX, {1000, 500}).rec(EMR_LINETO, {1000, 900});
+  const QImage img = play(b);
+  int across = 0, down = 0;
+  for (int y = 250; y < 350; ++y)
+    across += img.pixel(500, y) != kWhite;
+  for (int x = 450; x < 550; ++x)
+    down += img.pixel(x, 700) != kWhite;
+  EXPECT_NEAR(across, 10, 1);
+  EXPECT_NEAR(down, 10, 1);
+}
+
 TEST(PlayerText, DxPlacesEachCharacterAndUpdateCpAdvances) {
   EmfBuilder b;
   b.font(1, -30, "DejaVu Sans").select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
