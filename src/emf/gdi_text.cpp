@@ -1,5 +1,7 @@
 #include "emf/gdi_text.h"
 
+#include "emf/symbol_charts.h"
+
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
@@ -166,7 +168,49 @@ SymbolFace matchFamily(const QString &family, int weight = 400, bool italic = fa
   return out;
 }
 
+// The scalable, monochrome font that has the most of a chart's characters (fontconfig ranks missing characters
+// before the family); empty when fontconfig finds no font at all.
+SymbolFace chartFace(const char32_t *chart) {
+  SymbolFace out;
+  FcCharSet *chars = FcCharSetCreate();
+  for (int i = 0; i < 224; ++i)
+    if (chart[i] > 0x20)
+      FcCharSetAddChar(chars, chart[i]);
+  FcPattern *pat = FcPatternCreate();
+  FcPatternAddCharSet(pat, FC_CHARSET, chars);
+  FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+  FcPatternAddBool(pat, FC_COLOR, FcFalse);
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult result = FcResultNoMatch;
+  if (FcPattern *match = FcFontMatch(nullptr, pat, &result)) {
+    FcChar8 *file = nullptr, *fam = nullptr;
+    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch &&
+        FcPatternGetString(match, FC_FAMILY, 0, &fam) == FcResultMatch) {
+      out.file = QString::fromUtf8(reinterpret_cast<const char *>(file));
+      out.family = QString::fromUtf8(reinterpret_cast<const char *>(fam));
+      out.chart = chart;
+    }
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pat);
+  FcCharSetDestroy(chars);
+  return out;
+}
+
 } // namespace
+
+std::shared_ptr<const SymbolMap> SymbolMap::fromChart(const QRawFont &font, const char32_t *chart) {
+  auto map = std::make_shared<SymbolMap>();
+  map->glyphs_.assign(256, 0);
+  map->whole_ = true;
+  for (int i = 0; i < 224; ++i)
+    if (chart[i] != 0) {
+      const char32_t c = chart[i];
+      map->glyphs_[size_t(0x20 + i)] = font.glyphIndexesForString(QString::fromUcs4(&c, 1)).value(0);
+    }
+  return map;
+}
 
 std::shared_ptr<const SymbolMap> SymbolMap::fromFont(const QRawFont &font, bool symbolFace) {
   const QByteArray t = font.fontTable("cmap");
@@ -208,9 +252,11 @@ SymbolFace findSymbolFace(const QString &face) {
     return {};
   addSymbolFolders();
   SymbolFace found = matchFamily(face.trimmed());
-  // Wingdings 2 and 3 are rarely installed: a symbol font stands in for them, never a text face.
-  if (found.file.isEmpty() && face.trimmed().toLower().startsWith(QLatin1String("wingdings")))
-    found = matchFamily(QStringLiteral("Wingdings"));
+  // Wingdings 2 and 3 are rarely installed: their codes become the Unicode characters of their symbols, drawn from
+  // the font that has the most of them.
+  if (found.file.isEmpty())
+    if (const char32_t *chart = symbolChart(face))
+      found = chartFace(chart);
   return found;
 }
 
@@ -267,7 +313,9 @@ const FontCache::Base &FontCache::base(const GdiFont &f) {
     if (cell > 0)
       b.emPerCell = 1.0 / cell;
     // Symbol fonts, and any font asked for in the symbol character set, take their codes through the symbol table.
-    if (!symbolFace.file.isEmpty() || f.charSet == 2)
+    if (symbolFace.chart)
+      b.symbols = SymbolMap::fromChart(b.raw, symbolFace.chart);
+    else if (!symbolFace.file.isEmpty() || f.charSet == 2)
       b.symbols = SymbolMap::fromFont(b.raw, !symbolFace.file.isEmpty());
   }
   return bases_.emplace(key, b).first->second;
@@ -330,6 +378,10 @@ TextLayout layoutText(const SizedFont &font, const QString &text, const std::vec
     for (quint32 &g : l.glyphs)
       if (g >= font.glyphCount)
         g = 0;
+  } else if (font.symbols && font.symbols->whole()) {
+    // A charted face: every code goes through the chart, and what it lacks draws the missing glyph.
+    for (const QChar ch : text)
+      l.glyphs.push_back(font.symbols->glyph(ch.unicode()));
   } else if (font.raw.isValid()) {
     const QList<quint32> g = font.raw.glyphIndexesForString(text);
     l.glyphs.assign(g.begin(), g.end());

@@ -20,23 +20,32 @@ namespace emf {
 
 // How a symbol font's character codes reach its glyphs: GDI's symbol character set puts the font's 224 symbols at
 // 0xF020..0xF0FF and takes the bare codes 0x20..0xFF for them too. Built from the font's symbol table (Windows
-// platform, symbol encoding) or, for a symbol face that only has a Unicode table, its single-byte table.
+// platform, symbol encoding) or, for a symbol face that only has a Unicode table, its single-byte table; or, for a
+// face drawn through its chart, from the glyphs of the chart's Unicode characters in the font that stands in.
 class SymbolMap {
 public:
   // Null when the font has neither table (with symbolFace false the single-byte table is not used).
   static std::shared_ptr<const SymbolMap> fromFont(const QRawFont &font, bool symbolFace);
+  // chart: 224 Unicode characters for the codes 0x20..0xFF, 0 where there is none.
+  static std::shared_ptr<const SymbolMap> fromChart(const QRawFont &font, const char32_t *chart);
   // The glyph of a character code, 0 when the symbol table has none.
   quint32 glyph(char32_t code) const;
+  // True when every code goes through the table (a charted face): codes it lacks draw the missing glyph.
+  bool whole() const { return whole_; }
 
 private:
   std::vector<quint32> glyphs_; // code 0x00..0xFF of the symbol block
+  bool whole_ = false;
 };
 
 // A symbol face (Symbol, Wingdings 1-3, Webdings, Marlett) found through fontconfig: the font file and the family it
-// holds, or an empty name when no such face is installed. Other faces give an empty name.
+// holds, or an empty name when no such face is installed. A face that is not installed but has a chart of Unicode
+// characters (Wingdings 2 and 3) gives the installed font with the most of those characters, and the chart. Other
+// faces give an empty name.
 struct SymbolFace {
   QString file;
   QString family;
+  const char32_t *chart = nullptr;
 };
 SymbolFace findSymbolFace(const QString &face);
 // Any other face that is installed only where fontconfig is told to look for the packaged faces above (a Tahoma),

@@ -394,6 +394,76 @@ TEST(PlayerText, SymbolFacesDrawTheirOwnGlyphsForBareAndPrivateCodes) {
   }
 }
 
+TEST(PlayerText, ChartedSymbolFacesDrawTheUnicodeSymbolsOfTheirCodes) {
+  // Wingdings 2 and 3 are drawn as the Unicode characters of their symbols from the font that has them: a run of a
+  // private-area code and a bare code draws those characters' shapes side by side at the font's advances, not the
+  // Wingdings symbols of the same codes; codes the chart lacks draw the missing glyph, never a letter.
+  struct Case {
+    QString face, text;
+    char32_t first, second;
+  };
+  const Case cases[] = {{QStringLiteral("Wingdings 2"), QString(QChar(0xF050)) + QChar(0x76), 0x1F5F8, 0x2777},
+                        {QStringLiteral("Wingdings 3"), QString(QChar(0xF021)) + QChar(0x86), 0x2B60, 0x2B9E}};
+  const SymbolFace wingdings = findSymbolFace(QStringLiteral("Wingdings"));
+  auto overlap = [](const QImage &a, const QImage &b) {
+    int both = 0, either = 0;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x) {
+        const bool da = qGray(a.pixel(x, y)) < 128, db = qGray(b.pixel(x, y)) < 128;
+        both += da && db;
+        either += da || db;
+      }
+    EXPECT_GT(either, 500);
+    return either ? double(both) / either : 0.0;
+  };
+  auto drawGlyphs = [](const QRawFont &raw, quint32 g1, quint32 g2) {
+    QImage img(800, 400, QImage::Format_RGB32);
+    img.fill(kWhite);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF origin(100, 100 + raw.ascent());
+    p.fillPath(raw.pathForGlyph(g1).translated(origin), Qt::black);
+    const double advance = raw.advancesForGlyphIndexes(QList<quint32>{g1}).value(0).x();
+    p.fillPath(raw.pathForGlyph(g2).translated(origin + QPointF(advance, 0)), Qt::black);
+    return img;
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.face.toStdString());
+    const SymbolFace face = findSymbolFace(c.face);
+    ASSERT_FALSE(face.file.isEmpty()) << "no font has the symbols";
+    if (face.family.compare(c.face, Qt::CaseInsensitive) == 0)
+      GTEST_SKIP() << "the face itself is installed";
+    ASSERT_TRUE(face.chart) << face.family.toStdString() << " stands in without the chart";
+    QRawFont raw(face.file, 200, QFont::PreferNoHinting);
+    const quint32 g1 = raw.glyphIndexesForString(QString::fromUcs4(&c.first, 1)).value(0);
+    const quint32 g2 = raw.glyphIndexesForString(QString::fromUcs4(&c.second, 1)).value(0);
+    ASSERT_TRUE(g1 && g2) << face.family.toStdString() << " lacks the symbols";
+    EmfBuilder b;
+    b.font(1, -200, c.face, 400, 0, 2).select(1).rec(EMR_SETBKMODE, {TRANSPARENT});
+    b.textW(100, 100, c.text);
+    const QImage img = play(b, QSize(800, 400));
+    EXPECT_GT(overlap(img, drawGlyphs(raw, g1, g2)), 0.85);
+    if (!wingdings.file.isEmpty()) {
+      const QRawFont old(wingdings.file, 200, QFont::PreferNoHinting);
+      const auto oldMap = SymbolMap::fromFont(old, true);
+      ASSERT_TRUE(oldMap);
+      EXPECT_LT(overlap(img, drawGlyphs(old, oldMap->glyph(c.text[0].unicode()), oldMap->glyph(c.text[1].unicode()))),
+                0.5);
+    }
+    // Codes outside the chart, bare or in any other form, and the gaps in it take the missing glyph.
+    FontCache cache;
+    GdiFont f;
+    f.face = c.face;
+    f.charSet = 2;
+    const SizedFont sized = cache.resolve(f, -200, 0);
+    const TextLayout l = layoutText(sized, QStringLiteral("\u007f\u00fe\u0100A\uf07f"), nullptr, nullptr, nullptr);
+    ASSERT_TRUE(sized.symbols);
+    EXPECT_EQ(l.glyphs, (std::vector<quint32>{0, 0, 0, sized.symbols->glyph(0x41), 0}));
+    EXPECT_NE(l.glyphs[3], 0u);
+    EXPECT_NE(l.glyphs[3], raw.glyphIndexesForString(QStringLiteral("A")).value(0));
+  }
+}
+
 TEST(PlayerColours, PaletteIndexColoursDrawTheSelectedPaletteEntry) {
   // PALETTEINDEX(n) takes entry n of the selected palette, of the default palette before one is selected, and the
   // first entry for an index past the end; a palette-relative colour is its own RGB value.

@@ -36,7 +36,7 @@ grep -E '_tests?$|/test_|/bench_|/fuzz_' <<<"$contents" && fail "test programs i
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libc6 libqt6widgets6 libcups2 libfontconfig1 qt6-qpa-plugins cups-client ghostscript xdg-utils \
-  fonts-liberation2 fonts-dejavu-core fonts-wine fonts-opensymbol; do
+  fonts-liberation2 fonts-dejavu-core fonts-wine fonts-opensymbol fonts-symbola; do
   grep -q -E "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 grep -q -E '(^|, )libmagick\+\+' <<<"$depends" || fail "Depends lacks the image library: $depends"
