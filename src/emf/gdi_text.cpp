@@ -143,43 +143,10 @@ void addSymbolFolders() {
   });
 }
 
-// fontconfig's best match for a family name (and weight and slant), accepted only when it is that family.
-SymbolFace matchFamily(const QString &family, int weight = 400, bool italic = false) {
+// fontconfig's best match for a pattern (which this takes and frees); with requiredFamily, accepted only when it is
+// that family.
+SymbolFace bestMatch(FcPattern *pat, const QString &requiredFamily = {}) {
   SymbolFace out;
-  FcPattern *pat = FcPatternCreate();
-  const QByteArray name = family.toUtf8();
-  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
-  FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
-  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-  FcDefaultSubstitute(pat);
-  FcResult result = FcResultNoMatch;
-  if (FcPattern *match = FcFontMatch(nullptr, pat, &result)) {
-    FcChar8 *file = nullptr, *fam = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch &&
-        FcPatternGetString(match, FC_FAMILY, 0, &fam) == FcResultMatch &&
-        QString::fromUtf8(reinterpret_cast<const char *>(fam)).compare(family, Qt::CaseInsensitive) == 0) {
-      out.file = QString::fromUtf8(reinterpret_cast<const char *>(file));
-      out.family = QString::fromUtf8(reinterpret_cast<const char *>(fam));
-    }
-    FcPatternDestroy(match);
-  }
-  FcPatternDestroy(pat);
-  return out;
-}
-
-// The scalable, monochrome font that has the most of a chart's characters (fontconfig ranks missing characters
-// before the family); empty when fontconfig finds no font at all.
-SymbolFace chartFace(const char32_t *chart) {
-  SymbolFace out;
-  FcCharSet *chars = FcCharSetCreate();
-  for (int i = 0; i < 224; ++i)
-    if (chart[i] > 0x20)
-      FcCharSetAddChar(chars, chart[i]);
-  FcPattern *pat = FcPatternCreate();
-  FcPatternAddCharSet(pat, FC_CHARSET, chars);
-  FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-  FcPatternAddBool(pat, FC_COLOR, FcFalse);
   FcConfigSubstitute(nullptr, pat, FcMatchPattern);
   FcDefaultSubstitute(pat);
   FcResult result = FcResultNoMatch;
@@ -187,14 +154,43 @@ SymbolFace chartFace(const char32_t *chart) {
     FcChar8 *file = nullptr, *fam = nullptr;
     if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch &&
         FcPatternGetString(match, FC_FAMILY, 0, &fam) == FcResultMatch) {
-      out.file = QString::fromUtf8(reinterpret_cast<const char *>(file));
-      out.family = QString::fromUtf8(reinterpret_cast<const char *>(fam));
-      out.chart = chart;
+      const QString family = QString::fromUtf8(reinterpret_cast<const char *>(fam));
+      if (requiredFamily.isEmpty() || family.compare(requiredFamily, Qt::CaseInsensitive) == 0) {
+        out.file = QString::fromUtf8(reinterpret_cast<const char *>(file));
+        out.family = family;
+      }
     }
     FcPatternDestroy(match);
   }
   FcPatternDestroy(pat);
+  return out;
+}
+
+// fontconfig's best match for a family name (and weight and slant), accepted only when it is that family.
+SymbolFace matchFamily(const QString &family, int weight = 400, bool italic = false) {
+  FcPattern *pat = FcPatternCreate();
+  const QByteArray name = family.toUtf8();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8 *>(name.constData()));
+  FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
+  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  return bestMatch(pat, family);
+}
+
+// The scalable, monochrome font that has the most of a chart's characters (fontconfig ranks missing characters
+// before the family); empty when fontconfig finds no font at all.
+SymbolFace chartFace(const char32_t *chart) {
+  FcCharSet *chars = FcCharSetCreate();
+  for (int i = 0; i < 224; ++i)
+    if (chart[i] > 0x20)
+      FcCharSetAddChar(chars, chart[i]);
+  FcPattern *pat = FcPatternCreate();
+  FcPatternAddCharSet(pat, FC_CHARSET, chars); // the pattern keeps its own reference
+  FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+  FcPatternAddBool(pat, FC_COLOR, FcFalse);
+  SymbolFace out = bestMatch(pat);
   FcCharSetDestroy(chars);
+  if (!out.file.isEmpty())
+    out.chart = chart;
   return out;
 }
 
