@@ -44,11 +44,12 @@ bool deflate(const QByteArray &in, QByteArray &out) {
 
 // Reads frame `frame` of the file through the named coder only (so a file is never read as another format).
 bool readPicture(const QString &path, ImageFormat format, int frame, Picture &pic, std::string &error) {
-  const std::string spec = std::string(coderOf(format)) + ":" + path.toStdString() + "[" + std::to_string(frame) + "]";
+  const std::string frameName =
+      std::string(coderOf(format)) + ":" + path.toStdString() + "[" + std::to_string(frame) + "]";
   Magick::Image img;
   try {
     Magick::Image probe;
-    probe.ping(spec);
+    probe.ping(frameName);
     const long long pixels = (long long)probe.columns() * (long long)probe.rows();
     if (probe.columns() == 0 || probe.rows() == 0) {
       error = "the image is empty";
@@ -59,7 +60,7 @@ bool readPicture(const QString &path, ImageFormat format, int frame, Picture &pi
               " pixels)";
       return false;
     }
-    img.read(spec);
+    img.read(frameName);
   } catch (const Magick::Warning &) {
     // A warning still leaves a picture (for instance an unknown chunk); an error does not.
   } catch (const std::exception &e) {
