@@ -228,19 +228,10 @@ void GalleryJob::end(ExportRun &run, bool completed) {
 void SaveHtmlGallery() {
   if (RefuseWhileExporting())
     return;
-  lvFileDlg dialog(host().window, ImageFilters(false), PreselectedFilter(settings(), false), OutputFolder(),
-                   SaveFileOpt());
-  const auto choice = RunSaveDialog(
-      dialog,
-      [](const SaveChoice &c) {
-        SetDefaultFormat(c.filter, host().rerender);
-        CommitSaveFileOpt(c.invokeOptions);
-      },
-      [](const SaveChoice &c) { return c.folder + c.name + QStringLiteral(".html"); });
+  const auto choice =
+      RunImageSaveDialog(false, [](const SaveChoice &c) { return c.folder + c.name + QStringLiteral(".html"); });
   if (!choice)
     return;
-  if (SaveFileOpt())
-    ShowDefaultFormatOptions(host().window, host().rerender);
   const auto &store = capture::pageStore();
   if (store.currentPage < 0 || store.currentPage >= store.pageCount() || ExportRunning())
     return;

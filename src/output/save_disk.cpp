@@ -53,10 +53,9 @@ int PreselectedFilter(const Settings &s, bool withTif) {
   return 4;
 }
 
-void SaveAllPages() {
-  if (RefuseWhileExporting())
-    return;
-  lvFileDlg dialog(host().window, ImageFilters(true), PreselectedFilter(settings(), true), OutputFolder(),
+std::optional<SaveChoice> RunImageSaveDialog(bool withTif,
+                                             const std::function<QString(const SaveChoice &)> &existingTarget) {
+  lvFileDlg dialog(host().window, ImageFilters(withTif), PreselectedFilter(settings(), withTif), OutputFolder(),
                    SaveFileOpt());
   const auto choice = RunSaveDialog(
       dialog,
@@ -64,17 +63,24 @@ void SaveAllPages() {
         SetDefaultFormat(c.filter, host().rerender);
         CommitSaveFileOpt(c.invokeOptions);
       },
-      [](const SaveChoice &c) {
-        const auto &store = capture::pageStore();
-        if (store.pageCount() == 0)
-          return QString();
-        return PageFilePath(c.folder, c.name, capture::PageSuffix(store.pages[0].name),
-                            render::FormatExtension(render::DefaultFormat(settings())));
-      });
+      existingTarget);
+  if (choice && SaveFileOpt())
+    ShowDefaultFormatOptions(host().window, host().rerender);
+  return choice;
+}
+
+void SaveAllPages() {
+  if (RefuseWhileExporting())
+    return;
+  const auto choice = RunImageSaveDialog(true, [](const SaveChoice &c) {
+    const auto &store = capture::pageStore();
+    if (store.pageCount() == 0)
+      return QString();
+    return PageFilePath(c.folder, c.name, capture::PageSuffix(store.pages[0].name),
+                        render::FormatExtension(render::DefaultFormat(settings())));
+  });
   if (!choice)
     return;
-  if (SaveFileOpt())
-    ShowDefaultFormatOptions(host().window, host().rerender);
   GenerateImageFiles(choice->folder, choice->name);
 }
 

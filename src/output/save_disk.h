@@ -2,8 +2,12 @@
 #pragma once
 
 #include "output/export.h"
+#include "output/file_dialog.h"
 
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 struct Settings;
 
@@ -32,6 +36,13 @@ bool GenerateImageFiles(const QString &folder, const QString &name);
 void SaveAllPages();
 // "Save as...": the current image into one file of the chosen format, on the GUI thread.
 void SaveCurrentImageAs();
+
+// The image save dialog of "Save all" and the gallery: the filters (with TIF or without), the default format's filter
+// preselected; a confirmed choice makes its filter the default format and stores the check box as "SaveFile_Opt",
+// and when that is set the format options are shown before the choice is returned. existingTarget as for
+// RunSaveDialog. Nothing when the user cancels.
+std::optional<SaveChoice> RunImageSaveDialog(bool withTif,
+                                             const std::function<QString(const SaveChoice &)> &existingTarget);
 
 // The filter a save dialog preselects for the default format: JPG 1, GIF 2, PNG 3, TIF 5 (1 without TIF), else 4.
 int PreselectedFilter(const Settings &s, bool withTif);
