@@ -3,6 +3,7 @@
 #include "capture/spool_extractor.h"
 #include "platform/paths.h"
 #include "render/rasteriser.h"
+#include "render/rgb_page.h"
 #include "settings/settings.h"
 
 #include <QDateTime>
@@ -127,23 +128,7 @@ std::string PageSuffix(const std::string &name) {
   return label;
 }
 
-QImage BitmapFromImage(const Magick::Image &source) {
-  const size_t w = source.columns(), h = source.rows();
-  if (w == 0 || h == 0 || w > 0x7FFFFFFF / 4 || h > 0x7FFFFFFF)
-    return {};
-  QImage out(int(w), int(h), QImage::Format_RGB32);
-  if (out.isNull())
-    return {};
-  Magick::Image img(source); // shares pixels until written; write() below only reads
-  // QImage rows of 32-bit pixels have no padding, so one export fills the whole image (B, G, R, A in memory).
-  img.write(0, 0, w, h, "BGRA", Magick::CharPixel, out.bits());
-  for (size_t y = 0; y < h; ++y) {
-    auto *row = reinterpret_cast<uint32_t *>(out.scanLine(int(y)));
-    for (size_t x = 0; x < w; ++x)
-      row[x] |= 0xFF000000u;
-  }
-  return out;
-}
+QImage BitmapFromImage(const Magick::Image &source) { return render::RenderedPage(source).bitmap(); }
 
 QImage MakeThumbnail(const render::PageSource &page, int pageIndex, double rotation) {
   try {

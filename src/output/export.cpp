@@ -179,24 +179,22 @@ std::vector<std::string> ExportJob::filesToMail(const ExportRun &run) const {
 
 // ---- ExportRun ----
 
-Magick::Image ExportRun::renderPage(const ExportPage &page, const render::RenderOptions &options,
-                                    double resolution) const {
+render::RenderedPage ExportRun::renderPage(const ExportPage &page, const render::RenderOptions &options,
+                                           double resolution) const {
   // The page is turned here, by the angle it had when the export started, rather than by the rasteriser looking
   // it up in the page list by index: pages deleted or turned meanwhile do not reach the worker.
   const double dpi = resolution > 0 ? resolution : render::CurrentResolution();
-  Magick::Image image = render::RenderPage(dpi, page.record.source(), -1, options);
-  if (!options.thumbnail && page.record.rotation != 0.0 && image.isValid() && image.columns() > 0)
-    image.rotate(page.record.rotation);
-  return image;
+  return render::RenderPageForWriting(dpi, page.record.source(), options.thumbnail ? 0.0 : page.record.rotation,
+                                      options);
 }
 
-QString WriteImageFile(const Magick::Image &image, const QString &path, render::FormatCode format) {
+QString WriteImageFile(const render::RenderedPage &image, const QString &path, render::FormatCode format) {
   // The file appears under its name only once it is complete: a full disk or a refused write leaves nothing
   // half-written behind. The encoder hands its bytes on as it makes them, so the page is never held encoded too.
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly))
     return file.errorString();
-  const std::string reason = render::EncodeImage(image, format, [&file](const void *data, size_t n) {
+  const std::string reason = render::EncodePage(image, format, [&file](const void *data, size_t n) {
     return file.write(static_cast<const char *>(data), qint64(n)) == qint64(n);
   });
   if (!reason.empty()) {
@@ -209,7 +207,7 @@ QString WriteImageFile(const Magick::Image &image, const QString &path, render::
   return QString();
 }
 
-ExportRun::WriteResult ExportRun::writeImage(const Magick::Image &image, const QString &path,
+ExportRun::WriteResult ExportRun::writeImage(const render::RenderedPage &image, const QString &path,
                                              render::FormatCode format) {
   const QString reason = WriteImageFile(image, path, format);
   if (reason.isEmpty())
@@ -302,7 +300,7 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
     }
     OnGui(gui_, [i, n] { showProgress(i + 1, n); });
     const ExportPage &page = pages_[size_t(i)];
-    Magick::Image image;
+    render::RenderedPage image;
     QString reason;
     if (job.reusesCurrentImage() && i == currentPage && currentImage.isValid()) {
       image = currentImage;
@@ -310,17 +308,15 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       store.viewState = capture::kViewPages;
       const auto renderStart = std::chrono::steady_clock::now();
       try {
-        render::RenderOptions options = job.renderOptions();
         // The job encodes the page once; the preview's current-image file keeps the page the preview shows.
-        options.currentImageFile = false;
-        image = renderPage(page, options);
+        image = renderPage(page, job.renderOptions());
       } catch (const std::exception &e) {
         reason = QString::fromLocal8Bit(e.what());
       }
       stats.renderMs += MillisecondsSince(renderStart);
       stats.renderFinishMs += render::lastRenderRecord().finishMs;
       store.viewState = capture::kViewImageReady;
-      if (reason.isEmpty() && (!image.isValid() || image.columns() == 0))
+      if (reason.isEmpty() && image.empty())
         reason = QStringLiteral("the page cannot be drawn at this size");
     }
     if (!written())
@@ -333,7 +329,7 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       }
       continue;
     }
-    const QImage shown = capture::BitmapFromImage(image);
+    const QImage shown = image.bitmap();
     OnGui(gui_, [shown] {
       if (host().showPage)
         host().showPage(shown);

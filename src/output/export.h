@@ -76,7 +76,7 @@ public:
   // The options of each page's render.
   virtual render::RenderOptions renderOptions() const { return {}; }
   // Writes one page; false stops the run (the user chose to stop after a failure).
-  virtual bool writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) = 0;
+  virtual bool writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) = 0;
   // After the last page (completed) or after an abort or a stop (not completed).
   virtual void end(ExportRun &, bool /*completed*/) {}
   // What the mail flag mails after a completed run: the output file list by default.
@@ -93,10 +93,12 @@ public:
   // Renders one page from its page source (metafile or PDF page) at the given resolution (0: the current
   // resolution), turned by its rotation unless in thumbnail mode. Every render of an export comes here. May throw the
   // image library's exceptions.
-  Magick::Image renderPage(const ExportPage &page, const render::RenderOptions &options, double resolution = 0) const;
+  // A page written to an image file in a true colour format comes as an 8-bit page (see RenderPageForWriting).
+  render::RenderedPage renderPage(const ExportPage &page, const render::RenderOptions &options,
+                                  double resolution = 0) const;
   // WriteImageFile; a failure is reported once, with the path and the reason, and the user chooses to go on
   // (Skipped) or stop (Stop).
-  WriteResult writeImage(const Magick::Image &image, const QString &path, render::FormatCode format);
+  WriteResult writeImage(const render::RenderedPage &image, const QString &path, render::FormatCode format);
   // The file of page i in the output file list.
   void setOutputFile(int index, const QString &path);
   // Asks the user on the GUI thread and waits for the answer.
@@ -122,7 +124,7 @@ private:
 
 // Encodes image in the format and writes it to path through a temporary file in the same folder, so the file
 // appears whole or not at all. Returns the reason of a failure, empty on success. Any thread.
-QString WriteImageFile(const Magick::Image &image, const QString &path, render::FormatCode format);
+QString WriteImageFile(const render::RenderedPage &image, const QString &path, render::FormatCode format);
 
 // Where the last export spent its time, in milliseconds of wall time on the worker: rendering the pages (of which
 // the rasteriser's finishing steps, processor time: format options, rotation, its temporary image file), and

@@ -166,7 +166,7 @@ bool GalleryJob::begin(ExportRun &run) {
   return true;
 }
 
-bool GalleryJob::writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) {
+bool GalleryJob::writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) {
   const std::string suffix = capture::PageSuffix(page.record.name);
   const char *extension = render::FormatExtension(format_);
   const QString folder = galleryFolder();
@@ -186,7 +186,7 @@ bool GalleryJob::writePage(ExportRun &run, const ExportPage &page, const Magick:
   try {
     render::RenderOptions options;
     options.thumbnail = true;
-    thumb = run.renderPage(page, options, kGalleryThumbnailResolution);
+    thumb = run.renderPage(page, options, kGalleryThumbnailResolution).magick();
     if (thumb.isValid() && thumb.columns() > 0) {
       thumb.scale(Magick::Geometry(kGalleryThumbnailBox, kGalleryThumbnailBox));
       if (page.record.rotation != 0.0)

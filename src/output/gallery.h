@@ -34,7 +34,7 @@ class GalleryJob : public ExportJob {
 public:
   GalleryJob(const QString &folder, const QString &name, render::FormatCode format);
   bool begin(ExportRun &run) override;
-  bool writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) override;
+  bool writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) override;
   void end(ExportRun &run, bool completed) override;
 
   QString mainPagePath() const { return folder_ + name_ + QStringLiteral(".html"); }

@@ -114,11 +114,11 @@ void MultipageJob::pageLeftOut(const ExportPage &page) {
   leftOut_ << QString::fromStdString(capture::PageSuffix(page.record.name));
 }
 
-bool MultipageJob::writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) {
+bool MultipageJob::writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) {
   const std::string suffix = capture::PageSuffix(page.record.name);
   render::FormatCode code = render::FormatBMP;
   QString extension;
-  Magick::Image written = image;
+  Magick::Image written = image.magick();
   switch (mode_) {
   case ModePdf:
     code = InsideFormatCode(insideFormat_);

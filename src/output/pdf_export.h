@@ -37,7 +37,7 @@ public:
   MultipageJob(int mode, const QString &folder, const QString &name);
   bool begin(ExportRun &run) override;
   render::RenderOptions renderOptions() const override;
-  bool writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) override;
+  bool writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) override;
   void end(ExportRun &run, bool completed) override;
   std::vector<std::string> filesToMail(const ExportRun &run) const override;
 

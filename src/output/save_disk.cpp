@@ -18,7 +18,7 @@ bool validCurrentPage() {
 
 } // namespace
 
-bool ImageFilesJob::writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) {
+bool ImageFilesJob::writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) {
   const QString path =
       PageFilePath(folder_, name_, capture::PageSuffix(page.record.name), render::FormatExtension(format_));
   switch (run.writeImage(image, path, format_)) {

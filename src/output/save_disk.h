@@ -20,7 +20,7 @@ public:
   ImageFilesJob(const QString &folder, const QString &name, render::FormatCode format)
       : folder_(folder), name_(name), format_(format) {}
   bool reusesCurrentImage() const override { return true; }
-  bool writePage(ExportRun &run, const ExportPage &page, const Magick::Image &image) override;
+  bool writePage(ExportRun &run, const ExportPage &page, const render::RenderedPage &image) override;
 
 private:
   QString folder_;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -30,8 +31,42 @@ enum class Layout { Library, Rgb, Gray, Palette, Bilevel };
 // the library writes.
 inline uint8_t to8(uint16_t q) { return uint8_t(((q + 128u) - ((q + 128u) >> 8)) >> 8); }
 
+// Where the encoders take a page's rows from, one at a time.
+class PageRows {
+public:
+  virtual ~PageRows() = default;
+  // One row as 8-bit red, green, blue: out filled, or the page's own row; nullptr when it cannot be read.
+  virtual const uint8_t *rgb(long y, uint8_t *out) = 0;
+  // One row as blue, green, red into out.
+  virtual bool bgr(long y, uint8_t *out) = 0;
+  // Grey samples, colour map indexes packed at bits per pixel, black and white: pages with those layouts only.
+  virtual bool gray(long, uint8_t *) { return false; }
+  virtual bool packedIndexes(long, int, uint8_t *) { return false; }
+  virtual bool bilevel(long, uint8_t *) { return false; }
+};
+
+// The rows of an 8-bit page, read where they lie.
+class RgbRows final : public PageRows {
+public:
+  explicit RgbRows(const RgbPage &page) : page_(page) {}
+  const uint8_t *rgb(long y, uint8_t *) override { return page_.row(size_t(y)); }
+  bool bgr(long y, uint8_t *out) override {
+    const uint8_t *__restrict s = page_.row(size_t(y));
+    uint8_t *__restrict d = out;
+    for (size_t x = 0; x < page_.columns; ++x) {
+      d[3 * x] = s[3 * x + 2];
+      d[3 * x + 1] = s[3 * x + 1];
+      d[3 * x + 2] = s[3 * x];
+    }
+    return true;
+  }
+
+private:
+  const RgbPage &page_;
+};
+
 // Reads the image's rows through a cache view of its own, so several threads may read one image.
-class RowReader {
+class RowReader final : public PageRows {
 public:
   explicit RowReader(const MagickCore::Image *im)
       : im_(im), ex_(MagickCore::AcquireExceptionInfo()), view_(MagickCore::AcquireVirtualCacheView(im, ex_)) {}
@@ -49,9 +84,9 @@ public:
   const IndexPacket *indexes() { return view_ ? MagickCore::GetCacheViewVirtualIndexQueue(view_) : nullptr; }
 
   // One row as 8-bit samples: red, green, blue; blue, green, red; or grey (the red sample of a grey page).
-  bool rgb(long y, uint8_t *out) { return convert(y, out, true); }
-  bool bgr(long y, uint8_t *out) { return convert(y, out, false); }
-  bool gray(long y, uint8_t *out) {
+  const uint8_t *rgb(long y, uint8_t *out) override { return convert(y, out, true) ? out : nullptr; }
+  bool bgr(long y, uint8_t *out) override { return convert(y, out, false); }
+  bool gray(long y, uint8_t *out) override {
     const PixelPacket *p = pixels(y);
     if (!p)
       return false;
@@ -60,7 +95,7 @@ public:
     return true;
   }
   // Colour map indexes packed at bits per pixel (1, 2, 4 or 8), leftmost pixel in the high bits.
-  bool packedIndexes(long y, int bits, uint8_t *out) {
+  bool packedIndexes(long y, int bits, uint8_t *out) override {
     if (!pixels(y))
       return false;
     const IndexPacket *ix = indexes();
@@ -79,7 +114,7 @@ public:
     }
   }
   // Black and white, one bit per pixel, 1 for white.
-  bool bilevel(long y, uint8_t *out) {
+  bool bilevel(long y, uint8_t *out) override {
     const PixelPacket *p = pixels(y);
     if (!p)
       return false;
@@ -264,6 +299,55 @@ Layout layoutFor(const Magick::Image &image, FormatCode format) {
   return Layout::Library;
 }
 
+// What an encoder writes: the page's size, layout, resolution and options, and where its rows come from.
+struct Target {
+  Layout layout = Layout::Rgb;
+  size_t columns = 0, rows = 0;
+  double xResolution = 0, yResolution = 0; // 0: none recorded
+  bool perCentimetre = false;
+  int quality = 92;
+  bool interlace = false; // JPEG progressive, PNG Adam7, GIF interlaced
+  bool lzw = false;
+  bool jpegGray = false;
+  const MagickCore::Image *palette = nullptr; // whose colour map a palette page uses
+  PageRows *pixels = nullptr;
+};
+
+Target targetOf(const Magick::Image &image, FormatCode format, Layout layout, RowReader &rows) {
+  const MagickCore::Image *im = image.constImage();
+  const MagickCore::ImageInfo *info = image.constImageInfo();
+  Target t;
+  t.layout = layout;
+  t.columns = im->columns;
+  t.rows = im->rows;
+  if (im->x_resolution > 0 && im->y_resolution > 0) {
+    t.xResolution = im->x_resolution;
+    t.yResolution = im->y_resolution;
+  }
+  t.perCentimetre = im->units == MagickCore::PixelsPerCentimeterResolution;
+  t.quality = std::clamp(int(info->quality != 0 ? info->quality : im->quality != 0 ? im->quality : 92), 1, 100);
+  t.interlace = info->interlace != MagickCore::NoInterlace && info->interlace != MagickCore::UndefinedInterlace;
+  t.lzw = tiffCompression(im, info) == MagickCore::LZWCompression;
+  // A colour page whose options do not ask for true colour is written grey in JPEG when every pixel is grey.
+  t.jpegGray =
+      format == FormatJPG && (layout == Layout::Gray || (info->type != MagickCore::TrueColorType && allGray(im)));
+  t.palette = im;
+  t.pixels = &rows;
+  return t;
+}
+
+Target targetOf(const RgbPage &page, RgbRows &rows) {
+  Target t;
+  t.columns = page.columns;
+  t.rows = page.rows;
+  t.xResolution = t.yResolution = page.resolution;
+  t.quality = std::clamp(page.jpegQuality, 1, 100);
+  t.interlace = page.interlace;
+  t.lzw = page.lzw;
+  t.pixels = &rows;
+  return t;
+}
+
 // ---- JPEG ----
 
 struct JpegJob {
@@ -276,7 +360,7 @@ struct JpegJob {
   jpeg_destination_mgr dest{};
   std::vector<JOCTET> buffer = std::vector<JOCTET>(256 * 1024);
   Output *out = nullptr;
-  RowReader *rows = nullptr;
+  PageRows *rows = nullptr;
   std::vector<uint8_t> line;
   JDIMENSION width = 0, height = 0;
   bool gray = false;
@@ -343,14 +427,16 @@ bool runJpeg(JpegJob &job) {
   job.c.X_density = UINT16(job.xDensity);
   job.c.Y_density = UINT16(job.yDensity);
   jpeg_start_compress(&job.c, TRUE);
-  JSAMPROW row = job.line.data();
   while (job.c.next_scanline < job.c.image_height) {
     const long y = long(job.c.next_scanline);
-    if (!(job.gray ? job.rows->gray(y, job.line.data()) : job.rows->rgb(y, job.line.data()))) {
+    const uint8_t *read =
+        job.gray ? (job.rows->gray(y, job.line.data()) ? job.line.data() : nullptr) : job.rows->rgb(y, job.line.data());
+    if (!read) {
       std::snprintf(job.error.message, sizeof job.error.message, "the page's pixels cannot be read");
       jpeg_destroy_compress(&job.c);
       return false;
     }
+    JSAMPROW row = const_cast<JSAMPROW>(read); // the library only reads the rows it is given
     jpeg_write_scanlines(&job.c, &row, 1);
   }
   jpeg_finish_compress(&job.c);
@@ -358,29 +444,24 @@ bool runJpeg(JpegJob &job) {
   return true;
 }
 
-std::string encodeJpeg(const Magick::Image &image, Layout layout, Output &out) {
-  const MagickCore::Image *im = image.constImage();
-  const MagickCore::ImageInfo *info = image.constImageInfo();
-  RowReader rows(im);
+std::string encodeJpeg(const Target &t, Output &out) {
   JpegJob job;
   job.c.err = jpeg_std_error(&job.error.mgr);
   job.error.mgr.error_exit = jpegErrorExit;
   job.error.mgr.emit_message = jpegSilent;
-  // A colour page whose options do not ask for true colour is written grey when every pixel is grey.
-  job.gray = layout == Layout::Gray || (info->type != MagickCore::TrueColorType && allGray(im));
-  job.quality = int(info->quality != 0 ? info->quality : im->quality != 0 ? im->quality : 92);
-  job.quality = std::clamp(job.quality, 1, 100);
-  job.progressive = info->interlace != MagickCore::NoInterlace && info->interlace != MagickCore::UndefinedInterlace;
-  if (im->x_resolution > 0 && im->y_resolution > 0) {
-    job.densityUnit = im->units == MagickCore::PixelsPerCentimeterResolution ? 2 : 1;
-    job.xDensity = int(std::min(65535.0, std::floor(im->x_resolution + 0.5)));
-    job.yDensity = int(std::min(65535.0, std::floor(im->y_resolution + 0.5)));
+  job.gray = t.jpegGray;
+  job.quality = t.quality;
+  job.progressive = t.interlace;
+  if (t.xResolution > 0 && t.yResolution > 0) {
+    job.densityUnit = t.perCentimetre ? 2 : 1;
+    job.xDensity = int(std::min(65535.0, std::floor(t.xResolution + 0.5)));
+    job.yDensity = int(std::min(65535.0, std::floor(t.yResolution + 0.5)));
   }
   job.out = &out;
-  job.rows = &rows;
-  job.line.resize(im->columns * (job.gray ? 1 : 3));
-  job.width = JDIMENSION(im->columns);
-  job.height = JDIMENSION(im->rows);
+  job.rows = t.pixels;
+  job.line.resize(t.columns * (job.gray ? 1 : 3));
+  job.width = JDIMENSION(t.columns);
+  job.height = JDIMENSION(t.rows);
   if (!runJpeg(job))
     return out.failed() ? kWriteFailed : std::string("JPEG: ") + job.error.message;
   return out.flush() ? std::string() : kWriteFailed;
@@ -395,7 +476,7 @@ struct PngJob {
   png_structp png = nullptr;
   png_infop info = nullptr;
   Output *out = nullptr;
-  RowReader *rows = nullptr;
+  PageRows *rows = nullptr;
   Layout layout = Layout::Rgb;
   int bits = 8;
   bool interlace = false;
@@ -445,44 +526,45 @@ bool runPng(PngJob &job) {
   const int passes = job.interlace ? png_set_interlace_handling(job.png) : 1;
   for (int pass = 0; pass < passes; ++pass) {
     for (png_uint_32 y = 0; y < job.height; ++y) {
+      const uint8_t *row = job.line.data();
       if (!job.interlace || inPass(y, pass)) {
-        const bool ok = job.layout == Layout::Rgb    ? job.rows->rgb(long(y), job.line.data())
-                        : job.layout == Layout::Gray ? job.rows->gray(long(y), job.line.data())
-                                                     : job.rows->packedIndexes(long(y), job.bits, job.line.data());
-        if (!ok) {
+        if (job.layout == Layout::Rgb)
+          row = job.rows->rgb(long(y), job.line.data());
+        else if (!(job.layout == Layout::Gray ? job.rows->gray(long(y), job.line.data())
+                                              : job.rows->packedIndexes(long(y), job.bits, job.line.data())))
+          row = nullptr;
+        if (!row) {
           std::snprintf(job.message, sizeof job.message, "the page's pixels cannot be read");
           return false;
         }
       }
-      png_write_row(job.png, job.line.data());
+      png_write_row(job.png, row);
     }
   }
   png_write_end(job.png, job.info);
   return true;
 }
 
-std::string encodePng(const Magick::Image &image, Layout layout, Output &out) {
-  const MagickCore::Image *im = image.constImage();
-  const MagickCore::ImageInfo *info = image.constImageInfo();
-  RowReader rows(im);
+std::string encodePng(const Target &t, Output &out) {
   PngJob job;
   job.out = &out;
-  job.rows = &rows;
-  job.layout = layout;
-  job.width = png_uint_32(im->columns);
-  job.height = png_uint_32(im->rows);
-  job.interlace = info->interlace != MagickCore::NoInterlace && info->interlace != MagickCore::UndefinedInterlace;
-  if (layout == Layout::Palette) {
+  job.rows = t.pixels;
+  job.layout = t.layout;
+  job.width = png_uint_32(t.columns);
+  job.height = png_uint_32(t.rows);
+  job.interlace = t.interlace;
+  if (t.layout == Layout::Palette) {
+    const MagickCore::Image *im = t.palette;
     job.bits = bitsForColours(im->colors);
     for (size_t i = 0; i < im->colors; ++i)
       job.palette.push_back(png_color{to8(im->colormap[i].red), to8(im->colormap[i].green), to8(im->colormap[i].blue)});
   }
-  if (im->x_resolution > 0 && im->y_resolution > 0) {
-    const double perMetre = im->units == MagickCore::PixelsPerCentimeterResolution ? 100.0 : 100.0 / 2.54;
-    job.xPerMetre = png_uint_32(std::min(2147483647.0, im->x_resolution * perMetre + 0.5));
-    job.yPerMetre = png_uint_32(std::min(2147483647.0, im->y_resolution * perMetre + 0.5));
+  if (t.xResolution > 0 && t.yResolution > 0) {
+    const double perMetre = t.perCentimetre ? 100.0 : 100.0 / 2.54;
+    job.xPerMetre = png_uint_32(std::min(2147483647.0, t.xResolution * perMetre + 0.5));
+    job.yPerMetre = png_uint_32(std::min(2147483647.0, t.yResolution * perMetre + 0.5));
   }
-  job.line.resize(layout == Layout::Rgb ? im->columns * 3 : im->columns);
+  job.line.resize(t.layout == Layout::Rgb ? t.columns * 3 : t.columns);
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, pngError, pngWarning);
   if (!job.png)
     return "PNG: out of memory";
@@ -560,10 +642,9 @@ uint32_t tiffRowsPerStrip(size_t rowBytes, uint32_t rows) {
   return std::clamp<uint32_t>(n, 1, std::max<uint32_t>(rows, 1));
 }
 
-std::string encodeTiff(const Magick::Image &image, Layout layout, Output &out) {
-  const MagickCore::Image *im = image.constImage();
-  const MagickCore::ImageInfo *info = image.constImageInfo();
-  const bool lzw = tiffCompression(im, info) == MagickCore::LZWCompression;
+std::string encodeTiff(const Target &t_, Output &out) {
+  const Layout layout = t_.layout;
+  const bool lzw = t_.lzw;
   MemoryFile file;
   std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions *)> options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
   if (!options)
@@ -576,7 +657,7 @@ std::string encodeTiff(const Magick::Image &image, Layout layout, Output &out) {
   if (!tif)
     return file.error.empty() ? "TIFF: cannot start the file" : file.error;
   TIFF *t = tif.get();
-  const uint32_t width = uint32_t(im->columns), height = uint32_t(im->rows);
+  const uint32_t width = uint32_t(t_.columns), height = uint32_t(t_.rows);
   int bits = 8, samples = 1, photometric = PHOTOMETRIC_MINISBLACK;
   switch (layout) {
   case Layout::Rgb:
@@ -584,7 +665,7 @@ std::string encodeTiff(const Magick::Image &image, Layout layout, Output &out) {
     photometric = PHOTOMETRIC_RGB;
     break;
   case Layout::Palette:
-    bits = bitsForColours(im->colors);
+    bits = bitsForColours(t_.palette->colors);
     photometric = PHOTOMETRIC_PALETTE;
     break;
   case Layout::Bilevel:
@@ -607,14 +688,14 @@ std::string encodeTiff(const Magick::Image &image, Layout layout, Output &out) {
   if (lzw && bits == 8 && layout != Layout::Palette)
     TIFFSetField(t, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL));
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, tiffRowsPerStrip(rowBytes, height));
-  if (im->x_resolution > 0 && im->y_resolution > 0) {
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT,
-                 uint16_t(im->units == MagickCore::PixelsPerCentimeterResolution ? RESUNIT_CENTIMETER : RESUNIT_INCH));
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(im->x_resolution));
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(im->y_resolution));
+  if (t_.xResolution > 0 && t_.yResolution > 0) {
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(t_.perCentimetre ? RESUNIT_CENTIMETER : RESUNIT_INCH));
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(t_.xResolution));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(t_.yResolution));
   }
   std::vector<uint16_t> map;
   if (layout == Layout::Palette) {
+    const MagickCore::Image *im = t_.palette;
     const size_t n = size_t(1) << bits;
     map.assign(3 * n, 0);
     for (size_t i = 0; i < im->colors && i < n; ++i) {
@@ -628,27 +709,29 @@ std::string encodeTiff(const Magick::Image &image, Layout layout, Output &out) {
     file.data.reserve(lzw ? rowBytes * height / 4 : rowBytes * height + 4096);
   } catch (const std::bad_alloc &) {
   }
-  RowReader rows(im);
+  PageRows &rows = *t_.pixels;
   std::vector<uint8_t> line(rowBytes + 16);
   for (uint32_t y = 0; y < height; ++y) {
-    bool ok = false;
+    const uint8_t *row = line.data();
     switch (layout) {
     case Layout::Rgb:
-      ok = rows.rgb(long(y), line.data());
+      row = rows.rgb(long(y), line.data());
       break;
     case Layout::Palette:
-      ok = rows.packedIndexes(long(y), bits, line.data());
+      row = rows.packedIndexes(long(y), bits, line.data()) ? row : nullptr;
       break;
     case Layout::Bilevel:
-      ok = rows.bilevel(long(y), line.data());
+      row = rows.bilevel(long(y), line.data()) ? row : nullptr;
       break;
     default:
-      ok = rows.gray(long(y), line.data());
+      row = rows.gray(long(y), line.data()) ? row : nullptr;
       break;
     }
-    if (!ok)
+    if (!row)
       return "the page's pixels cannot be read";
-    if (TIFFWriteScanline(t, line.data(), y, 0) < 0)
+    // The library copies the row into its strip without writing to it (uncompressed data is not changed in place;
+    // LZW with the predictor works on its own copy).
+    if (TIFFWriteScanline(t, const_cast<uint8_t *>(row), y, 0) < 0)
       return file.error.empty() ? "TIFF: a row cannot be written" : file.error;
   }
   if (!TIFFWriteDirectory(t))
@@ -734,36 +817,36 @@ void put32(uint8_t *p, uint32_t v) {
     p[i] = uint8_t(v >> (8 * i));
 }
 
-std::string encodeBmp(const Magick::Image &image, Output &out) {
-  const MagickCore::Image *im = image.constImage();
-  const size_t rowBytes = (im->columns * 3 + 3) & ~size_t(3);
-  const unsigned long long imageBytes = (unsigned long long)rowBytes * im->rows;
-  if (im->columns > 0x7FFFFFFF || im->rows > 0x7FFFFFFF || imageBytes + 54 > 0xFFFFFFFFull)
+std::string encodeBmp(const Target &t, Output &out) {
+  const size_t columns = t.columns, rowCount = t.rows;
+  const size_t rowBytes = (columns * 3 + 3) & ~size_t(3);
+  const unsigned long long imageBytes = (unsigned long long)rowBytes * rowCount;
+  if (columns > 0x7FFFFFFF || rowCount > 0x7FFFFFFF || imageBytes + 54 > 0xFFFFFFFFull)
     return "BMP: the page is too large for the format";
   uint8_t head[54] = {'B', 'M'};
   put32(head + 2, uint32_t(imageBytes + 54));
   put32(head + 10, 54);
   put32(head + 14, 40);
-  put32(head + 18, uint32_t(im->columns));
-  put32(head + 22, uint32_t(im->rows)); // bottom-up rows
+  put32(head + 18, uint32_t(columns));
+  put32(head + 22, uint32_t(rowCount)); // bottom-up rows
   put16(head + 26, 1);
   put16(head + 28, 24);
   put32(head + 34, uint32_t(imageBytes));
-  const double perMetre = im->units == MagickCore::PixelsPerCentimeterResolution ? 100.0 : 100.0 / 2.54;
-  put32(head + 38, uint32_t(std::clamp(im->x_resolution * perMetre, 0.0, 2147483647.0)));
-  put32(head + 42, uint32_t(std::clamp(im->y_resolution * perMetre, 0.0, 2147483647.0)));
+  const double perMetre = t.perCentimetre ? 100.0 : 100.0 / 2.54;
+  put32(head + 38, uint32_t(std::clamp(t.xResolution * perMetre, 0.0, 2147483647.0)));
+  put32(head + 42, uint32_t(std::clamp(t.yResolution * perMetre, 0.0, 2147483647.0)));
   if (!out.write(head, sizeof head))
     return kWriteFailed;
-  RowReader rows(im);
+  PageRows &rows = *t.pixels;
   std::vector<uint8_t> line(rowBytes, 0);
   const bool direct = rowBytes <= 64 * 1024;
-  for (size_t k = 0; k < im->rows; ++k) {
+  for (size_t k = 0; k < rowCount; ++k) {
     uint8_t *row = direct ? out.space(rowBytes) : line.data();
     if (!row)
       return kWriteFailed;
     if (direct)
-      std::memset(row + im->columns * 3, 0, rowBytes - im->columns * 3);
-    if (!rows.bgr(long(im->rows - 1 - k), row))
+      std::memset(row + columns * 3, 0, rowBytes - columns * 3);
+    if (!rows.bgr(long(rowCount - 1 - k), row))
       return "the page's pixels cannot be read";
     if (!direct && !out.write(line.data(), rowBytes))
       return kWriteFailed;
@@ -796,17 +879,24 @@ std::string EncodeImage(const Magick::Image &image, FormatCode format, const Byt
   Output out(sink);
   const Layout layout = layoutFor(image, format);
   try {
-    switch (layout == Layout::Library ? FormatCode(0) : format) {
+    const FormatCode direct = layout == Layout::Library ? FormatCode(0) : format;
+    std::optional<RowReader> rows;
+    Target target;
+    if (direct != FormatCode(0)) {
+      rows.emplace(image.constImage());
+      target = targetOf(image, format, layout, *rows);
+    }
+    switch (direct) {
     case FormatJPG:
-      return encodeJpeg(image, layout, out);
+      return encodeJpeg(target, out);
     case FormatPNG:
-      return encodePng(image, layout, out);
+      return encodePng(target, out);
     case FormatTIF:
-      return encodeTiff(image, layout, out);
+      return encodeTiff(target, out);
     case FormatGIF:
       return encodeGif(image, out);
     case FormatBMP:
-      return encodeBmp(image, out);
+      return encodeBmp(target, out);
     default: {
       Magick::Image copy(image);
       Magick::Blob blob;
@@ -815,6 +905,30 @@ std::string EncodeImage(const Magick::Image &image, FormatCode format, const Byt
         return kWriteFailed;
       return {};
     }
+    }
+  } catch (const std::exception &e) {
+    return e.what();
+  }
+}
+
+std::string EncodePage(const RenderedPage &page, FormatCode format, const ByteSink &sink) {
+  if (!page.isRgb())
+    return EncodeImage(page.image, format, sink);
+  if (format == FormatGIF)
+    return EncodeImage(page.magick(), format, sink); // colours are reduced by the image library
+  Output out(sink);
+  RgbRows rows(page.rgb);
+  const Target target = targetOf(page.rgb, rows);
+  try {
+    switch (format) {
+    case FormatJPG:
+      return encodeJpeg(target, out);
+    case FormatPNG:
+      return encodePng(target, out);
+    case FormatTIF:
+      return encodeTiff(target, out);
+    default:
+      return encodeBmp(target, out);
     }
   } catch (const std::exception &e) {
     return e.what();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "render/encoding.h"
+#include "render/rgb_page.h"
 
 #include <Magick++.h>
 #include <cstddef>
@@ -19,6 +20,10 @@ using ByteSink = std::function<bool(const void *data, size_t size)>;
 // Encodes the image in the format, with the options it carries, into sink. Empty on success, else the reason.
 // Any thread; the image is only read.
 std::string EncodeImage(const Magick::Image &image, FormatCode format, const ByteSink &sink);
+
+// Encodes the page in the format: an image as EncodeImage does, an 8-bit page with the options it carries (GIF
+// through the image library's colour reduction).
+std::string EncodePage(const RenderedPage &page, FormatCode format, const ByteSink &sink);
 
 // Encodes the image into the file descriptor (written from its current position). Empty on success, else the
 // reason (the system's text for a failed write).

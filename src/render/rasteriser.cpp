@@ -105,6 +105,15 @@ void copyRow(const uint8_t *src, Magick::PixelPacket *dst, long long cols) {
   widenRow(src, reinterpret_cast<uint16_t *>(dst), cols);
 }
 
+// 32-bit band pixels (blue, green, red, unused) into one row of an 8-bit page: red, green, blue.
+void narrowRow(const uint8_t *__restrict src, uint8_t *__restrict dst, long long cols) {
+  for (long long x = 0; x < cols; ++x) {
+    dst[3 * x] = src[4 * x + 2];
+    dst[3 * x + 1] = src[4 * x + 1];
+    dst[3 * x + 2] = src[4 * x];
+  }
+}
+
 // Draws a PDF page into the bands of a render. The renderer draws a slice of whole bands at a time (as many as
 // kPdfSlicePixels allow), and each band takes its rows from the slice; a band wider than the limit is drawn in
 // tiles. On white paper the rows are copied; over another background the page, drawn on transparent paper, is
@@ -300,8 +309,13 @@ struct RecordPublisher {
 
 } // namespace
 
-Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options) {
-  const bool writesFile = !options.thumbnail && options.outputMode == 0 && options.currentImageFile;
+namespace {
+
+// The render of RenderPage; with rgb given, a page that may be an 8-bit page (see RenderPageForWriting) is drawn
+// into *rgb and the returned image is empty.
+Magick::Image renderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options,
+                         RgbPage *rgb) {
+  const bool writesFile = !rgb && !options.thumbnail && options.outputMode == 0 && options.currentImageFile;
   std::unique_lock renderLock(renderMutex(), std::defer_lock);
   if (writesFile || page.pdf())
     renderLock.lock();
@@ -314,6 +328,9 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
   const PdfPage *pdf = page.pdf().get();
   const bool drawn = mf || pdf;
   const int scale = thumb ? 100 : s.ScaleCur;
+  // An 8-bit page is never turned here: its caller turns the page (or does not ask for one).
+  if (rgb && (thumb || options.outputMode != 0 || s.lvSharpen || !RgbPageSuits(DefaultFormat(s), s)))
+    rgb = nullptr;
 
   long long cols = 250, rows = 200;
   if (drawn) {
@@ -330,8 +347,10 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
   }
   const BandPlan plan = PlanBands(rows, f, thumb);
   const long long S = plan.S;
-  auto fail = [&rec](const std::string &why) {
+  auto fail = [&rec, &rgb](const std::string &why) {
     rec.failure = why;
+    if (rgb)
+      *rgb = RgbPage{}; // nothing half drawn is handed on
     return Magick::Image();
   };
   // A frame that gives no pixels, or more than any page needs, cannot be drawn.
@@ -349,8 +368,18 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
   }
 
   Magick::Image image;
-  image.size(Magick::Geometry(size_t(cols), size_t(rows)));
-  image.depth(8);
+  if (rgb) {
+    try {
+      rgb->samples = std::make_shared_for_overwrite<uint8_t[]>(size_t(cols) * size_t(rows) * 3);
+    } catch (const std::bad_alloc &) {
+      return fail("The page memory is not available.");
+    }
+    rgb->columns = size_t(cols);
+    rgb->rows = size_t(rows);
+  } else {
+    image.size(Magick::Geometry(size_t(cols), size_t(rows)));
+    image.depth(8);
+  }
 
   BackgroundParams background = BackgroundParams::fromSettings(s, -1, -1, -1, thumb);
   background.m = int(S);
@@ -426,7 +455,18 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
 
     const uint8_t *bits = band.constBits();
     const long long stride = band.bytesPerLine();
-    if (S == 1) {
+    if (rgb) {
+      const long long y0 = (long long)plan.K * i;
+      const long long outRows = S == 1 ? h : h / S;
+      for (long long r = 0; r < outRows && y0 + r < rows; ++r) {
+        if (S == 1) {
+          narrowRow(bits + r * stride, rgb->row(size_t(y0 + r)), cols);
+        } else {
+          averager.averageRow(bits + r * S * stride, stride, averaged.data());
+          narrowRow(averaged.data(), rgb->row(size_t(y0 + r)), cols);
+        }
+      }
+    } else if (S == 1) {
       const long long y0 = 200LL * i;
       for (long long done = 0; done < h;) {
         const long long count = chunkRows(cols, h - done);
@@ -459,6 +499,22 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
     averageMs += clock.lap();
   }
 
+  // The rotation is looked up once, when the page is drawn.
+  std::optional<double> angle;
+  if (rgb) {
+    angle = pageRotation(pageIndex);
+    if (*angle == 0) {
+      SetRgbPageOptions(*rgb, DefaultFormat(s), s, resolution);
+      rec.backgroundMs = backgroundMs;
+      rec.playMs = playMs;
+      rec.averageMs = averageMs;
+      rec.finishMs = clock.lap();
+      return image;
+    }
+    // A turned page is turned by the image library.
+    image = RenderedPage(std::move(*rgb)).magick();
+    *rgb = RgbPage{};
+  }
   // Sharpening makes new colours, so it comes before the format options reduce them to the chosen count.
   if (s.lvSharpen)
     image.sharpen(2.0, 0.9);
@@ -468,9 +524,10 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
   image.density(Magick::Geometry(size_t(d), size_t(d)));
   if (!thumb) {
     const std::string path = platform::workFolder() + "~CurImg" + FormatExtension(DefaultFormat(s));
-    const double angle = pageRotation(pageIndex);
-    if (angle != 0)
-      image.rotate(angle);
+    if (!angle)
+      angle = pageRotation(pageIndex);
+    if (*angle != 0)
+      image.rotate(*angle);
     if (writesFile) {
       QDir().mkpath(QString::fromStdString(platform::workFolder()));
       writeCurrentImage(image, DefaultFormat(s), path);
@@ -488,6 +545,25 @@ Magick::Image RenderPage(double resolution, const PageSource &page, int pageInde
   rec.averageMs = averageMs;
   rec.finishMs = clock.lap();
   return image;
+}
+
+} // namespace
+
+Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options) {
+  return renderPage(resolution, page, pageIndex, options, nullptr);
+}
+
+RenderedPage RenderPageForWriting(double resolution, const PageSource &page, double angle,
+                                  const RenderOptions &options) {
+  RenderOptions o = options;
+  o.currentImageFile = false;
+  RgbPage rgb;
+  Magick::Image image = renderPage(resolution, page, -1, o, angle == 0 ? &rgb : nullptr);
+  if (!rgb.empty())
+    return RenderedPage(std::move(rgb));
+  if (!o.thumbnail && angle != 0 && image.isValid() && image.columns() > 0)
+    image.rotate(angle);
+  return RenderedPage(std::move(image));
 }
 
 } // namespace render

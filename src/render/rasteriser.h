@@ -5,6 +5,7 @@
 #include "emf/metafile.h"
 #include "render/encoding.h"
 #include "render/page_source.h"
+#include "render/rgb_page.h"
 
 #include <Magick++.h>
 #include <atomic>
@@ -52,6 +53,13 @@ struct RenderOptions {
 // empty image (no pixels); lastRenderRecord().failure says why.
 // A metafile handle converts to a page source, so metafile pages are passed as they are.
 Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options = {});
+
+// Renders the page for writing into a file of output mode 0 (options.currentImageFile is not used), turned by angle
+// degrees. When the default format keeps true colour (RgbPageSuits), the page is not sharpened and not turned, it
+// comes as an 8-bit page with its format options and never passes through the image library; otherwise as
+// RenderPage gives it (then turned). An empty page when RenderPage would give an empty image.
+RenderedPage RenderPageForWriting(double resolution, const PageSource &page, double angle,
+                                  const RenderOptions &options = {});
 
 // The page store tells the rasteriser how to find a page's rotation in degrees (0 when not set).
 void setPageRotationSource(std::function<double(int pageIndex)> source);

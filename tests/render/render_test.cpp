@@ -1,4 +1,5 @@
 #include "platform/paths.h"
+#include "render/image_writer.h"
 #include "render/rasteriser.h"
 #include "settings/settings.h"
 #include "test_support.h"
@@ -6,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -446,4 +448,71 @@ TEST_F(RenderPageTest, PageTooLargeForItsFormatIsRefusedBeforeDrawing) {
   EXPECT_TRUE(render::EncoderRefusal(2000, 65500, 0, settings()).empty());
   EXPECT_FALSE(render::EncoderRefusal(65536, 10, 3, settings()).empty());
   render::setRenderMessageHook({});
+}
+
+// Pages for files in a true colour format skip the image library: they come as 8-bit pages and make the same files,
+// byte for byte, as the image library's page with the same options; everything else still comes as its image.
+TEST_F(RenderPageTest, PagesForWritingInTrueColourAreEightBitAndWriteTheSameFiles) {
+  // Gradients and blended pictures: every channel differs from the others somewhere.
+  const emf::HENHMETAFILE page = emf::GetEnhMetaFileA(FOLVEX_TEST_DATA "/fidelity/gen-16-alphablend-gradient.emf");
+  ASSERT_TRUE(page);
+  auto bytes = [](const render::RenderedPage &p, render::FormatCode code) {
+    std::string out;
+    EXPECT_EQ(render::EncodePage(p, code,
+                                 [&out](const void *d, size_t n) {
+                                   out.append(static_cast<const char *>(d), n);
+                                   return true;
+                                 }),
+              "");
+    return out;
+  };
+  struct Case {
+    render::FormatCode code;
+    std::function<void(Settings &)> set;
+  };
+  const Case cases[] = {
+      {render::FormatJPG, [](Settings &s) { s.JPG_Quality = 75, s.JPG_Progress = 0; }},
+      {render::FormatJPG, [](Settings &s) { s.JPG_Progress = 1; }},
+      {render::FormatPNG, [](Settings &s) { s.PNG_Interlace = 1; }},
+      {render::FormatPNG, [](Settings &s) { s.PNG_Interlace = 0; }},
+      {render::FormatTIF, [](Settings &s) { s.TIF_Lzw = 1; }},
+      {render::FormatTIF, [](Settings &s) { s.TIF_Lzw = 0; }},
+      {render::FormatBMP, [](Settings &) {}},
+  };
+  for (const int factor : {0, 3}) {
+    for (const Case &c : cases) {
+      settings() = Settings{};
+      settings().KodAntialias = factor;
+      settings().JPG_Default = c.code == render::FormatJPG;
+      settings().PNG_Default = c.code == render::FormatPNG;
+      settings().TIF_Default = c.code == render::FormatTIF;
+      c.set(settings());
+      const render::RenderedPage fast = render::RenderPageForWriting(96, page, 0);
+      ASSERT_TRUE(fast.isRgb()) << "format " << c.code;
+      RenderOptions o;
+      o.currentImageFile = false;
+      const render::RenderedPage slow(RenderPage(96, page, 0, o));
+      ASSERT_FALSE(slow.isRgb());
+      EXPECT_EQ(bytes(fast, c.code), bytes(slow, c.code)) << "format " << c.code << ", factor " << factor;
+    }
+  }
+
+  settings() = Settings{}; // JPG
+  settings().KodAntialias = 3;
+  const render::RenderedPage upright = render::RenderPageForWriting(96, page, 0);
+  ASSERT_TRUE(upright.isRgb());
+  const render::RenderedPage turned = render::RenderPageForWriting(96, page, 90);
+  EXPECT_FALSE(turned.isRgb());
+  EXPECT_EQ(turned.columns(), upright.rows());
+  EXPECT_EQ(turned.bitmap(), upright.bitmap().transformed(QTransform().rotate(90)));
+  for (const auto &set : std::vector<std::function<void(Settings &)>>{
+           [](Settings &s) { s.lvSharpen = 1; }, [](Settings &s) { s.JPG_Gray = 1; },
+           [](Settings &s) { s.JPG_Default = false, s.GIF_Default = true; }}) {
+    settings() = Settings{};
+    set(settings());
+    EXPECT_FALSE(render::RenderPageForWriting(96, page, 0).isRgb());
+  }
+  RenderOptions thumb;
+  thumb.thumbnail = true;
+  EXPECT_FALSE(render::RenderPageForWriting(96, page, 0, thumb).isRgb());
 }

@@ -484,15 +484,17 @@ void renderTask(const Task &t, render::RenderOptions ro, double dpi, render::For
     render::RenderRecord rec;
     ro.record = &rec;
     // The page is encoded here, once, rather than through the shared current-image file.
-    ro.currentImageFile = false;
-    Magick::Image image = render::RenderPage(dpi, t.source, 0, ro);
-    if (image.columns() == 0 || image.rows() == 0) {
+    const render::RenderedPage image = render::RenderPageForWriting(dpi, t.source, 0, ro);
+    if (image.empty()) {
       failure = "cannot be rendered (its size is empty or too large)";
       return;
     }
     const double writeStart = render::ThreadCpuMilliseconds();
     std::vector<uint8_t> bytes;
-    const std::string reason = render::EncodeImage(image, format, [&bytes](const void *data, size_t n) {
+    // Room for the uncompressed pixels: only the part the file fills is ever touched, and the file is not copied
+    // again as it grows.
+    bytes.reserve(image.columns() * image.rows() * 3 + 65536);
+    const std::string reason = render::EncodePage(image, format, [&bytes](const void *data, size_t n) {
       bytes.insert(bytes.end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + n);
       return true;
     });
