@@ -2,8 +2,6 @@
 
 #include "capture/image_pdf.h"
 
-#include <cups/cups.h>
-
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -129,16 +127,37 @@ DocumentKind KindOfDocument(const QByteArray &head, const std::string &mimeType)
   return DocumentKind::Other;
 }
 
+std::optional<QSizeF> MediaSizePoints(const std::string &media) {
+  // The name ends in its size: "_" width "x" height and the unit, "mm" or "in".
+  const size_t sep = media.rfind('_');
+  if (sep == std::string::npos || media.size() - sep < 6)
+    return std::nullopt;
+  const std::string size = media.substr(sep + 1);
+  const std::string unit = size.substr(size.size() - 2);
+  const double perUnit = unit == "mm" ? 72.0 / 25.4 : unit == "in" ? 72.0 : 0.0;
+  const size_t x = size.find('x');
+  if (perUnit == 0 || x == std::string::npos)
+    return std::nullopt;
+  bool okW = false, okH = false;
+  const double w = QString::fromStdString(size.substr(0, x)).toDouble(&okW);
+  const double h = QString::fromStdString(size.substr(x + 1, size.size() - x - 3)).toDouble(&okH);
+  // A printed page is more than nothing and at most 200 inches a side.
+  if (!okW || !okH || !(w * perUnit > 0 && w * perUnit <= 72.0 * 200) ||
+      !(h * perUnit > 0 && h * perUnit <= 72.0 * 200))
+    return std::nullopt;
+  return QSizeF(w * perUnit, h * perUnit);
+}
+
 bool PostScriptToPdf(const QString &in, const QString &outPdf, const ConvertOptions &o, std::string *error) {
   QStringList args{QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
                    QStringLiteral("-dQUIET"), QStringLiteral("-sDEVICE=pdfwrite"),
                    // Pages keep the orientation the document gives them.
                    QStringLiteral("-dAutoRotatePages=/None"),
                    QStringLiteral("-sOutputFile=") + QFileInfo(outPdf).absoluteFilePath()};
-  if (pwg_media_t *m = o.media.empty() ? nullptr : pwgMediaForPWG(o.media.c_str())) {
-    // The page size for documents that set none (hundredths of a millimetre to points).
-    args << QStringLiteral("-dDEVICEWIDTHPOINTS=%1").arg(m->width * 72.0 / 2540.0, 0, 'f', 2)
-         << QStringLiteral("-dDEVICEHEIGHTPOINTS=%1").arg(m->length * 72.0 / 2540.0, 0, 'f', 2);
+  if (const std::optional<QSizeF> size = MediaSizePoints(o.media)) {
+    // The page size for documents that set none.
+    args << QStringLiteral("-dDEVICEWIDTHPOINTS=%1").arg(size->width(), 0, 'f', 2)
+         << QStringLiteral("-dDEVICEHEIGHTPOINTS=%1").arg(size->height(), 0, 'f', 2);
   }
   args << QStringLiteral("-f") << QFileInfo(in).absoluteFilePath();
   std::string why;

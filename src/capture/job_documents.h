@@ -6,8 +6,10 @@
 #include "render/pdf_page.h"
 
 #include <QByteArray>
+#include <QSizeF>
 #include <QString>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,10 @@ struct ConvertOptions {
   qint64 memoryLimit = 2LL << 30; // address space a converter may take
   const std::atomic<bool> *cancel = nullptr; // when it becomes true a running converter is stopped
 };
+
+// The page size in points a media keyword names by its own size ("iso_a4_210x297mm", "na_letter_8.5x11in"):
+// nothing for a name without one.
+std::optional<QSizeF> MediaSizePoints(const std::string &media);
 
 struct ConvertedDocument {
   std::vector<render::HPDFPAGE> pages; // empty when the document cannot be converted

@@ -1,15 +1,57 @@
 #include "render/pdf_page.h"
 
-#include <poppler/qt6/poppler-qt6.h>
+#include "pdf_renderer/pdf_renderer_api.h"
 
+#include <QLibrary>
+#include <QString>
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 
 namespace render {
 
+namespace {
+
+// The PDF renderer module, loaded once, when the first document is read, and kept for the program's life.
+struct Renderer {
+  FxPdfOpenFunction open = nullptr;
+  FxPdfPageCountFunction pageCount = nullptr;
+  FxPdfPageSizeFunction pageSize = nullptr;
+  FxPdfRenderFunction render = nullptr;
+  FxPdfCloseFunction close = nullptr;
+  std::string failure; // why the module cannot be used
+};
+
+const Renderer &renderer() {
+  static const Renderer r = [] {
+    Renderer m;
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    QLibrary module(QString::fromStdString((folder / kPdfRendererModule).string()));
+    module.setLoadHints(QLibrary::PreventUnloadHint);
+    m.open = reinterpret_cast<FxPdfOpenFunction>(module.resolve(kPdfOpen));
+    m.pageCount = reinterpret_cast<FxPdfPageCountFunction>(module.resolve(kPdfPageCount));
+    m.pageSize = reinterpret_cast<FxPdfPageSizeFunction>(module.resolve(kPdfPageSize));
+    m.render = reinterpret_cast<FxPdfRenderFunction>(module.resolve(kPdfRender));
+    m.close = reinterpret_cast<FxPdfCloseFunction>(module.resolve(kPdfClose));
+    if (!m.open || !m.pageCount || !m.pageSize || !m.render || !m.close) {
+      m.open = nullptr;
+      m.failure = "the PDF renderer cannot be loaded: " + module.errorString().toStdString();
+    }
+    return m;
+  }();
+  return r;
+}
+
+} // namespace
+
 struct PdfPage::Document {
-  std::unique_ptr<Poppler::Document> doc;
+  FxPdfDocument *doc = nullptr;
   std::mutex lock; // the renderer of one document is not safe for two threads at once
+  ~Document() {
+    if (doc)
+      renderer().close(doc);
+  }
 };
 
 namespace {
@@ -22,32 +64,25 @@ bool usableSize(const QSizeF &s) {
          s.width() <= 72.0 * 200 && s.height() <= 72.0 * 200;
 }
 
-// The renderer's own complaints about damaged documents would only clutter the program's output: a document
-// that cannot be read is reported by LoadDocument's result.
-void quiet(const QString &, const QVariant &) {}
-
 } // namespace
 
 std::vector<HPDFPAGE> PdfPage::LoadDocument(const QByteArray &bytes, std::string *error) {
-  static std::once_flag once;
-  std::call_once(once, [] { Poppler::setDebugErrorFunction(quiet, QVariant()); });
-  auto fail = [&](const char *why) {
+  auto fail = [&](const std::string &why) {
     if (error)
       *error = why;
     return std::vector<HPDFPAGE>();
   };
   if (bytes.size() > kMaxDocumentBytes)
     return fail("the document is too large");
+  const Renderer &r = renderer();
+  if (!r.open)
+    return fail(r.failure);
   auto doc = std::make_shared<Document>();
-  doc->doc = Poppler::Document::loadFromData(bytes);
+  const char *why = "not a readable PDF document";
+  doc->doc = r.open(&bytes, &why);
   if (!doc->doc)
-    return fail("not a readable PDF document");
-  if (doc->doc->isLocked())
-    return fail("the document is protected by a password");
-  doc->doc->setRenderBackend(Poppler::Document::SplashBackend);
-  doc->doc->setRenderHint(Poppler::Document::Antialiasing, true);
-  doc->doc->setRenderHint(Poppler::Document::TextAntialiasing, true);
-  const int n = doc->doc->numPages();
+    return fail(why);
+  const int n = r.pageCount(doc->doc);
   if (n < 1)
     return fail("the document has no pages");
   if (n > kMaxPages)
@@ -55,8 +90,8 @@ std::vector<HPDFPAGE> PdfPage::LoadDocument(const QByteArray &bytes, std::string
   std::vector<HPDFPAGE> pages;
   pages.reserve(size_t(n));
   for (int i = 0; i < n; ++i) {
-    std::unique_ptr<Poppler::Page> page = doc->doc->page(i);
-    const QSizeF size = page ? page->pageSizeF() : QSizeF();
+    double w = 0, h = 0;
+    const QSizeF size = r.pageSize(doc->doc, i, &w, &h) ? QSizeF(w, h) : QSizeF();
     if (!usableSize(size))
       return fail("a page of the document has no usable size");
     pages.push_back(std::make_shared<const PdfPage>(doc, i, size));
@@ -71,14 +106,10 @@ QImage PdfPage::renderRegion(double dpi, const QRect &region, bool transparentPa
   if (!doc_ || region.isEmpty() || !(dpi > 0))
     return {};
   std::lock_guard guard(doc_->lock);
-  Poppler::Document &d = *doc_->doc;
-  d.setRenderHint(Poppler::Document::IgnorePaperColor, transparentPaper);
-  d.setPaperColor(transparentPaper ? QColor(Qt::transparent) : QColor(Qt::white));
-  std::unique_ptr<Poppler::Page> page = d.page(index_);
-  if (!page)
-    return {};
-  QImage img = page->renderToImage(dpi, dpi, region.x(), region.y(), region.width(), region.height());
-  if (img.isNull() || img.size() != region.size())
+  QImage img;
+  if (!renderer().render(doc_->doc, index_, dpi, region.x(), region.y(), region.width(), region.height(),
+                         transparentPaper, &img) ||
+      img.isNull() || img.size() != region.size())
     return {};
   const QImage::Format want = transparentPaper ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
   if (img.format() != want)

@@ -184,3 +184,10 @@ TEST_F(Documents, TextThroughCupsfilterAndWhatCannotBeConverted) {
   EXPECT_TRUE(broken.pages.empty());
   EXPECT_FALSE(broken.error.empty());
 }
+
+TEST(MediaKeywords, TheSizeComesFromTheNameAlone) {
+  EXPECT_EQ(MediaSizePoints("iso_a4_210x297mm")->toSize(), QSize(595, 842));
+  EXPECT_EQ(MediaSizePoints("na_letter_8.5x11in"), QSizeF(612, 792));
+  for (const char *none : {"", "A4", "iso_a4_x297mm", "custom_big_9999x1in", "na_letter_8.5x11ft"})
+    EXPECT_FALSE(MediaSizePoints(none)) << none;
+}

@@ -20,7 +20,7 @@ deb=$(ls "$scratch"/folvex_*.deb 2>/dev/null | head -n 1)
 
 contents=$(dpkg-deb --contents "$deb" | awk '{ p = $6; for (i = 7; i <= NF; i++) p = p " " $i; print p }')
 for f in ./usr/lib/folvex/Folvex ./usr/lib/folvex/qvt ./usr/lib/folvex/fxrender ./usr/lib/folvex/mkspool \
-  ./usr/lib/folvex/fxAbout.so ./usr/lib/folvex/policy.xml ./usr/lib/folvex/machine.reg \
+  ./usr/lib/folvex/fxAbout.so ./usr/lib/folvex/fxPdfRender.so ./usr/lib/folvex/policy.xml ./usr/lib/folvex/machine.reg \
   ./usr/lib/folvex/Lumdoc/index.htm "./usr/bin/folvex -> ../lib/folvex/Folvex" "./usr/bin/qvt -> ../lib/folvex/qvt" \
   "./usr/bin/fxrender -> ../lib/folvex/fxrender" "./usr/bin/mkspool -> ../lib/folvex/mkspool" \
   ./usr/share/applications/example.tarvik.Folvex.desktop ./usr/share/applications/example.tarvik.qvt.desktop \

@@ -1,11 +1,11 @@
 #!/bin/bash
-# installed_copy.sh BUILD_DIR VERSION FOLDERS_PROBE SAMPLE_EMF
+# installed_copy.sh BUILD_DIR VERSION FOLDERS_PROBE SAMPLE_EMF SAMPLE_PDF
 # Installs the build into a prefix whose name holds a space and checks the copy as a user meets it: the commands in
 # bin/ run the programs of lib/folvex, which find the machine hive written for them and the help pages beside
 # them; the menu entries and metainfo pass their validators; each menu entry's command, started under a private X
 # server, opens a window whose class is the entry's StartupWMClass.
 set -uo pipefail
-build=$1 version=$2 probe=$3 sample=$4
+build=$1 version=$2 probe=$3 sample=$4 pdf=$5
 scratch=$(mktemp -d)
 xpid=
 cleanup() {
@@ -26,7 +26,7 @@ lib="$prefix/lib/folvex"
 
 # What the copy holds, and nothing of the tests.
 for f in bin/folvex bin/qvt bin/fxrender bin/mkspool lib/folvex/Folvex lib/folvex/qvt lib/folvex/fxrender \
-  lib/folvex/mkspool lib/folvex/fxAbout.so lib/folvex/policy.xml lib/folvex/machine.reg lib/folvex/Lumdoc/index.htm \
+  lib/folvex/mkspool lib/folvex/fxAbout.so lib/folvex/fxPdfRender.so lib/folvex/policy.xml lib/folvex/machine.reg lib/folvex/Lumdoc/index.htm \
   share/applications/example.tarvik.Folvex.desktop share/applications/example.tarvik.qvt.desktop \
   share/metainfo/example.tarvik.Folvex.metainfo.xml share/icons/hicolor/scalable/apps/example.tarvik.Folvex.svg \
   share/icons/hicolor/scalable/apps/example.tarvik.qvt.svg share/man/man1/folvex.1.gz share/man/man1/qvt.1.gz \
@@ -43,7 +43,7 @@ for cmd in folvex qvt fxrender mkspool; do
   target=$(readlink "$prefix/bin/$cmd")
   case "$target" in /*) fail "bin/$cmd links to an absolute path $target" ;; esac
 done
-extra=$(ls "$lib" | grep -v -x -e Folvex -e qvt -e fxrender -e mkspool -e fxAbout.so -e policy.xml -e machine.reg -e Lumdoc)
+extra=$(ls "$lib" | grep -v -x -e Folvex -e qvt -e fxrender -e mkspool -e fxAbout.so -e fxPdfRender.so -e policy.xml -e machine.reg -e Lumdoc)
 [ -z "$extra" ] || fail "unexpected files in lib/folvex: $extra"
 
 # The commands, from the installed bin/.
@@ -55,6 +55,10 @@ mkdir -p "$scratch/pages"
 out=$(cd "$scratch" && env -u FOLVEX_REGISTRY_DIR "$prefix/bin/fxrender" --format png --out pages "$sample" 2>&1) ||
   fail "installed fxrender cannot render $sample: $out"
 ls "$scratch/pages"/*.png >/dev/null 2>&1 || fail "installed fxrender wrote no page: $out"
+# PDF pages need the PDF renderer module beside the installed programs.
+out=$(cd "$scratch" && env -u FOLVEX_REGISTRY_DIR "$prefix/bin/fxrender" --format png --out pages "$pdf" 2>&1) ||
+  fail "installed fxrender cannot render $pdf: $out"
+[ -s "$scratch/pages/two-pages-0002.png" ] || fail "installed fxrender wrote no PDF page: $out"
 
 # The folders an installed program finds when started through a command in bin/.
 cp "$probe" "$lib/test_folders_probe"
