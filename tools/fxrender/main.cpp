@@ -284,59 +284,74 @@ mode_t newFileMode() {
   return 0666 & ~mask;
 }
 
-// Writes the bytes to a temporary name in the file's folder and renames it to the file's name once everything
-// reached the disk, so a file that had the name stays whole when writing fails (a full disk, a lost device).
-// False with the reason (the system's text, such as "No space left on device") in *error.
-bool writeWhole(const QString &path, const void *data, size_t size, std::string *error) {
-  // Through a link the file the link points to is replaced, as writing the name itself would; an existing file
-  // keeps its permissions.
-  QFileInfo info(path);
-  if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
-    info = QFileInfo(info.canonicalFilePath());
-  struct stat st {};
-  static const mode_t defaultMode = newFileMode();
-  const mode_t mode = ::stat(QFile::encodeName(info.filePath()).constData(), &st) == 0 && S_ISREG(st.st_mode)
-                          ? (st.st_mode & 07777)
-                          : defaultMode;
-  std::string temp =
-      QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName().left(200)).toStdString() +
-      ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
+// A file written under a temporary name in its folder and renamed to its name once everything reached the disk,
+// so a file that had the name stays whole when writing fails (a full disk, a lost device). The bytes go to the
+// disk as they come. Errors carry the system's text, such as "No space left on device".
+class WholeFile {
+public:
+  explicit WholeFile(const QString &path) {
+    // Through a link the file the link points to is replaced, as writing the name itself would; an existing file
+    // keeps its permissions.
+    QFileInfo info(path);
+    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
+      info = QFileInfo(info.canonicalFilePath());
+    target_ = QFile::encodeName(info.filePath()).toStdString();
+    struct stat st {};
+    static const mode_t defaultMode = newFileMode();
+    mode_ = ::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : defaultMode;
+    temp_ = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName().left(200)).toStdString() +
+            ".XXXXXX";
+    fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+    if (fd_ < 0)
+      error_ = errno;
   }
-  auto failWith = [&](int e) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    *error = std::strerror(e);
-    return false;
-  };
-  const auto *p = static_cast<const char *>(data);
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = ::write(fd, p + done, size - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return failWith(n < 0 ? errno : ENOSPC);
-    done += size_t(n);
+  ~WholeFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      ::unlink(temp_.c_str());
+    }
   }
-  if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
-    return failWith(errno);
-  if (::close(fd) != 0) {
-    const int e = errno;
-    ::unlink(temp.c_str());
-    *error = std::strerror(e);
-    return false;
+  WholeFile(const WholeFile &) = delete;
+  WholeFile &operator=(const WholeFile &) = delete;
+
+  bool write(const void *data, size_t size) {
+    const auto *p = static_cast<const char *>(data);
+    for (size_t done = 0; fd_ >= 0 && error_ == 0 && done < size;) {
+      const ssize_t n = ::write(fd_, p + done, size - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        error_ = n < 0 ? errno : ENOSPC;
+      else
+        done += size_t(n);
+    }
+    return fd_ >= 0 && error_ == 0;
   }
-  if (::rename(temp.c_str(), QFile::encodeName(info.filePath()).constData()) != 0) {
-    const int e = errno;
-    ::unlink(temp.c_str());
-    *error = std::strerror(e);
-    return false;
+  // Gives the file its name; false with the reason in *error.
+  bool commit(std::string *error) {
+    if (fd_ >= 0 && error_ == 0 && (::fchmod(fd_, mode_) != 0 || ::fsync(fd_) != 0))
+      error_ = errno;
+    if (fd_ >= 0 && error_ == 0) {
+      const int fd = fd_;
+      fd_ = -1;
+      if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+        error_ = errno;
+        ::unlink(temp_.c_str());
+      }
+    }
+    if (error_ != 0)
+      *error = std::strerror(error_);
+    return error_ == 0;
   }
-  return true;
-}
+  // The reason of a failed write so far (empty when none).
+  std::string failure() const { return error_ != 0 ? std::strerror(error_) : std::string(); }
+
+private:
+  std::string target_, temp_;
+  mode_t mode_ = 0644;
+  int fd_ = -1;
+  int error_ = 0;
+};
 
 // A folder the output goes into: it must exist (or be made with --mkdir) and be a folder.
 bool checkFolder(const QString &folder, bool make, const char *what) {
@@ -490,20 +505,15 @@ void renderTask(const Task &t, render::RenderOptions ro, double dpi, render::For
       return;
     }
     const double writeStart = render::ThreadCpuMilliseconds();
-    std::vector<uint8_t> bytes;
-    // Room for the uncompressed pixels: only the part the file fills is ever touched, and the file is not copied
-    // again as it grows.
-    bytes.reserve(image.columns() * image.rows() * 3 + 65536);
-    const std::string reason = render::EncodePage(image, format, [&bytes](const void *data, size_t n) {
-      bytes.insert(bytes.end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + n);
-      return true;
-    });
-    if (!reason.empty()) {
+    WholeFile file(t.outPath);
+    const std::string reason =
+        render::EncodePage(image, format, [&file](const void *data, size_t n) { return file.write(data, n); });
+    std::string why = file.failure();
+    if (why.empty() && !reason.empty()) {
       failure = reason;
       return;
     }
-    std::string why;
-    if (!writeWhole(t.outPath, bytes.data(), bytes.size(), &why)) {
+    if (!why.empty() || !file.commit(&why)) {
       failure = "cannot write " + shown(t.outPath) + ": " + why;
       return;
     }
