@@ -184,6 +184,21 @@ render::RenderedPage ExportRun::renderPage(const ExportPage &page, const render:
   // The page is turned here, by the angle it had when the export started, rather than by the rasteriser looking
   // it up in the page list by index: pages deleted or turned meanwhile do not reach the worker.
   const double dpi = resolution > 0 ? resolution : render::CurrentResolution();
+  // While any render of the run draws (the next page, a gallery thumbnail of the page being written), the preview
+  // shows the page list rather than the image.
+  struct Drawing {
+    const ExportRun &run;
+    explicit Drawing(const ExportRun &r) : run(r) {
+      std::lock_guard lock(run.drawingMutex_);
+      if (run.drawing_++ == 0)
+        capture::pageStore().viewState = capture::kViewPages;
+    }
+    ~Drawing() {
+      std::lock_guard lock(run.drawingMutex_);
+      if (--run.drawing_ == 0)
+        capture::pageStore().viewState = capture::kViewImageReady;
+    }
+  } drawing(*this);
   return render::RenderPageForWriting(dpi, page.record.source(), options.thumbnail ? 0.0 : page.record.rotation,
                                       options);
 }
@@ -267,7 +282,6 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
                     std::atomic<bool> &stop) {
   const int n = pageCount();
   files_.assign(size_t(n), std::string());
-  auto &store = capture::pageStore();
   const auto started = std::chrono::steady_clock::now();
   ExportStats stats;
   bool completed = job.begin(*this);
@@ -305,7 +319,6 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
     if (job.reusesCurrentImage() && i == currentPage && currentImage.isValid()) {
       image = currentImage;
     } else {
-      store.viewState = capture::kViewPages;
       const auto renderStart = std::chrono::steady_clock::now();
       try {
         // The job encodes the page once; the preview's current-image file keeps the page the preview shows.
@@ -315,7 +328,6 @@ void ExportRun::run(ExportJob &job, int currentPage, const Magick::Image &curren
       }
       stats.renderMs += MillisecondsSince(renderStart);
       stats.renderFinishMs += render::lastRenderRecord().finishMs;
-      store.viewState = capture::kViewImageReady;
       if (reason.isEmpty() && image.empty())
         reason = QStringLiteral("the page cannot be drawn at this size");
     }

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,8 @@ private:
   std::vector<std::string> files_;
   std::vector<QString> unreported_; // failures met after the user chose not to be asked again
   bool askOnFailure_ = true;
+  mutable std::mutex drawingMutex_;
+  mutable int drawing_ = 0; // renders of this run drawing now
 };
 
 // Encodes image in the format and writes it to path through a temporary file in the same folder, so the file

@@ -181,8 +181,6 @@ bool GalleryJob::writePage(ExportRun &run, const ExportPage &page, const render:
   const QString thumbPath = folder + QString::fromStdString(suffix) + QStringLiteral("_") + QLatin1String(extension);
   QString reason;
   Magick::Image thumb;
-  auto &store = capture::pageStore();
-  store.viewState = capture::kViewPages;
   try {
     render::RenderOptions options;
     options.thumbnail = true;
@@ -197,7 +195,6 @@ bool GalleryJob::writePage(ExportRun &run, const ExportPage &page, const render:
   } catch (const std::exception &e) {
     reason = QString::fromLocal8Bit(e.what());
   }
-  store.viewState = capture::kViewImageReady;
   if (!reason.isEmpty()) {
     if (!run.reportFailure(thumbPath, reason))
       return false;

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 
 using namespace otest;
@@ -227,4 +228,23 @@ TEST_F(Gallery, ABrowserLoadsTheFramesThumbnailsAndLinks) {
     EXPECT_EQ(localFile(links[i]["url"]), files + suffixes[i] + ".png");
     EXPECT_EQ(links[i]["target"].toString(), QStringLiteral("win_right"));
   }
+}
+
+TEST_F(Gallery, WhileAnyRenderOfTheRunDrawsThePreviewShowsThePageList) {
+  AddPages({"1-0001.emf", "1-0002.emf", "1-0003.emf", "1-0004.emf"});
+  // Called at the end of every page render, while it still draws. Page i + 1 draws while page i is written and its
+  // thumbnail made on the writing thread: here page i + 1 waits until that thumbnail is written.
+  auto states = std::make_shared<std::vector<int>>();
+  const QString files = dir.filePath(QStringLiteral("Walk_files/"));
+  render::setPageRotationSource([states, files](int) {
+    const QString thumb = files + QStringLiteral("0001-%1_.jpg").arg(states->size(), 4, 10, QLatin1Char('0'));
+    for (int wait = 0; !states->empty() && wait < 500 && !QFile::exists(thumb); ++wait)
+      QThread::msleep(10);
+    states->push_back(capture::pageStore().viewState.load());
+    return 0.0;
+  });
+  Make(QStringLiteral("Walk"), 1);
+  render::setPageRotationSource([](int page) { return capture::pageStore().rotationOf(page); });
+  EXPECT_EQ(*states, std::vector<int>(4, capture::kViewPages));
+  EXPECT_EQ(capture::pageStore().viewState.load(), capture::kViewImageReady);
 }
