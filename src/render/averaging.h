@@ -13,8 +13,10 @@ public:
   BlockAverager(int factor, int outCols);
 
   // Averages the S rows starting at src (stride in bytes between rows) into outCols pixels of out, each written
-  // as 4 bytes blue, green, red, 255.
+  // as 4 bytes blue, green, red, 255. Uses the processor's vector instructions where the build has them.
   void averageRow(const uint8_t *src, long long stride, uint8_t *out);
+  // The same bytes without vector instructions: what averageRow does on processors without them.
+  void averageRowPortable(const uint8_t *src, long long stride, uint8_t *out);
 
   int factor() const { return s_; }
   int columns() const { return cols_; }

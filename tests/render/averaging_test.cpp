@@ -1,5 +1,6 @@
 #include "render/averaging.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
@@ -47,26 +48,60 @@ TEST(BlockAveraging, TruncatesEachChannelWithoutRounding) {
   EXPECT_EQ(out[2], 127);
 }
 
-TEST(BlockAveraging, MatchesPlainBlockSumsAtEveryOfferedFactor) {
-  for (int S : {1, 2, 3, 5, 7, 10, 15, 20}) {
-    const int cols = 37;
-    const std::vector<uint8_t> band = makeRows(S, cols, uint32_t(S));
-    const long long stride = (long long)cols * S * 4 + 12; // rows need not be packed
-    std::vector<uint8_t> padded(size_t(stride) * size_t(S), 0xAB);
-    for (int r = 0; r < S; ++r)
-      std::copy_n(band.begin() + size_t(r) * size_t(cols) * size_t(S) * 4, size_t(cols) * size_t(S) * 4,
-                  padded.begin() + size_t(r) * size_t(stride));
-    BlockAverager avg(S, cols);
-    std::vector<uint8_t> out(size_t(cols) * 4);
-    avg.averageRow(padded.data(), stride, out.data());
-    for (int x = 0; x < cols; ++x)
-      for (int c = 0; c < 3; ++c) {
-        int sum = 0;
-        for (int r = 0; r < S; ++r)
-          for (int k = 0; k < S; ++k)
-            sum += padded[size_t(r) * size_t(stride) + (size_t(x) * size_t(S) + size_t(k)) * 4 + size_t(c)];
-        ASSERT_EQ(out[size_t(x) * 4 + size_t(c)], sum / (S * S)) << "S=" << S << " x=" << x << " c=" << c;
+TEST(BlockAveraging, BothPathsMatchPlainBlockSumsAtEveryFactor) {
+  for (int S = 1; S <= 20; ++S)
+    for (int cols : {1, 7, 37, 601}) { // 601 spans several chunks of column sums at every factor
+      const std::vector<uint8_t> band = makeRows(S, cols, uint32_t(S * 1000 + cols));
+      const long long stride = (long long)cols * S * 4 + 12; // rows need not be packed
+      std::vector<uint8_t> padded(size_t(stride) * size_t(S), 0xAB);
+      for (int r = 0; r < S; ++r)
+        std::copy_n(band.begin() + size_t(r) * size_t(cols) * size_t(S) * 4, size_t(cols) * size_t(S) * 4,
+                    padded.begin() + size_t(r) * size_t(stride));
+      BlockAverager avg(S, cols);
+      std::vector<uint8_t> out(size_t(cols) * 4 + 4, 0x5A), portable(out);
+      avg.averageRow(padded.data(), stride, out.data());
+      avg.averageRowPortable(padded.data(), stride, portable.data());
+      ASSERT_EQ(out, portable) << "S=" << S << " cols=" << cols;
+      ASSERT_EQ(out.back(), 0x5A) << "wrote past the row, S=" << S << " cols=" << cols;
+      for (int x = 0; x < cols; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          int sum = 0;
+          for (int r = 0; r < S; ++r)
+            for (int k = 0; k < S; ++k)
+              sum += padded[size_t(r) * size_t(stride) + (size_t(x) * size_t(S) + size_t(k)) * 4 + size_t(c)];
+          ASSERT_EQ(out[size_t(x) * 4 + size_t(c)], sum / (S * S)) << "S=" << S << " x=" << x << " c=" << c;
+        }
+        ASSERT_EQ(out[size_t(x) * 4 + 3], 255);
       }
+    }
+}
+
+TEST(BlockAveraging, EveryPossibleBlockSumIsDividedExactlyOnBothPaths) {
+  // Blocks whose channels carry consecutive sums 0 .. 255 x S x S, 256 output pixels per row.
+  const int cols = 256;
+  std::vector<uint8_t> band, out(size_t(cols) * 4), portable(out.size());
+  for (int S = 1; S <= 20; ++S) {
+    const int area = S * S, maxSum = 255 * area;
+    const long long stride = (long long)cols * S * 4;
+    band.assign(size_t(stride) * size_t(S), 0);
+    BlockAverager avg(S, cols);
+    for (int base = 0; base <= maxSum; base += 3 * cols) {
+      for (int x = 0; x < cols; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const int sum = std::min(base + 3 * x + c, maxSum);
+          for (int i = 0; i < area; ++i) // the block's bytes in turn: 255 until the sum is spent
+            band[size_t(i / S) * size_t(stride) + (size_t(x) * size_t(S) + size_t(i % S)) * 4 + size_t(c)] =
+                uint8_t(std::clamp(sum - 255 * i, 0, 255));
+        }
+      avg.averageRow(band.data(), stride, out.data());
+      avg.averageRowPortable(band.data(), stride, portable.data());
+      for (int x = 0; x < cols; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const int sum = std::min(base + 3 * x + c, maxSum);
+          ASSERT_EQ(out[size_t(x) * 4 + size_t(c)], sum / area) << "S=" << S << " sum=" << sum;
+          ASSERT_EQ(portable[size_t(x) * 4 + size_t(c)], sum / area) << "S=" << S << " sum=" << sum;
+        }
+    }
   }
 }
 
@@ -82,4 +117,14 @@ TEST(BlockAveraging, ExtremesOfTheLargestFactorStayInRange) {
   avg.averageRow(black.data(), (long long)cols * S * 4, out.data());
   EXPECT_EQ(out[0], 0);
   EXPECT_EQ(out[5], 0);
+}
+
+TEST(BlockAveraging, WideningScalesEachSampleTo16BitsAndMakesPixelsOpaque) {
+  const int cols = 11; // vector groups of 4 and a tail
+  const std::vector<uint8_t> row = makeRows(1, cols, 7);
+  std::vector<uint16_t> out(size_t(cols) * 4 + 1, 0x5A5A);
+  render::widenRow(row.data(), out.data(), cols);
+  for (size_t i = 0; i < size_t(cols) * 4; ++i)
+    ASSERT_EQ(out[i], i % 4 == 3 ? 0 : row[i] * 257) << "sample " << i;
+  EXPECT_EQ(out.back(), 0x5A5A);
 }
