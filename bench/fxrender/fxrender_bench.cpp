@@ -2,10 +2,12 @@
 //   start-up      a tiny page, and --version: what every process pays before its first page;
 //   batches       the 20 generated pages and 10 corpus pages at 300 dpi, factor 3, as JPEG and PNG, with one
 //                 worker and with --jobs N: wall seconds, pages per second, processor seconds, peak resident memory;
-//   memory        one A4 page at 300 dpi at factors 3 and 20 beside the size of its output image;
+//   memory        one A4 page at 300 dpi at factors 3 and 20 beside the size of its page and band;
 //   reference     three generated pages at 100 dpi, factor 3, to BMP, one process each, against the reference
 //                 renderer's own in-program time for them (generated.tsv).
 //   bench_fxrender [--runs N] [--jobs N] [--fxrender PROGRAM]
+#include "render/rasteriser.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -158,8 +160,10 @@ int main(int argc, char **argv) {
                     r.cpuS, r.peakMiB);
       }
 
-  std::printf("\nmemory of one A4 page at 300 dpi (PNG)\n%6s %12s %14s %9s %7s\n", "factor", "pixels", "image MiB",
-              "peak MiB", "ratio");
+  // Above the process's own memory (the tiny page's peak), a render holds its page (8-bit, three bytes a pixel) and
+  // one band of supersampled rows (four bytes a pixel).
+  std::printf("\nmemory of one A4 page at 300 dpi (PNG), base %.1f MiB\n%6s %10s %9s %8s %9s %16s\n", page.peakMiB,
+              "factor", "pixels", "page MiB", "band MiB", "peak MiB", "above base/(p+b)");
   const QString a4 = generated[17]; // a document page, A4
   for (const int f : {3, 20}) {
     const Run r = best(1, fxrender,
@@ -167,10 +171,12 @@ int main(int argc, char **argv) {
                         QStringLiteral("--format"), QStringLiteral("png"), QStringLiteral("--out"), out, a4},
                        dir.path());
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\\t(\\d+)x(\\d+)\\t")).match(r.out);
-    const double pixels = m.hasMatch() ? m.captured(1).toDouble() * m.captured(2).toDouble() : 0;
-    const double imageMiB = pixels * 8 / 1048576.0; // the image library's pixels: four 16-bit samples
-    std::printf("%6d %12.0f %14.1f %9.1f %7.2f\n", f, pixels, imageMiB, r.peakMiB,
-                imageMiB > 0 ? r.peakMiB / imageMiB : 0.0);
+    const double cols = m.hasMatch() ? m.captured(1).toDouble() : 0, rows = m.hasMatch() ? m.captured(2).toDouble() : 0;
+    const render::BandPlan plan = render::PlanBands((long long)rows, f, false);
+    const double pageMiB = cols * rows * 3 / 1048576.0;
+    const double bandMiB = cols * plan.S * 4 * plan.B / 1048576.0;
+    std::printf("%6d %10.0f %9.1f %8.1f %9.1f %16.2f\n", f, cols * rows, pageMiB, bandMiB, r.peakMiB,
+                pageMiB > 0 ? (r.peakMiB - page.peakMiB) / (pageMiB + bandMiB) : 0.0);
   }
 
   // The reference renderer's in-program milliseconds (load, bands, averaging, BMP write) of three pages.
