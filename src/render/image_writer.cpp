@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -854,6 +853,20 @@ std::string encodeBmp(const Target &t, Output &out) {
   return out.flush() ? std::string() : kWriteFailed;
 }
 
+// The encoders of a target: JPEG, PNG, TIFF and (any other format) BMP.
+std::string encodeTarget(FormatCode format, const Target &t, Output &out) {
+  switch (format) {
+  case FormatJPG:
+    return encodeJpeg(t, out);
+  case FormatPNG:
+    return encodePng(t, out);
+  case FormatTIF:
+    return encodeTiff(t, out);
+  default:
+    return encodeBmp(t, out);
+  }
+}
+
 const char *libraryName(FormatCode format) {
   switch (format) {
   case FormatJPG:
@@ -879,33 +892,18 @@ std::string EncodeImage(const Magick::Image &image, FormatCode format, const Byt
   Output out(sink);
   const Layout layout = layoutFor(image, format);
   try {
-    const FormatCode direct = layout == Layout::Library ? FormatCode(0) : format;
-    std::optional<RowReader> rows;
-    Target target;
-    if (direct != FormatCode(0)) {
-      rows.emplace(image.constImage());
-      target = targetOf(image, format, layout, *rows);
-    }
-    switch (direct) {
-    case FormatJPG:
-      return encodeJpeg(target, out);
-    case FormatPNG:
-      return encodePng(target, out);
-    case FormatTIF:
-      return encodeTiff(target, out);
-    case FormatGIF:
+    if (layout != Layout::Library && format == FormatGIF)
       return encodeGif(image, out);
-    case FormatBMP:
-      return encodeBmp(target, out);
-    default: {
-      Magick::Image copy(image);
-      Magick::Blob blob;
-      copy.write(&blob, libraryName(format));
-      if (!out.write(blob.data(), blob.length()) || !out.flush())
-        return kWriteFailed;
-      return {};
+    if (layout != Layout::Library) {
+      RowReader rows(image.constImage());
+      return encodeTarget(format, targetOf(image, format, layout, rows), out);
     }
-    }
+    Magick::Image copy(image);
+    Magick::Blob blob;
+    copy.write(&blob, libraryName(format));
+    if (!out.write(blob.data(), blob.length()) || !out.flush())
+      return kWriteFailed;
+    return {};
   } catch (const std::exception &e) {
     return e.what();
   }
@@ -918,18 +916,8 @@ std::string EncodePage(const RenderedPage &page, FormatCode format, const ByteSi
     return EncodeImage(page.magick(), format, sink); // colours are reduced by the image library
   Output out(sink);
   RgbRows rows(page.rgb);
-  const Target target = targetOf(page.rgb, rows);
   try {
-    switch (format) {
-    case FormatJPG:
-      return encodeJpeg(target, out);
-    case FormatPNG:
-      return encodePng(target, out);
-    case FormatTIF:
-      return encodeTiff(target, out);
-    default:
-      return encodeBmp(target, out);
-    }
+    return encodeTarget(format, targetOf(page.rgb, rows), out);
   } catch (const std::exception &e) {
     return e.what();
   }
