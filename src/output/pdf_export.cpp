@@ -118,7 +118,9 @@ bool MultipageJob::writePage(ExportRun &run, const ExportPage &page, const rende
   const std::string suffix = capture::PageSuffix(page.record.name);
   render::FormatCode code = render::FormatBMP;
   QString extension;
-  Magick::Image written = image.magick();
+  // A PDF's page images are written as they were drawn (an 8-bit page as it is); frames of a multipage file carry
+  // the options of its format.
+  render::RenderedPage written = image;
   switch (mode_) {
   case ModePdf:
     code = InsideFormatCode(insideFormat_);
@@ -130,7 +132,9 @@ bool MultipageJob::writePage(ExportRun &run, const ExportPage &page, const rende
     code = mode_ == ModeTiff ? render::FormatTIF : render::FormatGIF;
     extension = QLatin1String(render::FormatExtension(code));
     try {
-      render::ApplyFormatOptionSet(written, code, settings());
+      Magick::Image frame = image.magick();
+      render::ApplyFormatOptionSet(frame, code, settings());
+      written = render::RenderedPage(std::move(frame));
     } catch (const std::exception &e) {
       pageLeftOut(page);
       return run.reportFailure(QStringLiteral("page %1").arg(QString::fromStdString(suffix)),

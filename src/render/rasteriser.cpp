@@ -311,6 +311,21 @@ struct RecordPublisher {
 
 namespace {
 
+// The format whose options an 8-bit page of this render carries, when it may be one: image files in the default
+// format, and PDF page images in a format whose options keep true colour (BMP has none).
+std::optional<FormatCode> RgbPageFormat(const RenderOptions &options, const Settings &s) {
+  std::optional<FormatCode> code;
+  if (options.outputMode == 0) {
+    code = DefaultFormat(s);
+  } else if (options.outputMode == 1) {
+    const std::string name = options.pdfInsideFormat ? *options.pdfInsideFormat : StoredPdfBitmapFormat();
+    code = name == "BMP" ? std::optional<FormatCode>(FormatBMP) : PdfInsideOptionFormat(name);
+  }
+  if (code && !RgbPageSuits(*code, s))
+    code.reset();
+  return code;
+}
+
 // The render of RenderPage; with rgb given, a page that may be an 8-bit page (see RenderPageForWriting) is drawn
 // into *rgb and the returned image is empty.
 Magick::Image renderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options,
@@ -329,7 +344,8 @@ Magick::Image renderPage(double resolution, const PageSource &page, int pageInde
   const bool drawn = mf || pdf;
   const int scale = thumb ? 100 : s.ScaleCur;
   // An 8-bit page is never turned here: its caller turns the page (or does not ask for one).
-  if (rgb && (thumb || options.outputMode != 0 || s.lvSharpen || !RgbPageSuits(DefaultFormat(s), s)))
+  const std::optional<FormatCode> rgbFormat = thumb || s.lvSharpen ? std::nullopt : RgbPageFormat(options, s);
+  if (!rgbFormat)
     rgb = nullptr;
 
   long long cols = 250, rows = 200;
@@ -504,7 +520,7 @@ Magick::Image renderPage(double resolution, const PageSource &page, int pageInde
   if (rgb) {
     angle = pageRotation(pageIndex);
     if (*angle == 0) {
-      SetRgbPageOptions(*rgb, DefaultFormat(s), s, resolution);
+      SetRgbPageOptions(*rgb, *rgbFormat, s, resolution);
       rec.backgroundMs = backgroundMs;
       rec.playMs = playMs;
       rec.averageMs = averageMs;

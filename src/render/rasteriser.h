@@ -54,10 +54,11 @@ struct RenderOptions {
 // A metafile handle converts to a page source, so metafile pages are passed as they are.
 Magick::Image RenderPage(double resolution, const PageSource &page, int pageIndex, const RenderOptions &options = {});
 
-// Renders the page for writing into a file of output mode 0 (options.currentImageFile is not used), turned by angle
-// degrees. When the default format keeps true colour (RgbPageSuits), the page is not sharpened and not turned, it
-// comes as an 8-bit page with its format options and never passes through the image library; otherwise as
-// RenderPage gives it (then turned). An empty page when RenderPage would give an empty image.
+// Renders the page for writing into a file (options.currentImageFile is not used), turned by angle degrees. When the
+// format of the output mode keeps true colour (RgbPageSuits: the default format of image files, or the "JPG",
+// "PNG", "TIF" or "BMP" images of a PDF) and the page is not sharpened and not turned, it comes as an 8-bit page with
+// its format options and never passes through the image library; otherwise as RenderPage gives it (then turned).
+// An empty page when RenderPage would give an empty image.
 RenderedPage RenderPageForWriting(double resolution, const PageSource &page, double angle,
                                   const RenderOptions &options = {});
 

@@ -487,21 +487,37 @@ TEST_F(RenderPageTest, PagesForWritingInTrueColourAreEightBitAndWriteTheSameFile
       settings().PNG_Default = c.code == render::FormatPNG;
       settings().TIF_Default = c.code == render::FormatTIF;
       c.set(settings());
-      const render::RenderedPage fast = render::RenderPageForWriting(96, page, 0);
+      const render::RenderedPage fast = render::RenderPageForWriting(50, page, 0);
       ASSERT_TRUE(fast.isRgb()) << "format " << c.code;
       RenderOptions o;
       o.currentImageFile = false;
-      const render::RenderedPage slow(RenderPage(96, page, 0, o));
+      const render::RenderedPage slow(RenderPage(50, page, 0, o));
       ASSERT_FALSE(slow.isRgb());
       EXPECT_EQ(bytes(fast, c.code), bytes(slow, c.code)) << "format " << c.code << ", factor " << factor;
     }
   }
 
+  // The page images of a PDF, in the inside format and with its options.
+  settings() = Settings{};
+  settings().JPG_Quality = 60;
+  for (const char *inside : {"JPG", "BMP", "TIF", "GIF"}) {
+    RenderOptions pdf;
+    pdf.outputMode = 1;
+    pdf.pdfInsideFormat = inside;
+    const render::RenderedPage fast = render::RenderPageForWriting(50, page, 0, pdf);
+    const auto code = std::string(inside) == "JPG"   ? render::FormatJPG
+                      : std::string(inside) == "TIF" ? render::FormatTIF
+                                                     : render::FormatBMP;
+    EXPECT_EQ(fast.isRgb(), std::string(inside) != "GIF") << inside;
+    pdf.currentImageFile = false;
+    EXPECT_EQ(bytes(fast, code), bytes(render::RenderedPage(RenderPage(50, page, 0, pdf)), code)) << inside;
+  }
+
   settings() = Settings{}; // JPG
   settings().KodAntialias = 3;
-  const render::RenderedPage upright = render::RenderPageForWriting(96, page, 0);
+  const render::RenderedPage upright = render::RenderPageForWriting(50, page, 0);
   ASSERT_TRUE(upright.isRgb());
-  const render::RenderedPage turned = render::RenderPageForWriting(96, page, 90);
+  const render::RenderedPage turned = render::RenderPageForWriting(50, page, 90);
   EXPECT_FALSE(turned.isRgb());
   EXPECT_EQ(turned.columns(), upright.rows());
   EXPECT_EQ(turned.bitmap(), upright.bitmap().transformed(QTransform().rotate(90)));
@@ -510,9 +526,9 @@ TEST_F(RenderPageTest, PagesForWritingInTrueColourAreEightBitAndWriteTheSameFile
            [](Settings &s) { s.JPG_Default = false, s.GIF_Default = true; }}) {
     settings() = Settings{};
     set(settings());
-    EXPECT_FALSE(render::RenderPageForWriting(96, page, 0).isRgb());
+    EXPECT_FALSE(render::RenderPageForWriting(50, page, 0).isRgb());
   }
   RenderOptions thumb;
   thumb.thumbnail = true;
-  EXPECT_FALSE(render::RenderPageForWriting(96, page, 0, thumb).isRgb());
+  EXPECT_FALSE(render::RenderPageForWriting(50, page, 0, thumb).isRgb());
 }
